@@ -1,0 +1,25 @@
+#pragma once
+
+#include <dirent.h>
+#include <optional>
+#include <string>
+
+// Find-first/find-next over one directory: the names (without directory) of the
+// entries whose name ends in `suffix`, ignoring case, in the order the
+// directory lists them. A missing directory is the same as no match.
+class DirectorySearch {
+public:
+    DirectorySearch(const std::string& directory, std::string suffix);
+    virtual ~DirectorySearch();
+    DirectorySearch(const DirectorySearch&) = delete;
+    DirectorySearch& operator=(const DirectorySearch&) = delete;
+
+    // The first matching name, or nothing when there is none.
+    std::optional<std::string> findFirst();
+    // The next matching name, or nothing at the end of the list or on an error.
+    std::optional<std::string> findNext();
+
+private:
+    DIR* dir;
+    std::string suffix;
+};

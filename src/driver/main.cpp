@@ -1,0 +1,3 @@
+#include "driver/Batch.h"
+
+int main() { return runBatch(); }

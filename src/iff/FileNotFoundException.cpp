@@ -1,0 +1,3 @@
+#include "iff/FileNotFoundException.h"
+
+FileNotFoundException::~FileNotFoundException() = default;

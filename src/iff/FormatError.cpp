@@ -1,0 +1,3 @@
+#include "iff/FormatError.h"
+
+FormatError::~FormatError() = default;

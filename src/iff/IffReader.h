@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "iff/Chunk.h"
+
+// Sequential reader over one IFF file, always positioned on one chunk header.
+// Every size taken from the file is compared with the bytes the file really
+// holds before anything is allocated or skipped.
+class IffReader {
+public:
+    // Opens a regular file and reads the first header; anything else (missing
+    // file, directory, FIFO) raises FileNotFoundException by pointer.
+    explicit IffReader(const std::string& path);
+    virtual ~IffReader();
+    IffReader(const IffReader&) = delete;
+    IffReader& operator=(const IffReader&) = delete;
+
+    bool isForm() const;
+    std::string chunkName() const;
+    std::string formType() const;
+    std::int32_t chunkIdAsInt() const;
+    void enterForm();
+    void skip();
+    std::unique_ptr<Chunk> readChunk();
+    // True once a header read has met the end of the file.
+    bool eof() const { return atend; }
+    void close();
+
+private:
+    void readHeader();
+    void requireChunk(bool form) const;
+    std::uint64_t remaining() const { return filesize > position ? filesize - position : 0; }
+
+    char id[5] = {};
+    char formtype[5] = {};
+    // content length as declared (for a FORM, without its form type)
+    std::int64_t length = 0;
+    bool badsize = false;
+    bool atend = false;
+    std::FILE* file = nullptr;
+    std::uint64_t filesize = 0;
+    std::uint64_t position = 0;
+};

@@ -1,0 +1,3 @@
+#include "iff/IllegalOperation.h"
+
+IllegalOperation::~IllegalOperation() = default;

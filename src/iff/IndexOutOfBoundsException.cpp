@@ -1,0 +1,3 @@
+#include "iff/IndexOutOfBoundsException.h"
+
+IndexOutOfBoundsException::~IndexOutOfBoundsException() = default;

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// Converts one MAT file, in its constructor, into path + ".png" and, when the
+// file carries a fitting alpha plane, path + "_alpha.png". Errors pass out of
+// the constructor; a file whose outer form is "ANIM" is passed over.
+class MatFile {
+public:
+    explicit MatFile(std::string path);
+    virtual ~MatFile();
+    MatFile(const MatFile&) = delete;
+    MatFile& operator=(const MatFile&) = delete;
+
+private:
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    std::int32_t type = 0;
+};

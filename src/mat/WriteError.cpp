@@ -1,0 +1,3 @@
+#include "mat/WriteError.h"
+
+WriteError::~WriteError() = default;

@@ -1,0 +1,74 @@
+#pragma once
+
+// Test-side writer for IFF, MAT and palette files.
+
+#include <cstdint>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace iff {
+
+using Bytes = std::vector<std::uint8_t>;
+
+inline Bytes operator+(Bytes a, const Bytes& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+inline Bytes text(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
+inline Bytes be32(std::uint32_t v) {
+    return {std::uint8_t(v >> 24), std::uint8_t(v >> 16), std::uint8_t(v >> 8), std::uint8_t(v)};
+}
+
+inline Bytes le32(std::int32_t v) {
+    const auto u = static_cast<std::uint32_t>(v);
+    return {std::uint8_t(u), std::uint8_t(u >> 8), std::uint8_t(u >> 16), std::uint8_t(u >> 24)};
+}
+
+// A plain chunk; an odd-sized one gets its pad byte. `declared` overrides the size field.
+inline Bytes chunk(const std::string& id, const Bytes& content, std::int64_t declared = -1) {
+    Bytes out = text(id) + be32(std::uint32_t(declared < 0 ? content.size() : declared)) + content;
+    if (content.size() % 2) out.push_back(0);
+    return out;
+}
+
+inline Bytes form(const std::string& type, const Bytes& children) {
+    return text("FORM") + be32(std::uint32_t(children.size() + 4)) + text(type) + children;
+}
+
+// A MAT file. `palette` is either a CMAP chunk or a NAME chunk (see cmap(), name()).
+struct Mat {
+    std::int32_t width = 2, height = 2, type = 1;
+    Bytes hots;     // whole HOTS chunk, or empty
+    Bytes palette;  // CMAP or NAME chunk
+    Bytes pixels;   // PXLS content
+    Bytes alpha;    // ALPH content, or empty for none
+    bool withAlpha = false;
+    Bytes trailer;  // bytes appended after everything
+
+    Bytes bytes() const {
+        Bytes frame = chunk("INFO", le32(width) + le32(height) + le32(type)) + hots +
+                      form("PAL ", palette) + chunk("PXLS", pixels);
+        if (withAlpha) frame = frame + chunk("ALPH", alpha);
+        return form("BITM", form("FRAM", frame)) + trailer;
+    }
+};
+
+// A colour table whose entry n is (n, 255 - n, n * 7 mod 256).
+inline Bytes colours() {
+    Bytes table;
+    for (int n = 0; n < 256; ++n) table = table + Bytes{std::uint8_t(n), std::uint8_t(255 - n), std::uint8_t(n * 7)};
+    return table;
+}
+
+inline Bytes cmap(const Bytes& table = colours()) { return chunk("CMAP", table); }
+inline Bytes name(const std::string& n) { return chunk("NAME", text(n) + Bytes{0}); }
+inline Bytes paletteFile(const Bytes& table = colours()) { return form("PAL ", chunk("CMAP", table)); }
+
+inline void save(const std::string& path, const Bytes& data) {
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(data.data()), std::streamsize(data.size()));
+}
+
+}  // namespace iff
