@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -38,24 +39,6 @@ inline Bytes form(const std::string& type, const Bytes& children) {
     return text("FORM") + be32(std::uint32_t(children.size() + 4)) + text(type) + children;
 }
 
-// A MAT file. `palette` is either a CMAP chunk or a NAME chunk (see cmap(), name()).
-struct Mat {
-    std::int32_t width = 2, height = 2, type = 1;
-    Bytes hots;     // whole HOTS chunk, or empty
-    Bytes palette;  // CMAP or NAME chunk
-    Bytes pixels;   // PXLS content
-    Bytes alpha;    // ALPH content, or empty for none
-    bool withAlpha = false;
-    Bytes trailer;  // bytes appended after everything
-
-    Bytes bytes() const {
-        Bytes frame = chunk("INFO", le32(width) + le32(height) + le32(type)) + hots +
-                      form("PAL ", palette) + chunk("PXLS", pixels);
-        if (withAlpha) frame = frame + chunk("ALPH", alpha);
-        return form("BITM", form("FRAM", frame)) + trailer;
-    }
-};
-
 // A colour table whose entry n is (n, 255 - n, n * 7 mod 256).
 inline Bytes colours() {
     Bytes table;
@@ -63,7 +46,23 @@ inline Bytes colours() {
     return table;
 }
 
-inline Bytes cmap(const Bytes& table = colours()) { return chunk("CMAP", table); }
+// A MAT file. `palette` is a CMAP or NAME chunk.
+struct Mat {
+    std::int32_t width = 2, height = 2, type = 1;
+    Bytes hots;     // a whole HOTS chunk, or nothing
+    Bytes palette = chunk("CMAP", colours());
+    Bytes pixels = {0, 1, 254, 255};
+    std::optional<Bytes> alpha;  // ALPH content
+    Bytes trailer;  // bytes after everything
+
+    Bytes bytes() const {
+        Bytes frame = chunk("INFO", le32(width) + le32(height) + le32(type)) + hots + form("PAL ", palette) +
+                      chunk("PXLS", pixels) + (alpha ? chunk("ALPH", *alpha) : Bytes{});
+        return form("BITM", form("FRAM", frame)) + trailer;
+    }
+};
+
+inline Bytes cmapChunk(const Bytes& table = colours()) { return chunk("CMAP", table); }
 inline Bytes name(const std::string& n) { return chunk("NAME", text(n) + Bytes{0}); }
 inline Bytes paletteFile(const Bytes& table = colours()) { return form("PAL ", chunk("CMAP", table)); }
 

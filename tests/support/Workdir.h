@@ -1,12 +1,9 @@
 #pragma once
 
-// A scratch working directory with mat/ and pal/, and a way to run the real
-// program in it.
+// A scratch working directory with mat/ and pal/, and the real program run in it.
 
-#include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -16,53 +13,34 @@
 
 namespace fs = std::filesystem;
 
-struct Run {
+struct Outcome {
     int status = -1;
     std::string out;
-    long peakKiB = 0;
 };
 
-class Workdir {
-public:
+struct Workdir {
+    fs::path root;
+
     Workdir() {
         std::string pattern = (fs::temp_directory_path() / "mat2png-test-XXXXXX").string();
         root = ::mkdtemp(pattern.data());
-        fs::create_directory(root / "mat");
-        fs::create_directory(root / "pal");
+        fs::create_directories(root / "mat");
+        fs::create_directories(root / "pal");
     }
     ~Workdir() { fs::remove_all(root); }
 
-    fs::path path(const std::string& relative) const { return root / relative; }
-    void put(const std::string& relative, const iff::Bytes& data) const { iff::save(path(relative), data); }
-    bool exists(const std::string& relative) const { return fs::exists(fs::symlink_status(path(relative))); }
+    fs::path operator/(const std::string& relative) const { return root / relative; }
+    void put(const std::string& relative, const iff::Bytes& data) const { iff::save(root / relative, data); }
 
-    // Runs the program here; `prefix` is shell text placed before it (limits, traps).
-    Run run(const std::string& prefix = "") const {
-        int pipefd[2];
-        if (::pipe(pipefd) != 0) return {};
-        const pid_t pid = ::fork();
-        if (pid == 0) {
-            ::dup2(pipefd[1], 1);
-            ::close(pipefd[0]);
-            ::close(pipefd[1]);
-            if (::chdir(root.c_str()) != 0) ::_exit(127);
-            const std::string command = prefix + " exec " MAT2PNG_BINARY;
-            ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-        ::close(pipefd[1]);
-        Run result;
+    // `prefix` is shell text run before the program (limits, traps).
+    Outcome run(const std::string& prefix = "") const {
+        const std::string command = "cd '" + root.string() + "' && " + prefix + " exec " MAT2PNG_BINARY;
+        std::FILE* pipe = ::popen(command.c_str(), "r");
+        Outcome result;
         char buffer[4096];
-        for (ssize_t n; (n = ::read(pipefd[0], buffer, sizeof buffer)) > 0;) result.out.append(buffer, std::size_t(n));
-        ::close(pipefd[0]);
-        int status = 0;
-        struct rusage usage {};
-        ::wait4(pid, &status, 0, &usage);
+        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) result.out.append(buffer, n);
+        const int status = ::pclose(pipe);
         result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        result.peakKiB = usage.ru_maxrss;
         return result;
     }
-
-private:
-    fs::path root;
 };
