@@ -18,21 +18,13 @@ inline Bytes operator+(Bytes a, const Bytes& b) {
 }
 
 inline Bytes text(const std::string& s) { return Bytes(s.begin(), s.end()); }
+inline Bytes be32(std::uint32_t v) { return {std::uint8_t(v >> 24), std::uint8_t(v >> 16), std::uint8_t(v >> 8), std::uint8_t(v)}; }
+inline Bytes le32(std::int32_t v) { return {std::uint8_t(v), std::uint8_t(v >> 8), std::uint8_t(v >> 16), std::uint8_t(v >> 24)}; }
 
-inline Bytes be32(std::uint32_t v) {
-    return {std::uint8_t(v >> 24), std::uint8_t(v >> 16), std::uint8_t(v >> 8), std::uint8_t(v)};
-}
-
-inline Bytes le32(std::int32_t v) {
-    const auto u = static_cast<std::uint32_t>(v);
-    return {std::uint8_t(u), std::uint8_t(u >> 8), std::uint8_t(u >> 16), std::uint8_t(u >> 24)};
-}
-
-// A plain chunk; an odd-sized one gets its pad byte. `declared` overrides the size field.
+// A plain chunk with its pad byte; `declared` overrides the size field.
 inline Bytes chunk(const std::string& id, const Bytes& content, std::int64_t declared = -1) {
-    Bytes out = text(id) + be32(std::uint32_t(declared < 0 ? content.size() : declared)) + content;
-    if (content.size() % 2) out.push_back(0);
-    return out;
+    return text(id) + be32(std::uint32_t(declared < 0 ? content.size() : declared)) + content +
+           Bytes(content.size() % 2, 0);
 }
 
 inline Bytes form(const std::string& type, const Bytes& children) {
@@ -46,25 +38,23 @@ inline Bytes colours() {
     return table;
 }
 
-// A MAT file. `palette` is a CMAP or NAME chunk.
+inline Bytes cmap(const Bytes& table = colours()) { return chunk("CMAP", table); }
+inline Bytes name(const std::string& n) { return chunk("NAME", text(n) + Bytes{0}); }
+inline Bytes paletteFile(const Bytes& table = colours()) { return form("PAL ", cmap(table)); }
+
 struct Mat {
     std::int32_t width = 2, height = 2, type = 1;
-    Bytes hots;     // a whole HOTS chunk, or nothing
-    Bytes palette = chunk("CMAP", colours());
+    Bytes palette = cmap();  // a CMAP or NAME chunk
     Bytes pixels = {0, 1, 254, 255};
     std::optional<Bytes> alpha;  // ALPH content
-    Bytes trailer;  // bytes after everything
+    Bytes hots;  // a whole HOTS chunk, or nothing
 
     Bytes bytes() const {
-        Bytes frame = chunk("INFO", le32(width) + le32(height) + le32(type)) + hots + form("PAL ", palette) +
-                      chunk("PXLS", pixels) + (alpha ? chunk("ALPH", *alpha) : Bytes{});
-        return form("BITM", form("FRAM", frame)) + trailer;
+        return form("BITM", form("FRAM", chunk("INFO", le32(width) + le32(height) + le32(type)) + hots +
+                                             form("PAL ", palette) + chunk("PXLS", pixels) +
+                                             (alpha ? chunk("ALPH", *alpha) : Bytes{})));
     }
 };
-
-inline Bytes cmapChunk(const Bytes& table = colours()) { return chunk("CMAP", table); }
-inline Bytes name(const std::string& n) { return chunk("NAME", text(n) + Bytes{0}); }
-inline Bytes paletteFile(const Bytes& table = colours()) { return form("PAL ", chunk("CMAP", table)); }
 
 inline void save(const std::string& path, const Bytes& data) {
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(data.data()), std::streamsize(data.size()));

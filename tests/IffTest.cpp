@@ -1,0 +1,57 @@
+// The reader and the payload cursor at their edges.
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+
+#include "iff/FormatError.h"
+#include "iff/IffReader.h"
+#include "iff/IllegalOperation.h"
+#include "iff/IndexOutOfBoundsException.h"
+#include "support/IffWriter.h"
+
+using namespace iff;
+
+TEST(IffReader, WalksFormsAndChunksAndRefusesTheWrongKind) {
+    const std::string path = std::filesystem::temp_directory_path() / "iffreader-walk";
+    save(path, form("BITM", chunk("ODD1", text("abcde")) + chunk("form", {1}) + chunk(std::string("A\0CD", 4), {}) +
+                                form("SKIP", chunk("XXXX", {1}))) + chunk("LAST", {9}));
+    IffReader reader(path);
+    EXPECT_THROW(reader.chunkName(), IllegalOperation);
+    reader.enterForm();
+    EXPECT_THROW(reader.formType(), IllegalOperation);
+    EXPECT_EQ(reader.chunkIdAsInt(), 'O' | 'D' << 8 | 'D' << 16 | '1' << 24);
+    auto odd = reader.readChunk();
+    EXPECT_EQ(odd->getSize(), 6);
+    EXPECT_EQ(reader.chunkName(), "form");  // lower case: a plain chunk
+    reader.skip();
+    EXPECT_EQ(reader.chunkName(), "A");  // a NUL inside an id shortens the text
+    reader.skip();
+    reader.skip();  // a whole FORM, children and pad byte
+    EXPECT_EQ(reader.readChunk()->getId(), "LAST");
+    EXPECT_TRUE(reader.eof());
+    EXPECT_THROW(reader.chunkName(), FormatError);  // nothing acts on the stale header
+    EXPECT_THROW(reader.skip(), FormatError);
+
+    // the cursor never reads the pad byte, and a refused read does not move it
+    EXPECT_EQ(odd->readInt(), 'a' | 'b' << 8 | 'c' << 16 | 'd' << 24);
+    EXPECT_THROW(odd->readInt(), IndexOutOfBoundsException);
+    EXPECT_THROW(odd->skip4(), IndexOutOfBoundsException);
+    EXPECT_EQ(odd->readString(), "e");
+    EXPECT_THROW(odd->readString(), IndexOutOfBoundsException);
+    std::filesystem::remove(path);
+}
+
+TEST(Chunk, FieldsAndTexts) {
+    const float one = 1.0f;
+    auto payload = std::make_unique<std::uint8_t[]>(10);
+    std::memcpy(payload.get(), &one, 4);
+    std::memcpy(payload.get() + 4, "\0xy\0", 4);
+    Chunk chunk(std::move(payload), 8, 8, "TEST");
+    EXPECT_EQ(chunk.readFloat(), 1.0f);
+    EXPECT_EQ(chunk.readString(), "");
+    EXPECT_EQ(chunk.readString(), "xy");
+    EXPECT_FALSE(chunk.hasMore());
+    EXPECT_THROW(chunk.readFloat(), IndexOutOfBoundsException);
+}
