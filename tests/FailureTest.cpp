@@ -51,6 +51,7 @@ TEST(Failure, MalformedFilesFailAlone) {
         {"INFO of 8 bytes", frame(chunk("INFO", le32(2) + le32(2))), failLine},
         {"INFO size of 2^31", frame(chunk("INFO", le32(2), 0x80000000u)), failLine},
         {"FORM size below 4", text("FORM") + be32(2) + text("BITM") + form("FRAM", info), failLine},
+        {"ANIM of size 2^32 - 1", text("FORM") + be32(0xFFFFFFFFu) + text("ANIM"), failLine},
         {"chunk other than HOTS", frame(info + chunk("HOTZ", {}) + form("PAL ", cmap()) + pixels), typeLine + failLine},
         {"CMAP declared 767", frame(info + form("PAL ", chunk("CMAP", Bytes(767, 1))) + pixels), typeLine + failLine},
         {"CMAP of 770", frame(info + form("PAL ", chunk("CMAP", Bytes(770, 1))) + pixels), typeLine + failLine},

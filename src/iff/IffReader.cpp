@@ -77,9 +77,14 @@ void IffReader::readHeader() {
 
 bool IffReader::isForm() const { return std::strcmp(id, "FORM") == 0; }
 
-void IffReader::requireChunk(bool form) const {
+void IffReader::requireHeader() const {
     if (!file) throw FormatError("reader is closed");
     if (atend) throw FormatError("end of file");
+    if (badsize) throw FormatError("chunk size out of range");
+}
+
+void IffReader::requireChunk(bool form) const {
+    requireHeader();
     if (isForm() != form) throw IllegalOperation();
 }
 
@@ -102,14 +107,11 @@ std::int32_t IffReader::chunkIdAsInt() const {
 
 void IffReader::enterForm() {
     requireChunk(true);
-    if (badsize) throw FormatError("bad FORM size");
     readHeader();
 }
 
 void IffReader::skip() {
-    if (!file) throw FormatError("reader is closed");
-    if (atend) throw FormatError("end of file");
-    if (badsize) throw FormatError("bad chunk size");
+    requireHeader();
     const std::uint64_t content = static_cast<std::uint64_t>(length);
     if (content > remaining()) throw FormatError("chunk runs past the end of the file");
     // the pad byte after the file's last chunk may be missing
@@ -121,7 +123,6 @@ void IffReader::skip() {
 
 std::unique_ptr<Chunk> IffReader::readChunk() {
     requireChunk(false);
-    if (badsize) throw FormatError("bad chunk size");
     const std::uint64_t content = static_cast<std::uint64_t>(length);
     // the bytes the file still holds bound the allocation
     if (content > remaining()) throw FormatError("chunk runs past the end of the file");

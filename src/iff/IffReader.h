@@ -32,6 +32,8 @@ public:
 
 private:
     void readHeader();
+    // A header met at the end of the file, or with a size out of range, is unusable.
+    void requireHeader() const;
     void requireChunk(bool form) const;
     std::uint64_t remaining() const { return filesize > position ? filesize - position : 0; }
 
