@@ -62,6 +62,8 @@ TEST(Failure, MalformedFilesFailAlone) {
         {"8 bytes after PXLS", frame(info + form("PAL ", cmap()) + pixels) + Bytes(8, 'x'), typeLine + failLine},
         {"PXLS past the end", cut, typeLine + failLine},
         {"PXLS shorter than the image", frame(info + form("PAL ", cmap()) + chunk("PXLS", {1, 2, 3})), typeLine + noAlpha + failLine},
+        {"alpha kept, PXLS short", frame(info + form("PAL ", cmap()) + chunk("PXLS", {1, 2, 3}) + chunk("ALPH", Bytes(4, 0))),
+         typeLine + "Wrote alpha channel in mat/f.mat_alpha.png\n" + failLine},
         {"65536 x 65536, empty PXLS", sized(65536, 65536, 0), typeLine + noAlpha + failLine},
         {"-2 x -2", sized(-2, -2, 4), typeLine + noAlpha + failLine},
         {"0 x 5", sized(0, 5, 0), typeLine + noAlpha + failLine},
