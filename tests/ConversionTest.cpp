@@ -29,11 +29,6 @@ void expectImages(const Workdir& w, const std::string& mat, const Mat& m, const 
         }
 }
 
-std::string contents(const fs::path& path) {
-    std::ifstream in(path);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 }  // namespace
 
 TEST(Conversion, EmbeddedPaletteWithAlphaReplacesEarlierOutputs) {
@@ -48,8 +43,8 @@ TEST(Conversion, EmbeddedPaletteWithAlphaReplacesEarlierOutputs) {
     EXPECT_EQ(run.out, "type 1\nWrote alpha channel in mat/t.mat_alpha.png\n");
     EXPECT_EQ(run.status, 0);
     expectImages(w, "mat/t.mat", m);
-    EXPECT_EQ(contents(w / "victim"), "keep");
-    EXPECT_EQ(std::distance(fs::directory_iterator(w / "mat"), {}), 3);  // no temporary file left
+    EXPECT_EQ(w.read("victim"), "keep");
+    EXPECT_EQ(w.entries("mat"), 3);  // no temporary file left
 }
 
 TEST(Conversion, NamedPaletteAndOddSizes) {

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <filesystem>
 
 #include "iff/FormatError.h"
@@ -41,17 +40,4 @@ TEST(IffReader, WalksFormsAndChunksAndRefusesTheWrongKind) {
     EXPECT_EQ(odd->readString(), "e");
     EXPECT_THROW(odd->readString(), IndexOutOfBoundsException);
     std::filesystem::remove(path);
-}
-
-TEST(Chunk, FieldsAndTexts) {
-    const float one = 1.0f;
-    auto payload = std::make_unique<std::uint8_t[]>(10);
-    std::memcpy(payload.get(), &one, 4);
-    std::memcpy(payload.get() + 4, "\0xy\0", 4);
-    Chunk chunk(std::move(payload), 8, 8, "TEST");
-    EXPECT_EQ(chunk.readFloat(), 1.0f);
-    EXPECT_EQ(chunk.readString(), "");
-    EXPECT_EQ(chunk.readString(), "xy");
-    EXPECT_FALSE(chunk.hasMore());
-    EXPECT_THROW(chunk.readFloat(), IndexOutOfBoundsException);
 }

@@ -7,6 +7,8 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include "support/IffWriter.h"
@@ -31,6 +33,11 @@ struct Workdir {
 
     fs::path operator/(const std::string& relative) const { return root / relative; }
     void put(const std::string& relative, const iff::Bytes& data) const { iff::save(root / relative, data); }
+    std::string read(const std::string& relative) const {
+        std::ifstream in(root / relative);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    long entries(const std::string& relative) const { return std::distance(fs::directory_iterator(root / relative), {}); }
 
     // `prefix` is shell text run before the program (limits, traps).
     Outcome run(const std::string& prefix = "") const {
