@@ -95,7 +95,7 @@ MatFile::MatFile(std::string path) {
     name = reader.chunkName();
     if (name == "CMAP") {
         palettechunk = reader.readChunk();
-        check(palettechunk->getLength() == 256 * 3, "palettechunk->getSize() == 256*3");
+        check(palettechunk->getLength() == 256 * 3, "the embedded colour table is 768 bytes");
         colours = palettechunk->getData();
     } else if (name == "NAME") {
         const std::string palettename = reader.readChunk()->readString();
@@ -128,7 +128,7 @@ MatFile::MatFile(std::string path) {
     }
     if (!alpha) printLine("No alpha channel in ", path);
 
-    check(pixels > 0 && pixelschunk->getLength() == pixels, "pixelschunk->getSize() == width*height");
+    check(pixels > 0 && pixelschunk->getLength() == pixels, "the pixel plane holds width * height bytes");
     const std::size_t count = static_cast<std::size_t>(pixels);
     const std::uint8_t* indices = pixelschunk->getData();
     const std::uint8_t* alphaplane = alpha ? alphachunk->getData() : nullptr;
