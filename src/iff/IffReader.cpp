@@ -110,10 +110,15 @@ void IffReader::enterForm() {
     readHeader();
 }
 
-void IffReader::skip() {
-    requireHeader();
+std::uint64_t IffReader::checkedLength() const {
     const std::uint64_t content = static_cast<std::uint64_t>(length);
     if (content > remaining()) throw FormatError("chunk runs past the end of the file");
+    return content;
+}
+
+void IffReader::skip() {
+    requireHeader();
+    const std::uint64_t content = checkedLength();
     // the pad byte after the file's last chunk may be missing
     const std::uint64_t step = std::min(content + (content & 1), remaining());
     if (std::fseek(file, static_cast<long>(step), SEEK_CUR) != 0) throw FormatError("seek failed");
@@ -123,9 +128,8 @@ void IffReader::skip() {
 
 std::unique_ptr<Chunk> IffReader::readChunk() {
     requireChunk(false);
-    const std::uint64_t content = static_cast<std::uint64_t>(length);
     // the bytes the file still holds bound the allocation
-    if (content > remaining()) throw FormatError("chunk runs past the end of the file");
+    const std::uint64_t content = checkedLength();
     const std::uint64_t padded = content + (content & 1);
     if (padded > 0x7FFFFFFFu) throw FormatError("chunk too large");
     auto payload = std::make_unique_for_overwrite<std::uint8_t[]>(padded ? padded : 1);

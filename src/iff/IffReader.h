@@ -35,6 +35,8 @@ private:
     // A header met at the end of the file, or with a size out of range, is unusable.
     void requireHeader() const;
     void requireChunk(bool form) const;
+    // The declared content length; raises FormatError when the file holds less.
+    std::uint64_t checkedLength() const;
     std::uint64_t remaining() const { return filesize > position ? filesize - position : 0; }
 
     char id[5] = {};
