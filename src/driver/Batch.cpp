@@ -6,6 +6,7 @@
 #include "driver/DirectorySearch.h"
 #include "iff/FileNotFoundException.h"
 #include "mat/MatFile.h"
+#include "mat/PrintLine.h"
 
 bool processFile(std::string name) {
     const std::string path = "mat/" + name;
@@ -17,10 +18,7 @@ bool processFile(std::string name) {
         delete error;
     } catch (...) {
     }
-    std::fputs("Could not process ", stdout);
-    std::fputs(name.c_str(), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
+    printLine("Could not process ", name);
     return false;
 }
 

@@ -2,13 +2,13 @@
 
 #include <IL/il.h>
 #include <IL/ilu.h>
-#include <cstdio>
 #include <memory>
 #include <optional>
 
 #include "iff/FormatError.h"
 #include "iff/IffReader.h"
 #include "mat/PalFile.h"
+#include "mat/PrintLine.h"
 #include "mat/PaletteLookup.h"
 #include "mat/SaveImage.h"
 #include "mat/WriteError.h"
@@ -17,13 +17,6 @@ namespace {
 
 void check(bool condition, const char* what) {
     if (!condition) throw FormatError(what);
-}
-
-void printLine(const char* text, const std::string& value) {
-    std::fputs(text, stdout);
-    std::fputs(value.c_str(), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
 }
 
 // libpng refuses wider or taller images, and its refusal would crash inside DevIL
