@@ -65,23 +65,23 @@ TEST(Conversion, AlphaPlaneIsUsedOnlyWhenItDeclaresThePixelCount) {
         int width, height;
         std::optional<Bytes> alpha;
         Bytes after;
+        bool used, unpadded;
     } cases[] = {
-        {3, 3, Bytes(9, 0x30), {}},  // used: odd length, padded
-        {2, 2, Bytes(3, 0x30), {}},  // its pad byte would make the count
-        {2, 2, Bytes(5, 0x30), {}},
-        {2, 2, std::nullopt, Bytes(7, 'x')},  // too few bytes for a header
-        {3, 1, std::nullopt, {}},  // the last pad byte of the file is missing
+        {3, 3, Bytes(9, 0x30), {}, true, false},  // odd length, padded
+        {2, 2, Bytes(3, 0x30), {}, false, false},  // its pad byte would make the count
+        {2, 2, Bytes(5, 0x30), {}, false, false},
+        {2, 2, std::nullopt, Bytes(7, 'x'), false, false},  // too few bytes for a header
+        {3, 1, std::nullopt, {}, false, true},  // the last pad byte of the file is missing
     };
     for (const auto& c : cases) {
         Workdir w;
         Mat m{c.width, c.height, 1, cmap(), Bytes(std::size_t(c.width * c.height), 9), c.alpha, {}};
         Bytes file = m.bytes() + c.after;
-        if (c.width == 3 && c.height == 1) file.pop_back();
+        if (c.unpadded) file.pop_back();
         w.put("mat/t.mat", file);
-        const bool used = c.width == 3 && c.alpha;
-        EXPECT_EQ(w.run().out, used ? "type 1\nWrote alpha channel in mat/t.mat_alpha.png\n"
+        EXPECT_EQ(w.run().out, c.used ? "type 1\nWrote alpha channel in mat/t.mat_alpha.png\n"
                                     : "type 1\nNo alpha channel in mat/t.mat\n");
-        if (!used) m.alpha.reset();
+        if (!c.used) m.alpha.reset();
         expectImages(w, "mat/t.mat", m);
     }
 }

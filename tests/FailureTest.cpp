@@ -2,6 +2,7 @@
 // failure line and no image, the batch goes on, and the exit status tells.
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <set>

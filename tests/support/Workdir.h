@@ -2,7 +2,6 @@
 
 // A scratch working directory with mat/ and pal/, and the real program run in it.
 
-#include <sys/resource.h>
 #include <sys/wait.h>
 
 #include <cstdio>
