@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, when missing.
 set -euo pipefail
-packages=(g++ make cmake pkg-config libdevil-dev libpng-dev libgtest-dev)
+# more can be asked for in PACKAGES, separated by blanks
+packages=(g++ make cmake pkg-config libdevil-dev libpng-dev libgtest-dev ${PACKAGES:-})
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

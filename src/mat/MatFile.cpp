@@ -2,6 +2,7 @@
 
 #include <IL/il.h>
 #include <IL/ilu.h>
+#include <cstring>
 #include <memory>
 #include <optional>
 
@@ -46,14 +47,24 @@ private:
     ILuint name = 0;
 };
 
-void saveRaw(std::int32_t width, std::int32_t height, ILubyte channels, ILenum format, const std::uint8_t* data,
-             bool negate, const std::string& name) {
-    LibraryImage image;
-    if (!ilTexImage(static_cast<ILuint>(width), static_cast<ILuint>(height), 1, channels, format,
-                    IL_UNSIGNED_BYTE, const_cast<std::uint8_t*>(data)))
+// Creates the bound image's pixels, copied from `data` or left for the caller to fill when it is null.
+void texImage(std::int32_t width, std::int32_t height, ILubyte channels, ILenum format, const std::uint8_t* data) {
+    if (!ilTexImage(static_cast<ILuint>(width), static_cast<ILuint>(height), 1, channels, format, IL_UNSIGNED_BYTE,
+                    const_cast<std::uint8_t*>(data)))
         throw WriteError("the image library refused the image");
-    if (negate) iluNegative();
-    saveImage(name);
+}
+
+// Palette colours of every pixel, followed by 255 minus its alpha byte when there is an alpha plane.
+void expand(const std::uint8_t* colours, const std::uint8_t* indices, const std::uint8_t* alphaplane,
+            std::size_t count, std::uint8_t* out) {
+    if (!alphaplane) {
+        for (std::size_t p = 0; p < count; ++p, out += 3) std::memcpy(out, colours + 3 * indices[p], 3);
+        return;
+    }
+    for (std::size_t p = 0; p < count; ++p, out += 4) {
+        std::memcpy(out, colours + 3 * indices[p], 3);
+        out[3] = static_cast<std::uint8_t>(255 - alphaplane[p]);
+    }
 }
 
 }  // namespace
@@ -99,7 +110,7 @@ MatFile::MatFile(std::string path) {
     }
 
     check(reader.chunkName() == "PXLS", "chunk is PXLS");
-    const std::unique_ptr<Chunk> pixelschunk = reader.readChunk();
+    std::unique_ptr<Chunk> pixelschunk = reader.readChunk();
 
     ilInit();
     ilEnable(IL_ORIGIN_SET);
@@ -114,7 +125,12 @@ MatFile::MatFile(std::string path) {
         alphachunk = reader.readChunk();
         if (pixels > 0 && alphachunk->getLength() == pixels) {
             const std::string alphaname = path + "_alpha.png";
-            saveRaw(width, height, 1, IL_LUMINANCE, alphachunk->getData(), true, alphaname);
+            {
+                LibraryImage image;
+                texImage(width, height, 1, IL_LUMINANCE, alphachunk->getData());
+                iluNegative();
+                saveImage(alphaname);
+            }
             printLine("Wrote alpha channel in ", alphaname);
             alpha = true;
         }
@@ -122,21 +138,19 @@ MatFile::MatFile(std::string path) {
     if (!alpha) printLine("No alpha channel in ", path);
 
     check(pixels > 0 && pixelschunk->getLength() == pixels, "the pixel plane holds width * height bytes");
-    const std::size_t count = static_cast<std::size_t>(pixels);
-    const std::uint8_t* indices = pixelschunk->getData();
-    const std::uint8_t* alphaplane = alpha ? alphachunk->getData() : nullptr;
-    const std::size_t channels = alpha ? 4 : 3;
-    auto colour = std::make_unique_for_overwrite<std::uint8_t[]>(count * channels);
-    std::uint8_t* out = colour.get();
-    for (std::size_t p = 0; p < count; ++p) {
-        const std::uint8_t* entry = colours + 3 * indices[p];
-        *out++ = entry[0];
-        *out++ = entry[1];
-        *out++ = entry[2];
-        if (alpha) *out++ = static_cast<std::uint8_t>(255 - alphaplane[p]);
-    }
-    saveRaw(width, height, static_cast<ILubyte>(channels), alpha ? IL_RGBA : IL_RGB, colour.get(), false,
-            path + ".png");
+    LibraryImage image;
+    texImage(width, height, alpha ? 4 : 3, alpha ? IL_RGBA : IL_RGB, nullptr);
+    // expanded straight into the library's image: a buffer of our own would be one more full-size copy
+    std::uint8_t* out = ilGetData();
+    if (!out) throw WriteError("the image library has no pixels");
+    expand(colours, pixelschunk->getData(), alpha ? alphachunk->getData() : nullptr, static_cast<std::size_t>(pixels),
+           out);
+    // the planes are spent; freeing them before encoding keeps the peak at one image
+    pixelschunk.reset();
+    alphachunk.reset();
+    palettechunk.reset();
+    palfile.reset();
+    saveImage(path + ".png");
 }
 
 MatFile::~MatFile() = default;

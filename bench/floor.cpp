@@ -1,0 +1,132 @@
+// The encode floor: the conversion done straight through libpng with its default settings and
+// nothing else (no checks beyond staying inside the file, no messages, no temporary files).
+// Run in a working directory like mat2png; writes the same images with the same orientation.
+
+#include <dirent.h>
+#include <png.h>
+#include <strings.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+std::uint32_t be32(const std::uint8_t* p) { return std::uint32_t(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3]; }
+std::int32_t le32(const std::uint8_t* p) { return std::int32_t(p[0] | p[1] << 8 | p[2] << 16 | std::uint32_t(p[3]) << 24); }
+
+// Flat walk over FORM BITM > FORM FRAM > chunks, entering every FORM.
+struct Chunks {
+    const Bytes& data;
+    std::size_t at = 0;
+    bool next(std::string& id, const std::uint8_t*& content, std::size_t& size) {
+        while (at + 8 <= data.size()) {
+            id.assign(reinterpret_cast<const char*>(&data[at]), 4);
+            size = be32(&data[at + 4]);
+            if (id == "FORM") {
+                at += 12;
+                continue;
+            }
+            content = &data[at + 8];
+            if (size > data.size() - at - 8) return false;
+            at += 8 + size + size % 2;
+            return true;
+        }
+        return false;
+    }
+};
+
+// Rows are handed over last stored row first, as mat2png's images come out.
+bool writePng(const std::string& name, int width, int height, int channels, const std::uint8_t* pixels) {
+    FILE* file = std::fopen(name.c_str(), "wb");
+    if (!file) return false;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        std::fclose(file);
+        return false;
+    }
+    png_init_io(png, file);
+    const int type = channels == 1 ? PNG_COLOR_TYPE_GRAY : channels == 3 ? PNG_COLOR_TYPE_RGB : PNG_COLOR_TYPE_RGBA;
+    png_set_IHDR(png, info, width, height, 8, type, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                 PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    const std::size_t stride = std::size_t(width) * channels;
+    for (int y = height - 1; y >= 0; --y) png_write_row(png, pixels + stride * y);
+    png_write_end(png, info);
+    png_destroy_write_struct(&png, &info);
+    return std::fclose(file) == 0;
+}
+
+bool convert(const std::string& path) {
+    const Bytes file = slurp(path);
+    Chunks chunks{file};
+    std::string id;
+    const std::uint8_t* content = nullptr;
+    std::size_t size = 0;
+    int width = 0, height = 0;
+    Bytes palette, pixels, alpha;
+    while (chunks.next(id, content, size)) {
+        if (id == "INFO" && size >= 8) {
+            width = le32(content);
+            height = le32(content + 4);
+        } else if (id == "CMAP") {
+            palette.assign(content, content + size);
+        } else if (id == "NAME") {
+            std::string name(reinterpret_cast<const char*>(content), size);
+            name = name.substr(0, name.find('\0'));
+            for (char& c : name) c = c == '\\' ? '/' : c;
+            const Bytes pal = slurp("pal/" + name + ".pal");
+            if (pal.size() < 20 + 768) return false;
+            palette.assign(pal.begin() + 20, pal.begin() + 20 + 768);
+        } else if (id == "PXLS") {
+            pixels.assign(content, content + size);
+        } else if (id == "ALPH") {
+            alpha.assign(content, content + size);
+        }
+    }
+    const std::size_t count = std::size_t(width) * height;
+    if (width <= 0 || height <= 0 || palette.size() < 768 || pixels.size() != count) return false;
+    const bool hasAlpha = alpha.size() == count;
+    const int channels = hasAlpha ? 4 : 3;
+    Bytes colour(count * channels);
+    std::uint8_t* out = colour.data();
+    for (std::size_t p = 0; p < count; ++p) {
+        const std::uint8_t* entry = &palette[3 * pixels[p]];
+        *out++ = entry[0];
+        *out++ = entry[1];
+        *out++ = entry[2];
+        if (hasAlpha) *out++ = std::uint8_t(255 - alpha[p]);
+    }
+    if (hasAlpha) {
+        for (std::uint8_t& a : alpha) a = std::uint8_t(255 - a);
+        if (!writePng(path + "_alpha.png", width, height, 1, alpha.data())) return false;
+    }
+    return writePng(path + ".png", width, height, channels, colour.data());
+}
+
+}  // namespace
+
+int main() {
+    DIR* dir = opendir("mat");
+    if (!dir) return 2;
+    bool failed = false;
+    while (const dirent* entry = readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name.size() > 4 && strcasecmp(name.c_str() + name.size() - 4, ".mat") == 0)
+            failed |= !convert("mat/" + name);
+    }
+    closedir(dir);
+    return failed ? 1 : 0;
+}
