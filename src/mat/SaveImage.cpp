@@ -106,7 +106,8 @@ void saveImage(const std::string& name) {
         if (fd < 0 && (errno != EEXIST || attempt == 100)) throw WriteError("cannot create a temporary file");
     }
 
-    auto out = std::make_unique<Output>();
+    // the buffer is written before it is read; zeroing 64 KiB per image would cost more than a small image's encoding
+    auto out = std::make_unique_for_overwrite<Output>();
     out->name = temp.c_str();
     out->fd = fd;
     current = out.get();
