@@ -1,6 +1,6 @@
 """Runs mat2png, the libpng floor and the Pillow peer alternately on each workload.
 
-Usage: bench.py BUILD_DIR CORPUS_DIR RUNS
+Usage: bench.py BUILD_DIR CORPUS_DIR RUNS [WORKLOAD...]
 Each tool converts its own copy of a workload; the PNGs are removed before every run, outside
 the timing. Prints a Markdown table and exits non-zero when a run fails or mat2png's pixels
 differ from the floor's.
@@ -48,7 +48,7 @@ def same_pixels(first, second):
 
 
 def main():
-    build, corpus, runs = os.path.abspath(sys.argv[1]), sys.argv[2], int(sys.argv[3])
+    build, corpus, runs = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2]), int(sys.argv[3])
     here = os.path.dirname(os.path.abspath(__file__))
     tools = {
         "mat2png": [os.path.join(build, "mat2png")],
@@ -56,7 +56,7 @@ def main():
         "peer": ["/usr/bin/python3", os.path.join(here, "peer.py")],
     }
     rows, failed = [], False
-    for workload in WORKLOADS:
+    for workload in sys.argv[4:] or WORKLOADS:
         source = os.path.join(corpus, workload)
         files = len(glob.glob(os.path.join(source, "mat", "*.mat")))
         dirs = {}

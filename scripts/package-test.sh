@@ -8,15 +8,7 @@ scratch=$(mktemp -d "${TMPDIR:-/tmp}/mat2png-package.XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
 
 # the manual page linters, and GTest for configuring a default source tree
-scripts/install-deps.sh
-missing=$(for p in mandoc groff-base man-db; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || echo "$p"; done)
-if [ -n "$missing" ]; then
-    sudo=""
-    [ "$(id -u)" -eq 0 ] || sudo="sudo"
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends $missing
-fi
+PACKAGES="mandoc groff-base man-db" scripts/install-deps.sh
 
 deb=$(bash scripts/package.sh)
 [ "$(wc -l <<<"$deb")" -eq 1 ] && [ -f "$deb" ] || fail "expected one package, got: $deb"

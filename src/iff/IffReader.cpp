@@ -13,12 +13,12 @@
 namespace {
 
 std::FILE* openRegularFile(const std::string& path, std::uint64_t& size) {
-    // O_NONBLOCK keeps a FIFO from blocking the open; it is refused below anyway
+    // O_NONBLOCK keeps a FIFO from blocking the open; it is refused below anyway, and reads of a
+    // regular file ignore it
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return nullptr;
     struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
-        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
         return nullptr;
     }

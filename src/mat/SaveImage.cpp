@@ -97,7 +97,8 @@ std::string directoryOf(const std::string& name) {
 void saveImage(const std::string& name) {
     static unsigned counter = 0;
     // the temporary name must end in ".png": DevIL picks the format from it
-    const std::string prefix = directoryOf(name) + ".mat2png-" + std::to_string(::getpid()) + "-";
+    static const std::string pid = std::to_string(::getpid());
+    const std::string prefix = directoryOf(name) + ".mat2png-" + pid + "-";
     std::string temp;
     int fd = -1;
     for (int attempt = 0; fd < 0; ++attempt) {
