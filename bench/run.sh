@@ -4,7 +4,7 @@
 # typical and large). Work files go to build-bench/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-PACKAGES="python3-pil time" scripts/install-deps.sh
+scripts/install-deps.sh python3-pil
 cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
 cmake --build build-bench -j"$(nproc)" --target mat2png make_corpus bench_floor >/dev/null
 corpus=build-bench/corpus

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build and the tests need, when missing.
+# Installs the Debian packages the build and the tests need, and those named as
+# arguments (the sanitizer and fuzz scripts add clang), when missing.
 set -euo pipefail
-# more can be asked for in PACKAGES, separated by blanks
-packages=(g++ make cmake pkg-config libdevil-dev libpng-dev libgtest-dev ${PACKAGES:-})
+packages=(g++ make cmake pkg-config libdevil-dev libpng-dev libgtest-dev time util-linux mount "$@")
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -8,7 +8,7 @@ scratch=$(mktemp -d "${TMPDIR:-/tmp}/mat2png-package.XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
 
 # the manual page linters, and GTest for configuring a default source tree
-PACKAGES="mandoc groff-base man-db" scripts/install-deps.sh
+scripts/install-deps.sh mandoc groff-base man-db
 
 deb=$(bash scripts/package.sh)
 [ "$(wc -l <<<"$deb")" -eq 1 ] && [ -f "$deb" ] || fail "expected one package, got: $deb"

@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # dpkg-dev brings dpkg-shlibdeps, which CPack runs through `file` to compute Depends
-PACKAGES="dpkg-dev file gzip" scripts/install-deps.sh >&2
+scripts/install-deps.sh dpkg-dev file gzip >&2
 build=build-package
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >&2
 cmake --build "$build" -j"${JOBS:-$(nproc)}" >&2

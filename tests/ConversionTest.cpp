@@ -8,29 +8,6 @@
 
 using namespace iff;
 
-namespace {
-
-// Both images of `mat` against the MAT file; the first stored row must be the PNG's bottom row.
-void expectImages(const Workdir& w, const std::string& mat, const Mat& m, const Bytes& table = colours()) {
-    const auto colour = readPng(w / (mat + ".png"));
-    const auto alpha = readPng(w / (mat + "_alpha.png"));
-    ASSERT_TRUE(colour && bool(alpha) == bool(m.alpha));
-    ASSERT_EQ(colour->channels(), m.alpha ? 4u : 3u);
-    ASSERT_EQ(colour->image.width * colour->image.height, m.pixels.size());
-    for (int y = 0; y < m.height; ++y)
-        for (int x = 0; x < m.width; ++x) {
-            const std::size_t p = std::size_t(m.height - 1 - y) * m.width + x;
-            const png_byte* got = colour->at(x, y);
-            EXPECT_EQ(Bytes(got, got + 3), Bytes(&table[3 * m.pixels[p]], &table[3 * m.pixels[p] + 3])) << p;
-            if (!m.alpha) continue;
-            EXPECT_EQ(got[3], 255 - (*m.alpha)[p]) << p;
-            EXPECT_EQ(alpha->channels(), 1u);
-            EXPECT_EQ(*alpha->at(x, y), 255 - (*m.alpha)[p]) << p;
-        }
-}
-
-}  // namespace
-
 TEST(Conversion, EmbeddedPaletteWithAlphaReplacesEarlierOutputs) {
     Workdir w;
     Mat m;

@@ -152,10 +152,26 @@ TEST(Failure, ImagesThatCannotBeWrittenFailTheFile) {
 }
 
 TEST(Failure, ForgedSizesAreRefusedBeforeAllocating) {
-    Workdir w;
-    w.put("mat/f.mat", frame(info + form("PAL ", cmap()) + chunk("PXLS", Bytes(2048, 1), 0x7FFFFFFEu)));
-    expectFailure(w, typeLine + failLine, "2 GiB PXLS in a 2 KiB file");
+    const Bytes huge = chunk("PXLS", Bytes(2048, 1), 0x7FFFFFFEu);
+    const struct {
+        const char* what;
+        Bytes file, palette = {};
+    } cases[] = {
+        {"2 GiB PXLS in a 2 KiB file", frame(info + form("PAL ", cmap()) + huge)},
+        {"40000 x 40000, PXLS of the same", frame(chunk("INFO", le32(40000) + le32(40000) + le32(1)) + form("PAL ", cmap()) + huge)},
+        {"2 GiB ALPH", frame(info + form("PAL ", cmap()) + pixels + chunk("ALPH", Bytes(64, 1), 0x7FFFFFF0u))},
+        {"2 GiB HOTS", frame(info + chunk("HOTS", Bytes(8, 1), 0x7FFFFFF0u) + form("PAL ", cmap()) + pixels)},
+        {"2 GiB CMAP", frame(info + form("PAL ", chunk("CMAP", colours(), 0x7FFFFFF0u)) + pixels)},
+        {"2 GiB NAME", frame(info + form("PAL ", chunk("NAME", text("p"), 0x7FFFFFF0u)) + pixels)},
+        {"2 GiB CMAP in the palette file", frame(info + form("PAL ", name("p")) + pixels), form("PAL ", chunk("CMAP", colours(), 0x7FFFFFF0u))},
+    };
+    for (const auto& c : cases) {
+        Workdir w;
+        w.put("mat/f.mat", c.file);
+        w.put("pal/p.pal", c.palette);
+        expectFailure(w, typeLine + failLine, c.what);
+    }
     struct rusage usage {};
     ::getrusage(RUSAGE_CHILDREN, &usage);
-    EXPECT_LT(usage.ru_maxrss, 64 * 1024);  // KiB
+    EXPECT_LT(usage.ru_maxrss, 64 * 1024);  // KiB, the highest of all runs
 }

@@ -38,9 +38,9 @@ struct Workdir {
     }
     long entries(const std::string& relative) const { return std::distance(fs::directory_iterator(root / relative), {}); }
 
-    // `prefix` is shell text run before the program (limits, traps).
-    Outcome run(const std::string& prefix = "") const {
-        const std::string command = "cd '" + root.string() + "' && " + prefix + " exec " MAT2PNG_BINARY;
+    // `prefix` is shell text run before the program (limits, traps); `wrapper` is a command the program runs under.
+    Outcome run(const std::string& prefix = "", const std::string& wrapper = "") const {
+        const std::string command = "cd '" + root.string() + "' && " + prefix + " exec " + wrapper + " " MAT2PNG_BINARY;
         std::FILE* pipe = ::popen(command.c_str(), "r");
         Outcome result;
         char buffer[4096];

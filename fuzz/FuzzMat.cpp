@@ -1,0 +1,63 @@
+// libFuzzer target: one input is a MAT file, optionally followed by the
+// separator "\n--pal--\n" and the bytes of pal/p.pal (the file that NAME "p" or
+// "P" finds); the real per-file conversion runs on them in a scratch directory.
+
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string_view>
+
+#include "driver/Batch.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::string_view separator = "\n--pal--\n";
+fs::path scratch;
+
+void write(const char* path, std::string_view bytes) {
+    std::FILE* file = std::fopen(path, "wb");
+    if (!file || std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size() || std::fclose(file) != 0) std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    std::string pattern = (fs::temp_directory_path() / "mat2png-fuzz-XXXXXX").string();
+    if (!::mkdtemp(pattern.data())) std::abort();
+    scratch = pattern;
+    fs::create_directory(scratch / "mat");
+    fs::create_directory(scratch / "pal");
+    // one console line per file would drown libFuzzer's own report
+    if (!std::freopen("/dev/null", "w", stdout)) std::abort();
+    std::atexit([] { fs::remove_all(scratch); });
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    // only the conversion runs in the scratch directory: libFuzzer's own paths stay relative to where it started
+    const fs::path home = fs::current_path();
+    fs::current_path(scratch);
+    const std::string_view input(reinterpret_cast<const char*>(data), size);
+    const std::size_t split = input.find(separator);
+    write("mat/f.mat", input.substr(0, split));
+    if (split == std::string_view::npos) fs::remove("pal/p.pal");
+    else write("pal/p.pal", input.substr(split + separator.size()));
+
+    processFile("f.mat");
+
+    // outputs are removed so that every input starts alike; anything else left in mat/ is a leaked temporary file
+    fs::remove("mat/f.mat.png");
+    fs::remove("mat/f.mat_alpha.png");
+    for (const fs::directory_entry& entry : fs::directory_iterator("mat"))
+        if (entry.path().filename() != "f.mat") {
+            std::fprintf(stderr, "left behind: %s\n", entry.path().c_str());
+            std::abort();
+        }
+    fs::current_path(home);
+    return 0;
+}

@@ -1,0 +1,54 @@
+// Writes the fuzzer's seed corpus: make_fuzz_seeds DIR writes one file per valid shape.
+
+#include <filesystem>
+
+#include "support/IffWriter.h"
+
+using namespace iff;
+
+namespace {
+
+const Bytes separator = text("\n--pal--\n");
+
+Bytes ramp(std::size_t count, unsigned step) {
+    Bytes b;
+    for (std::size_t i = 0; i < count; ++i) b.push_back(std::uint8_t(i * step));
+    return b;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) return 2;
+    const std::filesystem::path dir = argv[1];
+    std::filesystem::create_directories(dir);
+    const Bytes hots = chunk("HOTS", le32(1) + le32(2));
+    const Mat plain, named{3, 3, 1, name("p"), ramp(9, 29), {}, {}};
+    const struct {
+        const char* file;
+        Bytes bytes;
+    } seeds[] = {
+        {"plain", plain.bytes()},
+        {"hots", Mat{2, 2, 7, cmap(), {3, 2, 1, 0}, {}, hots}.bytes()},
+        {"alpha", Mat{2, 2, 1, cmap(), {0, 1, 2, 3}, Bytes{0, 64, 128, 255}, {}}.bytes()},
+        {"alpha-hots-odd", Mat{3, 5, 2, cmap(), ramp(15, 17), ramp(15, 13), hots}.bytes()},
+        {"alpha-short", Mat{2, 2, 1, cmap(), {0, 1, 2, 3}, Bytes{1, 2, 3}, {}}.bytes()},
+        {"odd-1x1", Mat{1, 1, 0, cmap(), {200}, {}, {}}.bytes()},
+        {"odd-7x3", Mat{7, 3, -1, cmap(), ramp(21, 11), {}, {}}.bytes()},
+        {"wide-64x1", Mat{64, 1, 1, cmap(), ramp(64, 4), {}, {}}.bytes()},
+        {"tall-1x64", Mat{1, 64, 1, cmap(), ramp(64, 3), ramp(64, 5), {}}.bytes()},
+        {"square-32", Mat{32, 32, 1, cmap(), ramp(1024, 7), ramp(1024, 1), hots}.bytes()},
+        {"unpadded", [] { Bytes b = Mat{3, 1, 1, cmap(), {1, 2, 3}, {}, {}}.bytes(); b.pop_back(); return b; }()},
+        {"named", named.bytes() + separator + paletteFile()},
+        {"named-case", Mat{2, 2, 1, name("P"), {9, 8, 7, 6}, {}, {}}.bytes() + separator + paletteFile()},
+        {"named-alpha-hots", Mat{4, 2, 3, name("p"), ramp(8, 31), ramp(8, 30), hots}.bytes() + separator + paletteFile()},
+        {"named-long-palette", named.bytes() + separator + paletteFile(colours() + Bytes{1, 2, 3}) + chunk("MORE", {1})},
+        {"named-missing", named.bytes()},
+        {"named-short-palette", named.bytes() + separator + paletteFile(Bytes(300, 5))},
+        {"named-sub-missing", Mat{2, 2, 1, name("sub\\p"), {1, 2, 3, 4}, {}, {}}.bytes() + separator + paletteFile()},
+        {"anim", form("ANIM", form("FRAM", chunk("INFO", le32(1) + le32(1) + le32(0))))},
+        {"pxls-short", Mat{2, 2, 1, cmap(), {1, 2, 3}, {}, {}}.bytes()},
+    };
+    for (const auto& seed : seeds) save(dir / seed.file, seed.bytes);
+    return 0;
+}
