@@ -1,15 +1,18 @@
 // The encode floor: the conversion done straight through libpng with its default settings and
-// nothing else (no checks beyond staying inside the file, no messages, no temporary files).
+// nothing else (no checks beyond staying inside the file, no messages, no temporary files, one
+// read per file, no copies, buffers reused, freed memory kept).
 // Run in a working directory like mat2png; writes the same images with the same orientation.
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <malloc.h>
 #include <png.h>
 #include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -17,9 +20,17 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-Bytes slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
+// Whole file into a buffer kept from file to file.
+bool slurp(const std::string& path, Bytes& data) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st;
+    bool ok = fd >= 0 && fstat(fd, &st) == 0;
+    if (ok) {
+        data.resize(std::size_t(st.st_size));
+        ok = read(fd, data.data(), data.size()) == ssize_t(data.size());
+    }
+    if (fd >= 0) close(fd);
+    return ok;
 }
 
 std::uint32_t be32(const std::uint8_t* p) { return std::uint32_t(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3]; }
@@ -69,49 +80,55 @@ bool writePng(const std::string& name, int width, int height, int channels, cons
     return std::fclose(file) == 0;
 }
 
+// Buffers kept from file to file, as a tuned converter would.
+Bytes file, palettefile, colour, mask;
+
 bool convert(const std::string& path) {
-    const Bytes file = slurp(path);
+    if (!slurp(path, file)) return false;
     Chunks chunks{file};
     std::string id;
     const std::uint8_t* content = nullptr;
     std::size_t size = 0;
     int width = 0, height = 0;
-    Bytes palette, pixels, alpha;
+    const std::uint8_t *palette = nullptr, *pixels = nullptr, *alpha = nullptr;
+    std::size_t pixelsSize = 0, alphaSize = 0;
     while (chunks.next(id, content, size)) {
         if (id == "INFO" && size >= 8) {
             width = le32(content);
             height = le32(content + 4);
-        } else if (id == "CMAP") {
-            palette.assign(content, content + size);
+        } else if (id == "CMAP" && size >= 768) {
+            palette = content;
         } else if (id == "NAME") {
             std::string name(reinterpret_cast<const char*>(content), size);
             name = name.substr(0, name.find('\0'));
             for (char& c : name) c = c == '\\' ? '/' : c;
-            const Bytes pal = slurp("pal/" + name + ".pal");
-            if (pal.size() < 20 + 768) return false;
-            palette.assign(pal.begin() + 20, pal.begin() + 20 + 768);
+            if (!slurp("pal/" + name + ".pal", palettefile) || palettefile.size() < 20 + 768) return false;
+            palette = palettefile.data() + 20;
         } else if (id == "PXLS") {
-            pixels.assign(content, content + size);
+            pixels = content;
+            pixelsSize = size;
         } else if (id == "ALPH") {
-            alpha.assign(content, content + size);
+            alpha = content;
+            alphaSize = size;
         }
     }
     const std::size_t count = std::size_t(width) * height;
-    if (width <= 0 || height <= 0 || palette.size() < 768 || pixels.size() != count) return false;
-    const bool hasAlpha = alpha.size() == count;
-    const int channels = hasAlpha ? 4 : 3;
-    Bytes colour(count * channels);
+    if (width <= 0 || height <= 0 || !palette || pixelsSize != count) return false;
+    if (alphaSize != count) alpha = nullptr;
+    const int channels = alpha ? 4 : 3;
+    colour.resize(count * channels);
     std::uint8_t* out = colour.data();
     for (std::size_t p = 0; p < count; ++p) {
-        const std::uint8_t* entry = &palette[3 * pixels[p]];
+        const std::uint8_t* entry = palette + 3 * pixels[p];
         *out++ = entry[0];
         *out++ = entry[1];
         *out++ = entry[2];
-        if (hasAlpha) *out++ = std::uint8_t(255 - alpha[p]);
+        if (alpha) *out++ = std::uint8_t(255 - alpha[p]);
     }
-    if (hasAlpha) {
-        for (std::uint8_t& a : alpha) a = std::uint8_t(255 - a);
-        if (!writePng(path + "_alpha.png", width, height, 1, alpha.data())) return false;
+    if (alpha) {
+        mask.resize(count);
+        for (std::size_t p = 0; p < count; ++p) mask[p] = std::uint8_t(255 - alpha[p]);
+        if (!writePng(path + "_alpha.png", width, height, 1, mask.data())) return false;
     }
     return writePng(path + ".png", width, height, channels, colour.data());
 }
@@ -119,6 +136,7 @@ bool convert(const std::string& path) {
 }  // namespace
 
 int main() {
+    mallopt(M_TRIM_THRESHOLD, 64 << 20);
     DIR* dir = opendir("mat");
     if (!dir) return 2;
     bool failed = false;

@@ -53,6 +53,11 @@ void IffReader::close() {
 
 void IffReader::readHeader() {
     unsigned char header[8];
+    // the size taken at the open tells the end of the file without one more read
+    if (position + sizeof header > filesize) {
+        atend = true;
+        return;
+    }
     const std::size_t got = std::fread(header, 1, sizeof header, file);
     position += got;
     if (got < sizeof header) {
