@@ -31,8 +31,7 @@ TEST(Descriptors, NoneLeftOpenAfterAFailedFile) {
     fs::current_path(w.root);
     Bytes cut = Mat().bytes();
     cut.resize(cut.size() / 2);
-    Mat big{256, 256, 1, cmap(), Bytes(65536, 0), {}, {}};
-    for (std::size_t i = 0; i < big.pixels.size(); ++i) big.pixels[i] = std::uint8_t(i * 2654435761u >> 24);
+    const Mat big{256, 256, 1, cmap(), noise(65536, 1), {}, {}};
     w.put("pal/bad.pal", paletteFile(Bytes(9, 1)));
     w.put("mat/palette-missing.mat", Mat{2, 2, 1, name("none"), {1, 2, 3, 4}, {}, {}}.bytes());
     w.put("mat/palette-short.mat", Mat{2, 2, 1, name("bad"), {1, 2, 3, 4}, {}, {}}.bytes());

@@ -17,13 +17,6 @@ const std::string ownMounts = "unshare -rm sh -c '", runProgram = " && \"$@\"' s
 
 bool has(const Outcome& run, const std::string& text) { return run.out.find(text) != std::string::npos; }
 
-// Bytes that deflate cannot shrink, so the image size is known in advance.
-Bytes noise(std::size_t count, std::uint32_t seed) {
-    Bytes b;
-    for (std::size_t i = 0; i < count; ++i) b.push_back(std::uint8_t((seed = seed * 1664525u + 1013904223u) >> 24));
-    return b;
-}
-
 }  // namespace
 
 TEST(Fault, FullDiskInTheMiddleOfAnImage) {

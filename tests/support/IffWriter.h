@@ -56,6 +56,13 @@ struct Mat {
     }
 };
 
+// Bytes that deflate cannot shrink, so that an image's size is known in advance.
+inline Bytes noise(std::size_t count, std::uint32_t seed) {
+    Bytes b(count);
+    for (std::uint8_t& v : b) v = std::uint8_t((seed = seed * 1664525u + 1013904223u) >> 24);
+    return b;
+}
+
 inline void save(const std::string& path, const Bytes& data) {
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(data.data()), std::streamsize(data.size()));
 }
