@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds in release mode, generates the workloads and benchmarks mat2png against the libpng
-# floor and the Pillow peer. Usage: bench/run.sh [RUNS [WORKLOAD...]] (default: 7 runs of tiny,
+# floor and the Pillow peer. Usage: bench/run.sh [RUNS [WORKLOAD...]] (default: 11 runs of tiny,
 # typical and large). Work files go to build-bench/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -9,4 +9,4 @@ cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/n
 cmake --build build-bench -j"$(nproc)" --target mat2png make_corpus bench_floor >/dev/null
 corpus=build-bench/corpus
 [ -d "$corpus/large" ] || build-bench/bench/make_corpus "$corpus"
-/usr/bin/python3 bench/bench.py build-bench "$corpus" "${1:-7}" "${@:2}"
+/usr/bin/python3 bench/bench.py build-bench "$corpus" "${1:-11}" "${@:2}"
