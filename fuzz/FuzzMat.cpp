@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "driver/Batch.h"
+#include "mat2png/Mat2Png.h"
 
 namespace fs = std::filesystem;
 
@@ -48,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (split == std::string_view::npos) fs::remove("pal/p.pal");
     else write("pal/p.pal", input.substr(split + separator.size()));
 
-    processFile("f.mat");
+    processFile(mat2png, "f.mat");
 
     // outputs are removed so that every input starts alike; anything else left in mat/ is a leaked temporary file
     fs::remove("mat/f.mat.png");
