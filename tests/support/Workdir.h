@@ -38,9 +38,10 @@ struct Workdir {
     }
     long entries(const std::string& relative) const { return std::distance(fs::directory_iterator(root / relative), {}); }
 
-    // `prefix` is shell text run before the program (limits, traps); `wrapper` is a command the program runs under.
-    Outcome run(const std::string& prefix = "", const std::string& wrapper = "") const {
-        const std::string command = "cd '" + root.string() + "' && " + prefix + " exec " + wrapper + " " MAT2PNG_BINARY;
+    // `prefix` is shell text run before the program (limits, traps); `wrapper` is a command the program runs under;
+    // `program` is the binary with any arguments and redirections.
+    Outcome run(const std::string& prefix = "", const std::string& wrapper = "", const std::string& program = MAT2PNG_BINARY) const {
+        const std::string command = "cd '" + root.string() + "' && " + prefix + " exec " + wrapper + " " + program;
         std::FILE* pipe = ::popen(command.c_str(), "r");
         Outcome result;
         char buffer[4096];
