@@ -153,3 +153,70 @@ TEST(Png2Mat, EditsAndFailures) {
         EXPECT_TRUE(w.read("mat/f.mat.bak") == (updated ? before : "")) << c.what;
     }
 }
+
+TEST(Png2Mat, BackupModeAndModificationTime) {
+    for (const bool backup : {true, false}) {
+        Workdir w;
+        const Mat painted{2, 2, 1, cmap(), {1, 2, 3, 4}, {}, {}}, current{2, 2, 1, cmap(), {1, 2, 3, 5}, {}, {}};
+        w.put("mat/f.mat", painted.bytes());
+        w.put("mat/same.mat", painted.bytes());
+        ASSERT_EQ(w.run().status, 0);
+        w.put("mat/f.mat", current.bytes());
+        w.put("mat/f.mat.bak", text("older"));
+        fs::permissions(w / "mat/f.mat", fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+        const auto past = fs::last_write_time(w / "mat/same.mat") - std::chrono::hours(1);
+        fs::last_write_time(w / "mat/same.mat", past);
+        const Outcome run = w.run("", "", png2mat + (backup ? "" : " --no-backup"));
+        EXPECT_EQ(run.out, "Updated mat/f.mat\n");
+        const Bytes expected = painted.bytes(), old = current.bytes();
+        EXPECT_TRUE(w.read("mat/f.mat") == std::string(expected.begin(), expected.end()));
+        EXPECT_TRUE(w.read("mat/f.mat.bak") == (backup ? std::string(old.begin(), old.end()) : "older"));
+        EXPECT_EQ(fs::status(w / "mat/f.mat").permissions(), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+        EXPECT_EQ(fs::last_write_time(w / "mat/same.mat"), past);
+        EXPECT_EQ(w.entries("mat"), 5);  // no backup of the unchanged file, no temporary file
+    }
+}
+
+TEST(Png2Mat, FaultsLeaveTheOldFileWhole) {
+    // the images show `painted`; mat/ holds `current`, so that every file is rewritten
+    const Mat painted{256, 256, 1, cmap(), noise(65536, 4), noise(65536, 5), {}};
+    Mat current = painted;
+    current.pixels[0] ^= 1;
+    const Bytes before = current.bytes(), after = painted.bytes();
+    const std::string nobody = ::geteuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups" : "";
+    const std::string ownMounts = "unshare -rm sh -c '", thenRun = " && { \"$@\"; s=$?; cp -a mat/. after; exit $s; }' sh";
+    const struct {
+        const char* what;
+        int files;
+        std::string wrapper, failure;
+    } cases[] = {
+        {"full disk", 1, ownMounts + "mount -t tmpfs -o size=$(( $(du -sk stage | cut -f1) + 32 ))k tmpfs mat && cp stage/* mat" + thenRun,
+         "No space left on device"},
+        {"read-only mount", 1, ownMounts + "mount --bind stage mat && mount -o remount,bind,ro mat" + thenRun, "Read-only file system"},
+        {"no write permission", 1, "sh -c 'cp -a stage/. mat && chmod a-w mat && " + nobody + " \"$@\"; s=$?; cp -a mat/. after; exit $s' sh",
+         "Permission denied"},
+        {"interrupted", 60, "sh -c 'cp -a stage/. mat && timeout --preserve-status -s INT 0.1 \"$@\"; s=$?; cp -a mat/. after; exit $s' sh", ""},
+    };
+    for (const auto& c : cases) {
+        Workdir w;
+        for (int i = 0; i < c.files; ++i) w.put("mat/f" + std::to_string(i) + ".mat", painted.bytes());
+        ASSERT_EQ(w.run().status, 0);
+        for (int i = 0; i < c.files; ++i) w.put("mat/f" + std::to_string(i) + ".mat", before);
+        fs::rename(w / "mat", w / "stage");
+        fs::create_directory(w / "mat");
+        fs::create_directory(w / "after");
+        fs::permissions(w.root, fs::perms::all);
+        const Outcome run = w.run("", c.wrapper, png2mat + errors);
+        EXPECT_TRUE(c.failure.empty() || run.status == 1) << c.what << ": " << run.status;
+        EXPECT_NE(w.read("err").find(c.failure), std::string::npos) << c.what << ": " << w.read("err");
+        long rewritten = 0;
+        for (int i = 0; i < c.files; ++i) {
+            const std::string mat = "after/f" + std::to_string(i) + ".mat", now = w.read(mat);
+            const bool updated = now == std::string(after.begin(), after.end());
+            EXPECT_TRUE(updated || now == std::string(before.begin(), before.end())) << c.what << i;
+            EXPECT_TRUE(w.read(mat + ".bak") == (updated ? std::string(before.begin(), before.end()) : "")) << c.what << i;
+            rewritten += updated;
+        }
+        EXPECT_EQ(w.entries("after"), 3 * c.files + rewritten) << c.what;  // no temporary file or link
+    }
+}

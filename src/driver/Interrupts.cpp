@@ -79,6 +79,11 @@ void removeWorker(pid_t pid) {
 void forgetInheritedState() {
     haspending = 0;
     for (volatile pid_t& slot : workers) slot = 0;
+    // the fork happened inside an InterruptGuard, whose mask the worker inherits but never restores
+    sigset_t block;
+    sigemptyset(&block);
+    for (const int sig : signals) sigaddset(&block, sig);
+    ::sigprocmask(SIG_UNBLOCK, &block, nullptr);
 }
 
 InterruptGuard::InterruptGuard() {
