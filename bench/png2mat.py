@@ -9,6 +9,7 @@ set; png2mat rewrites that MAT on every run, so it is restored before each, outs
 """
 import os
 import random
+import resource
 import shutil
 import statistics
 import struct
@@ -20,12 +21,15 @@ import zlib
 
 
 def timed(command, cwd):
+    """Wall seconds and CPU seconds (user and system, workers included) of one run."""
+    before = resource.getrusage(resource.RUSAGE_CHILDREN)
     start = time.perf_counter()
     result = subprocess.run(command, cwd=cwd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     seconds = time.perf_counter() - start
+    after = resource.getrusage(resource.RUSAGE_CHILDREN)
     if result.returncode != 0:
         sys.exit(f"{command} failed in {cwd}")
-    return seconds
+    return seconds, after.ru_utime + after.ru_stime - before.ru_utime - before.ru_stime
 
 
 def write_png(path, width, height, pixels):
@@ -56,19 +60,26 @@ def main():
     shutil.copytree(os.path.join(corpus, "typical"), typical)
     timed([os.path.join(build, "mat2png"), "-q"], typical)
     times = {"png2mat -j 1": [], "png2mat": [], "floor": []}
+    cpu = {tool: [] for tool in times}
     commands = {"png2mat -j 1": [png2mat, "-q", "-j", "1"], "png2mat": [png2mat, "-q"], "floor": [floor]}
     for run in range(runs):
         order = list(commands)
         for tool in order[run % 3:] + order[:run % 3]:
-            times[tool].append(timed(commands[tool], typical))
+            seconds, busy = timed(commands[tool], typical)
+            times[tool].append(seconds)
+            cpu[tool].append(busy)
     for name in os.listdir(os.path.join(corpus, "typical", "mat")):
         with open(os.path.join(corpus, "typical", "mat", name), "rb") as a, open(os.path.join(typical, "mat", name), "rb") as b:
             if a.read() != b.read():
                 sys.exit(f"png2mat changed {name}")
     files = len(os.listdir(os.path.join(corpus, "typical", "mat")))
-    for tool in commands:
+    def row(label, tool, times, cpu):
         ratio = statistics.median(t / f for t, f in zip(times[tool], times["floor"]))
-        rows.append(("typical (%d files, unchanged)" % files, tool, statistics.median(times[tool]), ratio))
+        cpu_ratio = statistics.median(t / f for t, f in zip(cpu[tool], cpu["floor"]))
+        return (label, tool, statistics.median(times[tool]), ratio, statistics.median(cpu[tool]), cpu_ratio)
+
+    for tool in commands:
+        rows.append(row("typical (%d files, unchanged)" % files, tool, times, cpu))
 
     big = os.path.join(scratch, "big")
     os.makedirs(os.path.join(big, "mat"))
@@ -85,21 +96,23 @@ def main():
     for label, choices in images.items():
         write_png(os.path.join(big, "mat", "big.mat.png"), side, side, b"".join(rng.choices(choices, k=side * side)))
         series = {"png2mat -j 1": [], "floor": []}
+        busy = {tool: [] for tool in series}
         for run in range(runs):
             for tool in series:
                 shutil.copyfile(source, os.path.join(big, "mat", "big.mat"))
                 command = [png2mat, "-q", "-j", "1", "--no-backup"] if tool != "floor" else [floor]
-                series[tool].append(timed(command, big))
+                seconds, cpu_seconds = timed(command, big)
+                series[tool].append(seconds)
+                busy[tool].append(cpu_seconds)
         for tool in series:
-            ratio = statistics.median(t / f for t, f in zip(series[tool], series["floor"]))
-            rows.append(("2048 x 2048, " + label, tool, statistics.median(series[tool]), ratio))
+            rows.append(row("2048 x 2048, " + label, tool, series, busy))
     shutil.rmtree(scratch)
 
     print(f"\n{runs} rounds, tools taking turns, working copies on tmpfs; ratios are medians over the rounds.\n")
-    print("| workload | tool | median s | tool/floor |")
-    print("| --- | --- | ---: | ---: |")
-    for row in rows:
-        print("| %s | %s | %.3f | %.3f |" % row)
+    print("| workload | tool | median s | tool/floor | CPU s | CPU tool/floor |")
+    print("| --- | --- | ---: | ---: | ---: | ---: |")
+    for line in rows:
+        print("| %s | %s | %.3f | %.3f | %.3f | %.3f |" % line)
 
 
 main()

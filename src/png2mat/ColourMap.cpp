@@ -1,12 +1,19 @@
 #include "png2mat/ColourMap.h"
 
+#include <algorithm>
+
 namespace {
 
 std::uint32_t rgbOf(const std::uint8_t* entry) { return std::uint32_t{entry[0]} << 16 | entry[1] << 8 | entry[2]; }
 
 }  // namespace
 
-ColourMap::ColourMap(const std::uint8_t* colours) : colours(colours) {
+ColourMap::ColourMap(const std::uint8_t* colours) {
+    for (unsigned index = 0; index < 256; ++index) {
+        reds[index] = colours[3 * index];
+        greens[index] = colours[3 * index + 1];
+        blues[index] = colours[3 * index + 2];
+    }
     grow();
     // the first entry of each colour wins, since later ones find it already stored
     for (unsigned index = 0; index < 256; ++index) {
@@ -26,19 +33,14 @@ void ColourMap::store(std::size_t slot, std::uint32_t rgb, unsigned value) {
 }
 
 unsigned ColourMap::insert(std::size_t slot, std::uint32_t rgb) {
-    const int r = rgb >> 16, g = rgb >> 8 & 0xFF, b = rgb & 0xFF;
-    unsigned best = 0;
-    int bestDistance = 1 << 30;
+    const std::int32_t r = rgb >> 16, g = rgb >> 8 & 0xFF, b = rgb & 0xFF;
+    std::int32_t distances[256];
     for (unsigned index = 0; index < 256; ++index) {
-        const std::uint8_t* entry = colours + 3 * index;
-        const int dr = r - entry[0], dg = g - entry[1], db = b - entry[2];
-        const int distance = dr * dr + dg * dg + db * db;
-        if (distance < bestDistance) {
-            bestDistance = distance;
-            best = index;
-        }
+        const std::int32_t dr = r - reds[index], dg = g - greens[index], db = b - blues[index];
+        distances[index] = dr * dr + dg * dg + db * db;
     }
-    const unsigned value = best | offPalette;
+    // min_element returns the first of equal distances: ties go to the lowest index
+    const unsigned value = static_cast<unsigned>(std::min_element(distances, distances + 256) - distances) | offPalette;
     store(slot, rgb, value);
     if (used * 2 > mask) grow();
     return value;

@@ -29,7 +29,8 @@ private:
     void store(std::size_t slot, std::uint32_t rgb, unsigned value);
     void grow();
 
-    const std::uint8_t* colours;
+    // the palette by channel, so that the search over all entries runs in vector registers
+    std::int32_t reds[256], greens[256], blues[256];
     // open addressing; a key is the colour plus one, so that zero marks a free slot
     std::unique_ptr<std::uint32_t[]> keys;
     std::unique_ptr<std::uint16_t[]> values;
