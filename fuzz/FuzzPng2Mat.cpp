@@ -10,20 +10,17 @@
 #include <filesystem>
 #include <string_view>
 
+#include "Scratch.h"
 #include "driver/Batch.h"
 #include "png2mat/Png2Mat.h"
 
 namespace fs = std::filesystem;
+using fuzz::scratch;
+using fuzz::write;
 
 namespace {
 
 constexpr std::string_view pngSeparator = "\n--png--\n", palSeparator = "\n--pal--\n";
-fs::path scratch;
-
-void write(const char* path, std::string_view bytes) {
-    std::FILE* file = std::fopen(path, "wb");
-    if (!file || std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size() || std::fclose(file) != 0) std::abort();
-}
 
 // The part of `input` before `separator`; `input` keeps what follows it, or nothing.
 std::string_view cut(std::string_view& input, std::string_view separator) {
@@ -36,13 +33,7 @@ std::string_view cut(std::string_view& input, std::string_view separator) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    std::string pattern = (fs::temp_directory_path() / "png2mat-fuzz-XXXXXX").string();
-    if (!::mkdtemp(pattern.data())) std::abort();
-    scratch = pattern;
-    fs::create_directory(scratch / "mat");
-    fs::create_directory(scratch / "pal");
-    if (!std::freopen("/dev/null", "w", stdout)) std::abort();
-    std::atexit([] { fs::remove_all(scratch); });
+    fuzz::makeScratch("png2mat");
     return 0;
 }
 
