@@ -116,7 +116,7 @@ TEST(Png2Mat, EditsAndFailures) {
          withPixels(alpha, {1, 0, 3, 4}), ""},
         {"RGB save, alpha image edited", alpha, [](auto& w) { saveRgb(w); repaint(w, "mat/f.mat_alpha.png", 1, 1, {0}); }, "",
          withPixels(alpha, {1, 2, 3, 4}, Bytes{0, 255, 128, 255}), ""},
-        {"opaque alpha adds no plane", plain, [](auto& w) { saveRgb(w); auto p = readPng(w / "mat/f.mat.png"); p->image.format = PNG_FORMAT_GA; p->samples = {0, 255, 200, 255, 10, 255, 10, 255}; writePng(w / "mat/f.mat.png", *p); }, "",
+        {"opaque alpha adds no plane", plain, [](auto& w) { auto p = readPng(w / "mat/f.mat.png"); p->image.format = PNG_FORMAT_GA; p->samples = {0, 255, 200, 255, 10, 255, 10, 255}; writePng(w / "mat/f.mat.png", *p); }, "",
          withPixels(plain, {1, 1, 0, 4}), ""},
         {"resized", alpha, [](auto& w) {
              fs::remove(w / "mat/f.mat_alpha.png");
@@ -218,5 +218,48 @@ TEST(Png2Mat, FaultsLeaveTheOldFileWhole) {
             rewritten += updated;
         }
         EXPECT_EQ(w.entries("after"), 3 * c.files + rewritten) << c.what;  // no temporary file or link
+    }
+}
+
+TEST(Png2Mat, AnyKindOfPngGivesTheSameFile) {
+    Bytes greys;
+    for (int n = 0; n < 256; ++n) greys = greys + Bytes{std::uint8_t(n), std::uint8_t(n), std::uint8_t(n)};
+    const Mat opaque{5, 3, 1, cmap(greys), noise(15, 7), {}, {}}, clear{5, 3, 1, cmap(greys), noise(15, 7), noise(15, 8), {}};
+    const struct {
+        const char* what;
+        std::uint32_t format;
+        const Mat& mat;
+    } cases[] = {
+        {"grey", PNG_FORMAT_GRAY, opaque},
+        {"grey and alpha", PNG_FORMAT_GA, clear},
+        {"BGR", PNG_FORMAT_BGR, opaque},
+        {"palette", PNG_FORMAT_RGB_COLORMAP, opaque},
+        {"palette with tRNS", PNG_FORMAT_RGBA_COLORMAP, clear},
+    };
+    for (const auto& c : cases) {
+        Workdir w;
+        const Mat& m = c.mat;
+        w.put("mat/f.mat", m.bytes());
+        Png png;
+        png.image.version = PNG_IMAGE_VERSION;
+        png.image.width = 5, png.image.height = 3, png.image.format = c.format;
+        const bool mapped = c.format & PNG_FORMAT_FLAG_COLORMAP;
+        Bytes colormap;
+        for (int y = 2; y >= 0; --y)
+            for (int x = 0; x < 5; ++x) {
+                const std::size_t p = std::size_t(y) * 5 + x;
+                const std::uint8_t v = m.pixels[p], a = std::uint8_t(255 - (m.alpha ? (*m.alpha)[p] : 0));
+                // every pixel its own colormap entry, so that colour and alpha combine freely
+                if (mapped) colormap = colormap + Bytes{v, v, v, a}, colormap.resize(colormap.size() - (c.format & PNG_FORMAT_FLAG_ALPHA ? 0 : 1)), png.samples.push_back(std::uint8_t(png.samples.size()));
+                else for (unsigned k = 0; k < png.channels(); ++k) png.samples.push_back(png.image.format & PNG_FORMAT_FLAG_ALPHA && k + 1 == png.channels() ? a : v);
+            }
+        png.image.colormap_entries = mapped ? 15 : 0;
+        ASSERT_TRUE(png_image_write_to_file(&png.image, (w / "mat/f.mat.png").c_str(), 0, png.samples.data(), 0,
+                                            mapped ? colormap.data() : nullptr)) << c.what;
+        if (m.alpha) w.put("mat/f.mat", Mat{5, 3, 1, cmap(greys), noise(15, 7), Bytes(15, 0), {}}.bytes());  // the image holds the alpha
+        const Outcome run = w.run("", "", "--no-backup", png2mat);
+        EXPECT_EQ(run.out, m.alpha ? "Updated mat/f.mat\n" : "") << c.what;
+        const Bytes expected = m.bytes();
+        EXPECT_TRUE(w.read("mat/f.mat") == std::string(expected.begin(), expected.end())) << c.what;
     }
 }
