@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "driver/Batch.h"
+#include "driver/Console.h"
 #include "mat2png/Mat2Png.h"
 
 namespace fs = std::filesystem;
@@ -35,6 +36,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     fs::create_directory(scratch / "pal");
     // one console line per file would drown libFuzzer's own report
     if (!std::freopen("/dev/null", "w", stdout)) std::abort();
+    // libFuzzer and the sanitizers report on standard error, so only the reasons go elsewhere
+    std::FILE* reasons = std::fopen("/dev/null", "w");
+    if (!reasons) std::abort();
+    setDiagnosticStream(reasons);
     std::atexit([] { fs::remove_all(scratch); });
     return 0;
 }
