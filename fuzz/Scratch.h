@@ -9,6 +9,8 @@
 #include <filesystem>
 #include <string_view>
 
+#include "driver/Console.h"
+
 namespace fuzz {
 
 namespace fs = std::filesystem;
@@ -24,6 +26,10 @@ inline void makeScratch(const char* name) {
     fs::create_directory(scratch / "pal");
     // one console line per file would drown libFuzzer's own report
     if (!std::freopen("/dev/null", "w", stdout)) std::abort();
+    // libFuzzer and the sanitizers report on standard error, so only the reasons go elsewhere
+    std::FILE* reasons = std::fopen("/dev/null", "w");
+    if (!reasons) std::abort();
+    setDiagnosticStream(reasons);
     std::atexit([] { fs::remove_all(scratch); });
 }
 

@@ -12,6 +12,7 @@ namespace {
 
 bool quietmode = false;
 int channel = -1;
+std::FILE* diagnostics = stderr;
 
 void emit(std::FILE* stream, const std::string& text) {
     if (channel >= 0) {
@@ -25,6 +26,8 @@ void emit(std::FILE* stream, const std::string& text) {
 }  // namespace
 
 void setQuiet(bool quiet) { quietmode = quiet; }
+
+void setDiagnosticStream(std::FILE* stream) { diagnostics = stream; }
 
 void sendConsoleTo(int fd) { channel = fd; }
 
@@ -57,5 +60,5 @@ void printFailure(const std::string& name, const std::string& subject, const std
 }
 
 void printDiagnostic(const std::string& subject, const std::string& text) {
-    emit(stderr, std::string(programName) + ": " + subject + ": " + text + "\n");
+    emit(diagnostics, std::string(programName) + ": " + subject + ": " + text + "\n");
 }

@@ -1,9 +1,14 @@
 #pragma once
 
+#include <cstdio>
 #include <string>
 
 // The program's name in diagnostics, set once by its entry point.
 extern const char* programName;
+
+// Where diagnostics go in a process that prints its own lines: standard error,
+// unless a harness that converts thousands of files wants them elsewhere.
+void setDiagnosticStream(std::FILE* stream);
 
 // With quiet set, progress lines are dropped; failure lines and diagnostics stay.
 void setQuiet(bool quiet);

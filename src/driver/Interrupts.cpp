@@ -79,7 +79,7 @@ void removeWorker(pid_t pid) {
 void forgetInheritedState() {
     haspending = 0;
     for (volatile pid_t& slot : workers) slot = 0;
-    // the fork happened inside an InterruptGuard, whose mask the worker inherits but never restores
+    // the fork happened with the signals held back; the worker's own guard never ends
     sigset_t block;
     sigemptyset(&block);
     for (const int sig : signals) sigaddset(&block, sig);

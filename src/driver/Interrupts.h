@@ -15,8 +15,8 @@ void setPendingFile(const char* path);
 // A worker process that a signal must stop; forgotten again once reaped.
 void addWorker(pid_t pid);
 void removeWorker(pid_t pid);
-// In a new worker: no inherited temporary file or workers of the parent, and
-// the interrupt signals that were held back around the fork unblocked.
+// In a new worker, forked with the signals held back: no inherited temporary
+// file or workers of the parent, and the signals delivered again.
 void forgetInheritedState();
 
 // Holds the interrupt signals back for its lifetime, so that creating or

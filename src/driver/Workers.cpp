@@ -216,24 +216,31 @@ private:
 
     // Prints what the files in order have produced, up to the first one still being converted.
     void flushInOrder() {
+        std::string ready;
         while (printed < names.size()) {
             FileResult& result = results[printed];
-            print(result.messages);
+            ready += result.messages;
             result.messages.clear();
-            if (!result.done) return;
+            if (!result.done) break;
             ++printed;
         }
+        print(ready);
     }
 
+    // Writes the messages' texts; a stream is flushed when the other one takes over, so that the
+    // two keep their order on a terminal, and at the end.
     static void print(const std::string& messages) {
+        std::FILE* last = nullptr;
         for (std::size_t at = 0; at + 5 <= messages.size();) {
             std::uint32_t size;
             std::memcpy(&size, messages.data() + at + 1, sizeof size);
             std::FILE* stream = messages[at] == 'O' ? stdout : stderr;
+            if (last && stream != last) std::fflush(last);
             std::fwrite(messages.data() + at + 5, 1, size, stream);
-            std::fflush(stream);
+            last = stream;
             at += 5 + size;
         }
+        if (last) std::fflush(last);
     }
 
     const Program& program;
