@@ -35,7 +35,7 @@ void printHelp(const Program& program) {
         "  -C, --directory=DIR  work in DIR as if started there\n"
         "  -j, --jobs=N         convert N files at a time (default: one per CPU)\n"
         "  -q, --quiet          print only the lines of files that could not be processed\n");
-    for (const ProgramFlag& flag : program.flags) std::printf("      --%-17s%s\n", flag.name, flag.help);
+    for (const ProgramFlag& flag : program.flags) std::printf("      --%-15s%s\n", flag.name, flag.help);
     std::printf(
         "  -h, --help           show this help and exit\n"
         "  -V, --version        show the version and exit\n"
