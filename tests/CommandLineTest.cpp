@@ -125,6 +125,13 @@ TEST(CommandLine, DirectoryAndQuiet) {
         EXPECT_EQ(run.status, 1) << args;
     }
     EXPECT_EQ(w.run("", "", "-q").out, "No *.iff files in current directory!\n");
+    // console lines that cannot be written fail the run, though every image is written
+    w.put("set/mat/b.mat", named.bytes());
+    for (const std::string jobs : {"-j1", "-j2"}) {
+        const Outcome full = w.run("", "", "-C set " + jobs + " >/dev/full");
+        EXPECT_EQ(full.status, 1) << jobs;
+        EXPECT_EQ(full.err, "mat2png: standard output: No space left on device\n") << jobs;
+    }
 }
 
 TEST(CommandLine, InterruptsLeaveNoTemporaryFile) {
