@@ -18,7 +18,15 @@ std::string directoryOf(const std::string& name) {
 
 }  // namespace
 
-std::string tempPrefix(const char* program, long pid) { return "." + std::string(program) + "-" + std::to_string(pid) + "-"; }
+std::string tempPrefix(const char* program, long pid) {
+    // appended piece by piece: gcc 12 warns falsely about "." + std::string at -O2
+    std::string prefix = ".";
+    prefix += program;
+    prefix += '-';
+    prefix += std::to_string(pid);
+    prefix += '-';
+    return prefix;
+}
 
 TempFile::TempFile(const std::string& target, const char* extension) : target(target) {
     static unsigned counter = 0;
