@@ -170,12 +170,11 @@ bool holds(const std::string& path, const Bytes& bytes, const struct stat& st) {
 }
 
 // Keeps the current file as path.bak through a hard link, so that path always holds a whole MAT.
+// Called with the interrupt signals held back, so that no link is left behind between the two steps.
 void backUp(const std::string& path) {
     const std::string backup = path + ".bak";
     const std::size_t slash = path.rfind('/');
     const std::string link = path.substr(0, slash + 1) + tempPrefix(programName, ::getpid()) + "bak";
-    // signals wait, so that no link is left behind between the two steps
-    InterruptGuard guard;
     ::unlink(link.c_str());
     if (::link(path.c_str(), link.c_str()) == 0 && ::rename(link.c_str(), backup.c_str()) == 0) return;
     const int error = errno;
@@ -196,6 +195,8 @@ void write(const std::string& path, const Bytes& bytes, mode_t mode) {
         done += static_cast<std::size_t>(n);
     }
     if (::fchmod(file.fd(), mode & 07777) != 0) file.fail(errno);
+    // an interrupt between the two would leave a backup of a file that was never replaced
+    InterruptGuard guard;
     if (!noBackup && done == bytes.size()) backUp(path);
     file.commit();
 }
