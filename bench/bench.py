@@ -16,6 +16,10 @@ outside the timing. A round runs each tool once, back to back, and the ratios ar
 ratios within a round, so that a slow spell of the machine weighs on both sides of a ratio. The
 tiny workload, whose runs take a fraction of a second, gets three times the rounds. CPU time is user
 plus system time of every process of a run (GNU time counts the children a process waited for).
+Other processes on the machine take cores from the parallel tools more than from the others, so
+/proc/stat is read around every run: a round waits (up to 10 s) for the machine to be quiet, and a
+round in which others took more than 5 % of the CPUs is run again, up to twice as many rounds in
+all; the ratios come from the least disturbed rounds, and the table gives the worst of them.
 
 Peak memory comes from one more, untimed run of each tool in its own copy, under bench_peak, which
 reads every process's peak resident set as it exits: "per process" is the largest, "total" the sum
@@ -36,7 +40,11 @@ import time
 from PIL import Image
 
 WORKLOADS = ["tiny", "typical", "large"]
-CPUS = len(os.sched_getaffinity(0))
+AVAILABLE = os.sched_getaffinity(0)
+CPUS = len(AVAILABLE)
+# A round during which other processes (builds, tests) kept the CPUs more busy than this share of
+# their time is run again: they take cores from the parallel tools more than from the others.
+QUIET = 0.05
 
 
 def mat_names(directory):
@@ -55,6 +63,30 @@ def shares(directory, count):
     return lists
 
 
+def machine_busy():
+    """CPU seconds the CPUs available here have spent on anything (but idling or waiting for I/O),
+    including time the hypervisor gave to others."""
+    busy = 0
+    with open("/proc/stat") as f:
+        for line in f:
+            fields = line.split()
+            if fields[0].startswith("cpu") and fields[0][3:].isdigit() and int(fields[0][3:]) in AVAILABLE:
+                user, nice, system, idle, iowait, irq, softirq, steal = map(int, fields[1:9])
+                busy += user + nice + system + irq + softirq + steal
+    return busy / os.sysconf("SC_CLK_TCK")
+
+
+def wait_for_quiet(limit):
+    """Waits, up to `limit` seconds, for half a second in which other processes keep the CPUs less
+    than QUIET busy."""
+    deadline = time.monotonic() + limit
+    while time.monotonic() < deadline:
+        before = machine_busy()
+        time.sleep(0.5)
+        if machine_busy() - before < QUIET * 0.5 * CPUS:
+            return
+
+
 def run_together(commands, cwd, wrap):
     """Starts the commands at once, each wrapped by wrap(k), and waits for all: the wall seconds
     from the first start to the last exit."""
@@ -69,16 +101,19 @@ def run_together(commands, cwd, wrap):
 
 
 def timed(commands, cwd):
-    """Wall seconds and CPU seconds (user and system, children included) of one run."""
+    """Wall seconds and CPU seconds (user and system, children included) of one run, and the CPU
+    seconds that the rest of the machine took meanwhile."""
     # GNU time forks from a small process: a child forked from Python would count Python's pages
     reports = [os.path.join(cwd, f"time{k}.txt") for k in range(len(commands))]
+    before = machine_busy()
     seconds = run_together(commands, cwd, lambda k: ["/usr/bin/time", "-f", "%U %S", "-o", reports[k]])
+    machine = machine_busy() - before
     busy = 0.0
     for report in reports:
         with open(report) as f:
             user, system = f.read().split()[-2:]
         busy += float(user) + float(system)
-    return seconds, busy
+    return seconds, busy, max(0.0, machine - busy)
 
 
 def peaks(commands, cwd, probe):
@@ -149,17 +184,25 @@ def main():
         for directory in [shared] + list(dirs.values()):
             shutil.rmtree(directory, ignore_errors=True)
             shutil.copytree(source, directory)
-        times = {tool: [] for tool in names}
-        cpu = {tool: [] for tool in names}
         rounds = runs * 3 if workload == "tiny" else runs
-        for run in range(rounds):
-            shift = run % len(names)
+        done = []  # per round: the share of the CPUs others took, and each tool's wall and CPU seconds
+        while len(done) < 2 * rounds and sum(others <= QUIET for others, _ in done) < rounds:
+            wait_for_quiet(10)
+            shift = len(done) % len(names)
+            measured, capacity, taken = {}, 0.0, 0.0
             for tool in names[shift:] + names[:shift]:
                 for png in glob.glob(os.path.join(shared, "mat", "*.png")):
                     os.remove(png)
-                seconds, busy = timed(tools[tool], shared)
-                times[tool].append(seconds)
-                cpu[tool].append(busy)
+                seconds, busy, others = timed(tools[tool], shared)
+                measured[tool] = (seconds, busy)
+                capacity += seconds * CPUS
+                taken += others
+            done.append((taken / capacity, measured))
+        # the least disturbed rounds, which are the quiet ones when there were enough
+        used = sorted(done, key=lambda r: r[0])[:rounds]
+        times = {tool: [m[tool][0] for _, m in used] for tool in names}
+        cpu = {tool: [m[tool][1] for _, m in used] for tool in names}
+        disturbed = max(others for others, _ in used)
         # one more, untimed run of each tool in its own copy gives the peaks and the images to compare
         memory = {tool: peaks(tools[tool], dirs[tool], probe) for tool in names}
         expected = images(dirs["floor"])
@@ -180,9 +223,10 @@ def main():
                          statistics.median(cpu[tool]), ratio(cpu, tool, "floor"),
                          max(memory[tool]) / 1024, sum(memory[tool]) / 1024, files / median))
         rows.append(None)
-        ratios.append((workload, rounds, ratio(times, default, floor_n), ratio(times, default, "floor"),
+        ratios.append((workload, f"{len(used)}/{len(done)}", 100 * disturbed, ratio(times, default, floor_n), ratio(times, default, "floor"),
                        ratio(times, default, pool), ratio(times, single, "floor"), ratio(cpu, default, floor_n)))
-        print(f"{workload}: {rounds} rounds in {time.perf_counter() - began:.0f} s", file=sys.stderr)
+        print(f"{workload}: {len(done)} rounds in {time.perf_counter() - began:.0f} s, others took "
+              + " ".join(f"{100 * others:.0f}" for others, _ in done) + " % of the CPUs", file=sys.stderr)
     print(f"\n{CPUS} CPUs available ({model()}). Working copies in {os.path.dirname(scratch)}. Tools taking turns;")
     print("the PNG pixels of every tool checked against the floor's. Ratios are medians over the rounds;")
     print("wall time decides, CPU time (user + system, all processes) is shown beside it.\n")
@@ -192,10 +236,10 @@ def main():
         if row:
             print("| %s | %s | %d | %.3f | %.3f | %.3f | %.3f | %.1f | %.1f | %.0f |" % row)
     print(f"\nmat2png by default (N = {CPUS}) and with -j 1, against the floor and the peer; time ratios, and the CPU ratio to the parallel floor:\n")
-    print("| workload | rounds | mat2png / floor xN | mat2png / floor | mat2png / peer pool xN | mat2png -j 1 / floor | CPU mat2png / floor xN |")
-    print("| --- | ---: | ---: | ---: | ---: | ---: | ---: |")
+    print("| workload | rounds used/run | others' CPU %, worst used round | mat2png / floor xN | mat2png / floor | mat2png / peer pool xN | mat2png -j 1 / floor | CPU mat2png / floor xN |")
+    print("| --- | ---: | ---: | ---: | ---: | ---: | ---: | ---: |")
     for row in ratios:
-        print("| %s | %d | %.3f | %.3f | %.3f | %.3f | %.3f |" % row)
+        print("| %s | %s | %.1f | %.3f | %.3f | %.3f | %.3f | %.3f |" % row)
     shutil.rmtree(scratch)
     sys.exit(1 if failed else 0)
 
