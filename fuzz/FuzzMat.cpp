@@ -11,6 +11,8 @@
 #include <string_view>
 
 #include "driver/Batch.h"
+#include "driver/Console.h"
+#include "mat2png/Mat2Png.h"
 
 namespace fs = std::filesystem;
 
@@ -34,6 +36,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     fs::create_directory(scratch / "pal");
     // one console line per file would drown libFuzzer's own report
     if (!std::freopen("/dev/null", "w", stdout)) std::abort();
+    // libFuzzer and the sanitizers report on standard error, so only the reasons go elsewhere
+    std::FILE* reasons = std::fopen("/dev/null", "w");
+    if (!reasons) std::abort();
+    setDiagnosticStream(reasons);
     std::atexit([] { fs::remove_all(scratch); });
     return 0;
 }
@@ -48,7 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (split == std::string_view::npos) fs::remove("pal/p.pal");
     else write("pal/p.pal", input.substr(split + separator.size()));
 
-    processFile("f.mat");
+    processFile(mat2png, "f.mat");
 
     // outputs are removed so that every input starts alike; anything else left in mat/ is a leaked temporary file
     fs::remove("mat/f.mat.png");

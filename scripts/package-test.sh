@@ -1,16 +1,18 @@
 #!/usr/bin/env bash
-# Builds the .deb, checks its metadata, unpacks it into a scratch root, runs the
-# installed program on the sample set and lints the installed manual page.
+# Builds the .deb, checks its metadata, lints it, unpacks it into a scratch root,
+# checks its copyright file and changelog, runs the installed program on the
+# sample set and lints the installed manual page.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 fail() { echo "package-test: FAILED: $*" >&2; exit 1; }
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/mat2png-package.XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
 
-# the manual page linters, and GTest for configuring a default source tree
-scripts/install-deps.sh mandoc groff-base man-db
+# the manual page linters, and the package linter
+scripts/install-deps.sh mandoc groff-base man-db lintian
 
-deb=$(bash scripts/package.sh)
+# built under a strict umask: the package's modes must not depend on the builder's
+deb=$(umask 077 && bash scripts/package.sh)
 [ "$(wc -l <<<"$deb")" -eq 1 ] && [ -f "$deb" ] || fail "expected one package, got: $deb"
 echo "package: $deb"
 
@@ -20,12 +22,35 @@ echo "Depends: $depends"
 grep -Eq '(^|, )libdevil1c2( |,|$)' <<<"$depends" || fail "Depends does not name libdevil1c2"
 [ "$(dpkg-deb -f "$deb" Section)" = graphics ] || fail "Section is not graphics"
 files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $NF}' | sort)
-[ "$files" = $'./usr/bin/mat2png\n./usr/share/man/man1/mat2png.1.gz' ] || fail "unexpected contents: $files"
+[ "$files" = $'./usr/bin/mat2png\n./usr/share/doc/mat2png/changelog.Debian.gz\n./usr/share/doc/mat2png/copyright\n./usr/share/man/man1/mat2png.1.gz' ] \
+    || fail "unexpected contents: $files"
 # every dependency can be satisfied here, as apt would when installing it
 apt-get install --simulate "$deb" >"$scratch/apt.log" 2>&1 || { cat "$scratch/apt.log"; fail "dependencies do not resolve"; }
 
+# lintian: not one error or warning (it says on standard error that it runs as root)
+lintian --fail-on error,warning "$deb" >"$scratch/lintian" 2>"$scratch/lintian.err" && status=0 || status=$?
+echo "lintian (exit $status):"; cat "$scratch/lintian"
+[ "$status" -eq 0 ] && ! grep -q '^[EW]: ' "$scratch/lintian" || { cat "$scratch/lintian.err"; fail "lintian errors or warnings"; }
+
 root="$scratch/root"
 dpkg -x "$deb" "$root"
+
+# the copyright file: machine-readable, its holder and licence text those of LICENSE
+copyright="$root/usr/share/doc/mat2png/copyright"
+[ "$(head -n1 "$copyright")" = 'Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' ] \
+    || fail "the copyright file is not in the machine-readable format"
+holder=$(sed -n 's/^Copyright (c) //p' LICENSE)
+[ -n "$holder" ] && grep -qxF "Copyright: $holder" "$copyright" || fail "the copyright file does not name '$holder'"
+licence=$(awk 'p && /^ / {sub(/^ /, ""); print ($0 == "." ? "" : $0); next}
+               {p = (blank && $0 == "License: Expat"); blank = ($0 == "")}' "$copyright")
+expected=$(sed '1,/^Copyright (c) /d' LICENSE | sed '/./,$!d')
+[ -n "$licence" ] && [ "$licence" = "$expected" ] \
+    || { diff <(echo "$licence") <(echo "$expected") || true; fail "the licence text in the copyright file is not that of LICENSE"; }
+# the changelog's latest entry is this version
+zcat "$root/usr/share/doc/mat2png/changelog.Debian.gz" >"$scratch/changelog"
+[ "$(dpkg-parsechangelog -l "$scratch/changelog" -S Version)" = "$(dpkg-deb -f "$deb" Version)" ] \
+    || fail "changelog.Debian.gz does not start with the package's version"
+
 program="$root/usr/bin/mat2png"
 file -b "$program" | grep -q ', stripped' || fail "the program is not stripped"
 ! ldd "$program" | grep 'not found' || fail "a shared library is missing"

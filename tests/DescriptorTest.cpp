@@ -8,6 +8,7 @@
 #include <map>
 
 #include "driver/Batch.h"
+#include "mat2png/Mat2Png.h"
 #include "support/Workdir.h"
 
 using namespace iff;
@@ -45,17 +46,17 @@ TEST(Descriptors, NoneLeftOpenAfterAFailedFile) {
 
     const auto before = openDescriptors();
     for (const char* name : {"palette-missing.mat", "palette-short.mat", "truncated.mat", "forged.mat", "output-taken.mat", "fifo.mat", "absent.mat"})
-        EXPECT_FALSE(processFile(name)) << name;
+        EXPECT_FALSE(processFile(mat2png, name)) << name;
     // a write limit of 8 KiB fails the image in the middle of its data
     struct rlimit limit {}, small {8192, 0};
     ::getrlimit(RLIMIT_FSIZE, &limit);
     small.rlim_max = limit.rlim_max;
     const auto handler = std::signal(SIGXFSZ, SIG_IGN);
     ::setrlimit(RLIMIT_FSIZE, &small);
-    EXPECT_FALSE(processFile("disk-full.mat"));
+    EXPECT_FALSE(processFile(mat2png, "disk-full.mat"));
     ::setrlimit(RLIMIT_FSIZE, &limit);
     std::signal(SIGXFSZ, handler);
-    EXPECT_TRUE(processFile("good.mat"));
+    EXPECT_TRUE(processFile(mat2png, "good.mat"));
     EXPECT_EQ(openDescriptors(), before);
     EXPECT_EQ(w.entries("mat"), 11);  // the alpha image of output-taken and the good image: no temporary file
     fs::current_path(home);

@@ -1,35 +1,167 @@
 #include "driver/Batch.h"
 
+#include <getopt.h>
+#include <sched.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
 
+#include "driver/Console.h"
 #include "driver/DirectorySearch.h"
+#include "driver/Interrupts.h"
+#include "driver/Workers.h"
 #include "iff/FileNotFoundException.h"
-#include "mat/MatFile.h"
-#include "mat/PrintLine.h"
+#include "iff/FormatError.h"
+#include "iff/WriteError.h"
 
-bool processFile(std::string name) {
-    const std::string path = "mat/" + name;
-    try {
-        MatFile file(path);
-        return true;
-    } catch (FileNotFoundException* error) {
-        // released here so that a batch of missing files does not pile them up
-        delete error;
-    } catch (...) {
-    }
-    printLine("Could not process ", name);
-    return false;
+namespace {
+
+constexpr int usageError = 64;
+
+struct Options {
+    const char* directory = nullptr;
+    bool quiet = false;
+    long jobs = 0;  // 0: one per CPU this process may run on
+};
+
+void printHelp(const Program& program) {
+    std::printf("Usage: %s [OPTION]...\n%s\n", program.name, program.summary);
+    std::printf(
+        "  -C, --directory=DIR  work in DIR as if started there\n"
+        "  -j, --jobs=N         convert N files at a time (default: one per CPU)\n"
+        "  -q, --quiet          print only the lines of files that could not be processed\n");
+    for (const ProgramFlag& flag : program.flags) std::printf("      --%-17s%s\n", flag.name, flag.help);
+    std::printf(
+        "  -h, --help           show this help and exit\n"
+        "  -V, --version        show the version and exit\n"
+        "\n"
+        "Exit status: 0 when every file was processed or passed over, 1 when some file\n"
+        "could not be processed, 2 when mat/ holds no file to process, 64 on a wrong\n"
+        "command line.\n");
 }
 
-int runBatch() {
-    DirectorySearch search("mat", ".mat");
-    std::optional<std::string> name = search.findFirst();
-    if (!name) {
+int usage(const Program& program, const std::string& complaint) {
+    std::fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n", program.name, complaint.c_str(),
+                 program.name);
+    return usageError;
+}
+
+long cpuCount() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (::sched_getaffinity(0, sizeof set, &set) != 0) return 1;
+    const int count = CPU_COUNT(&set);
+    return count > 0 ? count : 1;
+}
+
+// The failure reason of any error the conversion raises.
+std::string reasonOf(std::exception_ptr error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (FileNotFoundException* found) {
+        // released here so that a batch of missing files does not pile them up
+        const std::unique_ptr<FileNotFoundException> owned(found);
+        return found->what();
+    } catch (const FormatError& format) {
+        return format.what();
+    } catch (const WriteError& write) {
+        return write.what();
+    } catch (const std::bad_alloc&) {
+        return "out of memory";
+    } catch (const std::exception& other) {
+        return other.what();
+    } catch (...) {
+        return "the file is malformed";
+    }
+}
+
+}  // namespace
+
+bool processFile(const Program& program, const std::string& name) {
+    try {
+        program.convert(name);
+        return true;
+    } catch (...) {
+        printFailure(name, "mat/" + name, reasonOf(std::current_exception()));
+        return false;
+    }
+}
+
+int runProgram(int argc, char** argv, const Program& program) {
+    programName = program.name;
+    std::vector<option> longopts = {
+        {"directory", required_argument, nullptr, 'C'}, {"jobs", required_argument, nullptr, 'j'},
+        {"quiet", no_argument, nullptr, 'q'},           {"help", no_argument, nullptr, 'h'},
+        {"version", no_argument, nullptr, 'V'},
+    };
+    for (std::size_t i = 0; i < program.flags.size(); ++i)
+        longopts.push_back({program.flags[i].name, no_argument, nullptr, 256 + static_cast<int>(i)});
+    longopts.push_back({nullptr, 0, nullptr, 0});
+
+    Options options;
+    // the messages are our own: getopt's would name the path the program was started by
+    opterr = 0;
+    for (int opt; (opt = ::getopt_long(argc, argv, ":C:j:qhV", longopts.data(), nullptr)) != -1;) {
+        switch (opt) {
+        case 'C':
+            options.directory = optarg;
+            break;
+        case 'j': {
+            char* end = nullptr;
+            errno = 0;
+            const long jobs = std::strtol(optarg, &end, 10);
+            if (errno || end == optarg || *end || jobs < 1 || jobs > 1024)
+                return usage(program, "invalid number of jobs '" + std::string(optarg) + "': give 1 to 1024");
+            options.jobs = jobs;
+            break;
+        }
+        case 'q':
+            options.quiet = true;
+            break;
+        case 'h':
+            printHelp(program);
+            return 0;
+        case 'V':
+            std::printf("%s %s\n%s", program.name, MAT2PNG_VERSION, program.libraries().c_str());
+            return 0;
+        case ':':
+            return usage(program, "option '" + std::string(argv[optind - 1]) + "' needs an argument");
+        case '?':
+            // a long option is named as given; a short one may sit in a group such as -qx
+            return usage(program, optopt && std::strncmp(argv[optind - 1], "--", 2) != 0
+                                      ? "unknown option '-" + std::string(1, static_cast<char>(optopt)) + "'"
+                                      : "unknown option '" + std::string(argv[optind - 1]) + "'");
+        default:
+            if (opt >= 256) *program.flags[static_cast<std::size_t>(opt - 256)].value = true;
+            break;
+        }
+    }
+    if (optind < argc) return usage(program, "unexpected argument '" + std::string(argv[optind]) + "'");
+    if (options.directory && ::chdir(options.directory) != 0) {
+        std::fprintf(stderr, "%s: %s: %s\n", program.name, options.directory, std::strerror(errno));
+        return usageError;
+    }
+    setQuiet(options.quiet);
+    installInterruptHandlers();
+
+    std::vector<std::string> names;
+    {
+        DirectorySearch search("mat", program.suffixes);
+        for (std::optional<std::string> name = search.findFirst(); name; name = search.findNext())
+            names.push_back(*name);
+    }
+    if (names.empty()) {
         std::printf("No *.iff files in current directory!\n");
         return 2;
     }
+    const long jobs = std::min<long>(options.jobs ? options.jobs : cpuCount(), static_cast<long>(names.size()));
+    if (jobs > 1) return runWorkers(program, names, static_cast<int>(jobs));
     bool failed = false;
-    for (; name; name = search.findNext()) failed |= !processFile(*name);
+    for (const std::string& name : names) failed |= !processFile(program, name);
     return failed ? 1 : 0;
 }

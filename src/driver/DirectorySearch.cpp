@@ -2,8 +2,10 @@
 
 #include <strings.h>
 
-DirectorySearch::DirectorySearch(const std::string& directory, std::string suffix)
-    : dir(::opendir(directory.c_str())), suffix(std::move(suffix)) {}
+#include <cstring>
+
+DirectorySearch::DirectorySearch(const std::string& directory, std::vector<const char*> suffixes)
+    : dir(::opendir(directory.c_str())), suffixes(std::move(suffixes)) {}
 
 DirectorySearch::~DirectorySearch() {
     if (dir) ::closedir(dir);
@@ -19,9 +21,10 @@ std::optional<std::string> DirectorySearch::findNext() {
     if (!dir) return std::nullopt;
     while (const dirent* entry = ::readdir(dir)) {
         const std::string name = entry->d_name;
-        if (name.size() >= suffix.size() &&
-            ::strcasecmp(name.c_str() + name.size() - suffix.size(), suffix.c_str()) == 0)
-            return name;
+        for (const char* suffix : suffixes) {
+            const std::size_t length = std::strlen(suffix);
+            if (name.size() >= length && ::strcasecmp(name.c_str() + name.size() - length, suffix) == 0) return name;
+        }
     }
     return std::nullopt;
 }

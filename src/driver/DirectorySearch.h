@@ -3,13 +3,14 @@
 #include <dirent.h>
 #include <optional>
 #include <string>
+#include <vector>
 
 // Find-first/find-next over one directory: the names (without directory) of the
-// entries whose name ends in `suffix`, ignoring case, in the order the
+// entries whose name ends in one of `suffixes`, ignoring case, in the order the
 // directory lists them. A missing directory is the same as no match.
 class DirectorySearch {
 public:
-    DirectorySearch(const std::string& directory, std::string suffix);
+    DirectorySearch(const std::string& directory, std::vector<const char*> suffixes);
     virtual ~DirectorySearch();
     DirectorySearch(const DirectorySearch&) = delete;
     DirectorySearch& operator=(const DirectorySearch&) = delete;
@@ -21,5 +22,5 @@ public:
 
 private:
     DIR* dir;
-    std::string suffix;
+    std::vector<const char*> suffixes;
 };

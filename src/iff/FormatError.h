@@ -1,13 +1,16 @@
 #pragma once
 
+#include <string>
+
 // The file's content is not a well-formed MAT or palette file: a failed check,
-// a truncated or forged size, or a read past the end of the file.
+// a truncated or forged size, or a read past the end of the file. The reason
+// names what was expected and what was found.
 class FormatError {
 public:
-    explicit FormatError(const char* reason) : reason(reason) {}
+    explicit FormatError(std::string reason) : reason(std::move(reason)) {}
     virtual ~FormatError();
-    const char* what() const { return reason; }
+    const char* what() const { return reason.c_str(); }
 
 private:
-    const char* reason;
+    std::string reason;
 };

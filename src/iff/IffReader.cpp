@@ -1,6 +1,7 @@
 #include "iff/IffReader.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -12,20 +13,32 @@
 
 namespace {
 
+const char* kindOf(mode_t mode) {
+    if (S_ISDIR(mode)) return "a directory";
+    if (S_ISFIFO(mode)) return "a FIFO";
+    if (S_ISSOCK(mode)) return "a socket";
+    if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
+    return "not a regular file";
+}
+
+// Opens a regular file; anything else raises FileNotFoundException with the system's error text
+// or what the entry is.
 std::FILE* openRegularFile(const std::string& path, std::uint64_t& size) {
     // O_NONBLOCK keeps a FIFO from blocking the open; it is refused below anyway, and reads of a
     // regular file ignore it
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return nullptr;
+    if (fd < 0) throw new FileNotFoundException(std::strerror(errno));
     struct stat st;
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        const std::string reason = std::string("is ") + kindOf(st.st_mode) + ", not a file";
         ::close(fd);
-        return nullptr;
+        throw new FileNotFoundException(reason);
     }
     std::FILE* file = ::fdopen(fd, "rb");
     if (!file) {
+        const std::string reason = std::strerror(errno);
         ::close(fd);
-        return nullptr;
+        throw new FileNotFoundException(reason);
     }
     size = static_cast<std::uint64_t>(st.st_size);
     return file;
@@ -38,9 +51,23 @@ std::uint32_t bigEndian(const unsigned char* bytes) {
 
 }  // namespace
 
+std::string quoteId(const std::string& id) {
+    static const char hex[] = "0123456789ABCDEF";
+    std::string text = "'";
+    for (const unsigned char c : id) {
+        if (c >= 0x20 && c < 0x7F && c != '\\') {
+            text += static_cast<char>(c);
+        } else {
+            text += "\\x";
+            text += hex[c >> 4];
+            text += hex[c & 15];
+        }
+    }
+    return text + "'";
+}
+
 IffReader::IffReader(const std::string& path) {
     file = openRegularFile(path, filesize);
-    if (!file) throw new FileNotFoundException();
     readHeader();
 }
 
@@ -65,7 +92,7 @@ void IffReader::readHeader() {
         return;
     }
     std::memcpy(id, header, 4);
-    const std::uint32_t declared = bigEndian(header + 4);
+    declared = bigEndian(header + 4);
     length = declared;
     badsize = declared > 0x7FFFFFFFu;
     if (isForm()) {
@@ -82,10 +109,22 @@ void IffReader::readHeader() {
 
 bool IffReader::isForm() const { return std::strcmp(id, "FORM") == 0; }
 
+std::string IffReader::describe() const {
+    if (atend) return "the end of the file";
+    // an id may hold a zero byte, so all four bytes are shown
+    if (isForm()) return "FORM " + quoteId(std::string(formtype, 4));
+    return "chunk " + quoteId(std::string(id, 4));
+}
+
 void IffReader::requireHeader() const {
-    if (!file) throw FormatError("reader is closed");
-    if (atend) throw FormatError("end of file");
-    if (badsize) throw FormatError("chunk size out of range");
+    if (!file) throw FormatError("the reader is closed");
+    if (atend) throw FormatError("unexpected end of the file");
+    if (badsize) {
+        const std::string what = isForm() ? "FORM " + quoteId(std::string(formtype, 4)) : "chunk " + quoteId(std::string(id, 4));
+        const char* limit = declared > 0x7FFFFFFFu ? " (2^31 or more)" : " (less than its 4-byte form type)";
+        throw FormatError(what + " declares a size of " + std::to_string(declared) + limit + ", with " +
+                          std::to_string(remaining()) + " bytes left in the file");
+    }
 }
 
 void IffReader::requireChunk(bool form) const {
@@ -117,7 +156,9 @@ void IffReader::enterForm() {
 
 std::uint64_t IffReader::checkedLength() const {
     const std::uint64_t content = static_cast<std::uint64_t>(length);
-    if (content > remaining()) throw FormatError("chunk runs past the end of the file");
+    if (content > remaining())
+        throw FormatError(describe() + " declares " + std::to_string(content) + " bytes but only " +
+                          std::to_string(remaining()) + " are left in the file");
     return content;
 }
 
@@ -126,7 +167,8 @@ void IffReader::skip() {
     const std::uint64_t content = checkedLength();
     // the pad byte after the file's last chunk may be missing
     const std::uint64_t step = std::min(content + (content & 1), remaining());
-    if (std::fseek(file, static_cast<long>(step), SEEK_CUR) != 0) throw FormatError("seek failed");
+    if (std::fseek(file, static_cast<long>(step), SEEK_CUR) != 0)
+        throw FormatError("cannot skip " + describe() + ": " + std::strerror(errno));
     position += step;
     readHeader();
 }
@@ -136,11 +178,12 @@ std::unique_ptr<Chunk> IffReader::readChunk() {
     // the bytes the file still holds bound the allocation
     const std::uint64_t content = checkedLength();
     const std::uint64_t padded = content + (content & 1);
-    if (padded > 0x7FFFFFFFu) throw FormatError("chunk too large");
+    if (padded > 0x7FFFFFFFu) throw FormatError(describe() + " is too large to read: " + std::to_string(content) + " bytes");
     auto payload = std::make_unique_for_overwrite<std::uint8_t[]>(padded ? padded : 1);
     const std::size_t got = std::fread(payload.get(), 1, padded, file);
     position += got;
-    if (got < content) throw FormatError("short read");
+    if (got < content)
+        throw FormatError("reading " + describe() + ": " + (std::ferror(file) ? std::strerror(errno) : "the file got shorter"));
     if (got < padded) payload[content] = 0;
     const std::string chunkid = id;
     readHeader();

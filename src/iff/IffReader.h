@@ -7,6 +7,10 @@
 
 #include "iff/Chunk.h"
 
+// A chunk id or form type as text for messages, quoted, with bytes that are not
+// printable written as \xNN.
+std::string quoteId(const std::string& id);
+
 // Sequential reader over one IFF file, always positioned on one chunk header.
 // Every size taken from the file is compared with the bytes the file really
 // holds before anything is allocated or skipped.
@@ -20,6 +24,8 @@ public:
     IffReader& operator=(const IffReader&) = delete;
 
     bool isForm() const;
+    // What the reader is on, for messages: "chunk 'INFO'", "FORM 'FRAM'" or "the end of the file".
+    std::string describe() const;
     std::string chunkName() const;
     std::string formType() const;
     std::int32_t chunkIdAsInt() const;
@@ -43,6 +49,8 @@ private:
     char formtype[5] = {};
     // content length as declared (for a FORM, without its form type)
     std::int64_t length = 0;
+    // the size field as it stands in the header
+    std::uint32_t declared = 0;
     bool badsize = false;
     bool atend = false;
     std::FILE* file = nullptr;

@@ -6,18 +6,26 @@
 #include <memory>
 #include <optional>
 
+#include "driver/Console.h"
+#include "iff/FileNotFoundException.h"
 #include "iff/FormatError.h"
 #include "iff/IffReader.h"
+#include "iff/WriteError.h"
 #include "mat/PalFile.h"
-#include "mat/PrintLine.h"
 #include "mat/PaletteLookup.h"
 #include "mat/SaveImage.h"
-#include "mat/WriteError.h"
 
 namespace {
 
-void check(bool condition, const char* what) {
-    if (!condition) throw FormatError(what);
+// The reader must be on a FORM of `type`; `what` says what else would have done, for the message.
+void expectForm(const IffReader& reader, const char* type, const char* what = nullptr) {
+    if (reader.isForm() && !reader.eof() && reader.formType() == type) return;
+    throw FormatError(std::string("expected ") + (what ? what : "FORM " + quoteId(type)) + ", found " + reader.describe());
+}
+
+void expectChunk(const IffReader& reader, const char* id, const char* what = nullptr) {
+    if (!reader.isForm() && !reader.eof() && reader.chunkName() == id) return;
+    throw FormatError(std::string("expected ") + (what ? what : "chunk " + quoteId(id)) + ", found " + reader.describe());
 }
 
 // libpng refuses wider or taller images, and its refusal would crash inside DevIL
@@ -51,7 +59,7 @@ private:
 void texImage(std::int32_t width, std::int32_t height, ILubyte channels, ILenum format, const std::uint8_t* data) {
     if (!ilTexImage(static_cast<ILuint>(width), static_cast<ILuint>(height), 1, channels, format, IL_UNSIGNED_BYTE,
                     const_cast<std::uint8_t*>(data)))
-        throw WriteError("the image library refused the image");
+        throw WriteError("the image library refused an image of " + std::to_string(width) + " x " + std::to_string(height));
 }
 
 // Palette colours of every pixel, followed by 255 minus its alpha byte when there is an alpha plane.
@@ -67,49 +75,65 @@ void expand(const std::uint8_t* colours, const std::uint8_t* indices, const std:
     }
 }
 
+// Loads the palette file a NAME chunk points to; its failures name the palette and the path tried.
+void loadPalette(std::optional<PalFile>& palfile, const std::string& palettename) {
+    const std::string path = findPalette(palettename);
+    const std::string where = "palette \"" + palettename + "\" (" + path + "): ";
+    try {
+        palfile.emplace(path);
+    } catch (FileNotFoundException* error) {
+        const std::unique_ptr<FileNotFoundException> owned(error);
+        throw FormatError(where + error->what());
+    } catch (const FormatError& error) {
+        throw FormatError(where + error.what());
+    }
+}
+
 }  // namespace
 
 MatFile::MatFile(std::string path) {
     IffReader reader(path);
-    std::string name = reader.formType();
-    if (name == "ANIM") return;
-    check(name == "BITM", "outer form type is BITM");
+    if (reader.isForm() && !reader.eof() && reader.formType() == "ANIM") return;
+    expectForm(reader, "BITM", "FORM 'BITM' or 'ANIM'");
     reader.enterForm();
-    check(reader.formType() == "FRAM", "form type is FRAM");
+    expectForm(reader, "FRAM");
     reader.enterForm();
-    check(reader.chunkName() == "INFO", "chunk is INFO");
+    expectChunk(reader, "INFO");
     {
         const std::unique_ptr<Chunk> info = reader.readChunk();
+        if (info->getLength() < 12)
+            throw FormatError("chunk 'INFO' holds " + std::to_string(info->getLength()) + " bytes, fewer than the 12 it needs");
         width = info->readInt();
         height = info->readInt();
         type = info->readInt();
     }
     printLine("type ", std::to_string(type));
 
-    if (!reader.isForm()) {
-        check(reader.chunkName() == "HOTS", "chunk after INFO is HOTS");
+    if (!reader.isForm() || reader.eof()) {
+        expectChunk(reader, "HOTS", "chunk 'HOTS' or FORM 'PAL '");
         reader.skip();
     }
-    check(reader.formType() == "PAL ", "form type is PAL");
+    expectForm(reader, "PAL ");
     reader.enterForm();
 
     std::unique_ptr<Chunk> palettechunk;
     std::optional<PalFile> palfile;
     const std::uint8_t* colours = nullptr;
-    name = reader.chunkName();
-    if (name == "CMAP") {
+    if (!reader.isForm() && !reader.eof() && reader.chunkName() == "CMAP") {
         palettechunk = reader.readChunk();
-        check(palettechunk->getLength() == 256 * 3, "the embedded colour table is 768 bytes");
+        if (palettechunk->getLength() != 256 * 3)
+            throw FormatError("the embedded colour table 'CMAP' holds " + std::to_string(palettechunk->getLength()) +
+                              " bytes, not 768");
         colours = palettechunk->getData();
-    } else if (name == "NAME") {
-        const std::string palettename = reader.readChunk()->readString();
-        palfile.emplace(findPalette(palettename));
-        colours = palfile->getPalette();
     } else {
-        throw FormatError("no colour table in the palette form");
+        expectChunk(reader, "NAME", "chunk 'CMAP' or 'NAME' in FORM 'PAL '");
+        const std::unique_ptr<Chunk> namechunk = reader.readChunk();
+        if (!namechunk->hasMore()) throw FormatError("the palette name in chunk 'NAME' is empty");
+        loadPalette(palfile, namechunk->readString());
+        colours = palfile->getPalette();
     }
 
-    check(reader.chunkName() == "PXLS", "chunk is PXLS");
+    expectChunk(reader, "PXLS");
     std::unique_ptr<Chunk> pixelschunk = reader.readChunk();
 
     ilInit();
@@ -121,7 +145,7 @@ MatFile::MatFile(std::string path) {
     bool alpha = false;
     std::unique_ptr<Chunk> alphachunk;
     if (!reader.eof()) {
-        check(reader.chunkName() == "ALPH", "chunk after PXLS is ALPH");
+        expectChunk(reader, "ALPH", "chunk 'ALPH' or the end of the file after 'PXLS'");
         alphachunk = reader.readChunk();
         if (pixels > 0 && alphachunk->getLength() == pixels) {
             const std::string alphaname = path + "_alpha.png";
@@ -137,12 +161,16 @@ MatFile::MatFile(std::string path) {
     }
     if (!alpha) printLine("No alpha channel in ", path);
 
-    check(pixels > 0 && pixelschunk->getLength() == pixels, "the pixel plane holds width * height bytes");
+    if (pixels < 0)
+        throw FormatError("the image size " + std::to_string(width) + " x " + std::to_string(height) + " cannot be converted");
+    if (pixelschunk->getLength() != pixels)
+        throw FormatError("the pixel plane 'PXLS' holds " + std::to_string(pixelschunk->getLength()) + " bytes, but " +
+                          std::to_string(width) + " x " + std::to_string(height) + " needs " + std::to_string(pixels));
     LibraryImage image;
     texImage(width, height, alpha ? 4 : 3, alpha ? IL_RGBA : IL_RGB, nullptr);
     // expanded straight into the library's image: a buffer of our own would be one more full-size copy
     std::uint8_t* out = ilGetData();
-    if (!out) throw WriteError("the image library has no pixels");
+    if (!out) throw WriteError("the image library has no memory for the image");
     expand(colours, pixelschunk->getData(), alpha ? alphachunk->getData() : nullptr, static_cast<std::size_t>(pixels),
            out);
     // the planes are spent; freeing them before encoding keeps the peak at one image

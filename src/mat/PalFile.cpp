@@ -5,12 +5,16 @@
 
 PalFile::PalFile(std::string path) {
     IffReader reader(path);
-    if (reader.formType() != "PAL ") throw FormatError("palette form type is not PAL");
+    if (!reader.isForm() || reader.eof() || reader.formType() != "PAL ")
+        throw FormatError("expected FORM 'PAL ', found " + reader.describe());
     reader.enterForm();
-    if (reader.chunkName() != "CMAP") throw FormatError("palette does not start with CMAP");
+    if (reader.isForm() || reader.eof() || reader.chunkName() != "CMAP")
+        throw FormatError("expected chunk 'CMAP' first in FORM 'PAL ', found " + reader.describe());
     palettechunk = reader.readChunk();
     // every index 0 to 255 can occur in the pixels, so the table must be complete
-    if (palettechunk->getLength() < 256 * 3) throw FormatError("palette has fewer than 256 colours");
+    if (palettechunk->getLength() < 256 * 3)
+        throw FormatError("the colour table 'CMAP' holds " + std::to_string(palettechunk->getLength()) +
+                          " bytes, fewer than 768");
 }
 
 PalFile::~PalFile() = default;

@@ -25,9 +25,10 @@ bool escapesDirectory(const std::string& name) {
 }  // namespace
 
 std::string findPalette(std::string name) {
+    const std::string original = name;
     std::replace(name.begin(), name.end(), '\\', '/');
-    if (escapesDirectory(name)) throw FormatError("palette name leaves the palette directory");
     const std::string path = "pal/" + name + ".pal";
+    if (escapesDirectory(name)) throw FormatError("the palette name \"" + original + "\" (" + path + ") leads out of pal/");
     struct stat st;
     if (::lstat(path.c_str(), &st) == 0) return path;
 

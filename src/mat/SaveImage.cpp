@@ -9,7 +9,8 @@
 #include <memory>
 #include <unistd.h>
 
-#include "mat/WriteError.h"
+#include "driver/TempFile.h"
+#include "iff/WriteError.h"
 
 namespace {
 
@@ -19,6 +20,7 @@ struct Output {
     int fd;
     bool opened = false;
     bool failed = false;
+    int error = 0;
     std::size_t used = 0;
     off_t flushed = 0;
     unsigned char buffer[1 << 16];
@@ -31,8 +33,12 @@ void flush(Output& out) {
     while (done < out.used && !out.failed) {
         const ssize_t n = ::write(out.fd, out.buffer + done, out.used - done);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) out.failed = true;
-        else done += static_cast<std::size_t>(n);
+        if (n <= 0) {
+            out.failed = true;
+            out.error = n < 0 ? errno : ENOSPC;
+        } else {
+            done += static_cast<std::size_t>(n);
+        }
     }
     out.flushed += static_cast<off_t>(done);
     out.used = 0;
@@ -76,6 +82,7 @@ ILint ILAPIENTRY seekOutput(ILHANDLE handle, ILint offset, ILint origin) {
     const off_t at = ::lseek(out.fd, offset, whence);
     if (at < 0) {
         out.failed = true;
+        out.error = errno;
         return -1;
     }
     out.flushed = at;
@@ -87,40 +94,22 @@ ILint ILAPIENTRY tellOutput(ILHANDLE handle) {
     return static_cast<ILint>(out.flushed + static_cast<off_t>(out.used));
 }
 
-std::string directoryOf(const std::string& name) {
-    const std::size_t slash = name.rfind('/');
-    return slash == std::string::npos ? std::string() : name.substr(0, slash + 1);
-}
-
 }  // namespace
 
 void saveImage(const std::string& name) {
-    static unsigned counter = 0;
     // the temporary name must end in ".png": DevIL picks the format from it
-    static const std::string pid = std::to_string(::getpid());
-    const std::string prefix = directoryOf(name) + ".mat2png-" + pid + "-";
-    std::string temp;
-    int fd = -1;
-    for (int attempt = 0; fd < 0; ++attempt) {
-        temp = prefix + std::to_string(counter++) + ".png";
-        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
-        if (fd < 0 && (errno != EEXIST || attempt == 100)) throw WriteError("cannot create a temporary file");
-    }
-
+    TempFile file(name, "png");
     // the buffer is written before it is read; zeroing 64 KiB per image would cost more than a small image's encoding
     auto out = std::make_unique_for_overwrite<Output>();
-    out->name = temp.c_str();
-    out->fd = fd;
+    out->name = file.path().c_str();
+    out->fd = file.fd();
     current = out.get();
     ilSetWrite(openOutput, closeOutput, putOutput, seekOutput, tellOutput, writeOutput);
-    const bool saved = ilSaveImage(temp.c_str()) == IL_TRUE;
+    const bool saved = ilSaveImage(file.path().c_str()) == IL_TRUE;
     ilResetWrite();
     current = nullptr;
     flush(*out);
-    const bool closed = ::close(fd) == 0;
-
-    if (!saved || !out->opened || out->failed || !closed || ::rename(temp.c_str(), name.c_str()) != 0) {
-        ::unlink(temp.c_str());
-        throw WriteError("cannot write the image");
-    }
+    if (out->failed) file.fail(out->error);
+    if (!saved || !out->opened) throw WriteError("the image library could not save " + name);
+    file.commit();
 }

@@ -16,7 +16,7 @@ namespace fs = std::filesystem;
 
 struct Outcome {
     int status = -1;
-    std::string out;
+    std::string out, err;
 };
 
 struct Workdir {
@@ -28,7 +28,12 @@ struct Workdir {
         fs::create_directories(root / "mat");
         fs::create_directories(root / "pal");
     }
-    ~Workdir() { fs::remove_all(root); }
+    ~Workdir() {
+        fs::remove_all(root);
+        fs::remove(errors());
+    }
+    // standard error of the last run, beside the directory so that it is not one of its entries
+    fs::path errors() const { return root.string() + ".err"; }
 
     fs::path operator/(const std::string& relative) const { return root / relative; }
     void put(const std::string& relative, const iff::Bytes& data) const { iff::save(root / relative, data); }
@@ -38,15 +43,20 @@ struct Workdir {
     }
     long entries(const std::string& relative) const { return std::distance(fs::directory_iterator(root / relative), {}); }
 
-    // `prefix` is shell text run before the program (limits, traps); `wrapper` is a command the program runs under.
-    Outcome run(const std::string& prefix = "", const std::string& wrapper = "") const {
-        const std::string command = "cd '" + root.string() + "' && " + prefix + " exec " + wrapper + " " MAT2PNG_BINARY;
+    // `prefix` is shell text run before the program (limits, traps); `wrapper` is a command the program runs
+    // under; `args` are the program's arguments, as shell text.
+    Outcome run(const std::string& prefix = "", const std::string& wrapper = "", const std::string& args = "",
+                const std::string& binary = MAT2PNG_BINARY) const {
+        const std::string command = "cd '" + root.string() + "' && " + prefix + " exec 2>'" + errors().string() + "' " +
+                                    wrapper + " " + binary + " " + args;
         std::FILE* pipe = ::popen(command.c_str(), "r");
         Outcome result;
         char buffer[4096];
         for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) result.out.append(buffer, n);
         const int status = ::pclose(pipe);
         result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        std::ifstream err(errors());
+        result.err.assign(std::istreambuf_iterator<char>(err), {});
         return result;
     }
 };

@@ -1,3 +1,3 @@
-#include "mat/WriteError.h"
+#include "iff/WriteError.h"
 
 WriteError::~WriteError() = default;

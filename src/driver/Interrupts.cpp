@@ -1,0 +1,96 @@
+#include "driver/Interrupts.h"
+
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstring>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int signals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
+constexpr int maxWorkers = 1024;
+
+// read by the handler: fixed storage, no allocation
+char pending[PATH_MAX];
+volatile sig_atomic_t haspending = 0;
+volatile pid_t workers[maxWorkers];
+
+void onSignal(int sig) {
+    const int saved = errno;
+    if (haspending) ::unlink(pending);
+    for (volatile pid_t& pid : workers)
+        if (pid > 0) ::kill(pid, sig == SIGPIPE ? SIGTERM : sig);
+    // the workers remove their own temporary files; the parent ends only after they have
+    for (volatile pid_t& pid : workers)
+        if (pid > 0) {
+            while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+            }
+            pid = 0;
+        }
+    struct sigaction action {};
+    action.sa_handler = SIG_DFL;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(sig, &action, nullptr);
+    errno = saved;
+    // delivered, by default action, as soon as the handler returns and the mask is restored
+    ::raise(sig);
+}
+
+}  // namespace
+
+void installInterruptHandlers() {
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    for (const int sig : signals) sigaddset(&action.sa_mask, sig);
+    for (const int sig : signals) {
+        struct sigaction old {};
+        ::sigaction(sig, nullptr, &old);
+        // nohup and the like ignore a signal on purpose
+        if (old.sa_handler == SIG_IGN) continue;
+        ::sigaction(sig, &action, nullptr);
+    }
+}
+
+void setPendingFile(const char* path) {
+    if (!path || std::strlen(path) >= sizeof pending) {
+        haspending = 0;
+        return;
+    }
+    std::strcpy(pending, path);
+    haspending = 1;
+}
+
+void addWorker(pid_t pid) {
+    for (volatile pid_t& slot : workers)
+        if (slot == 0) {
+            slot = pid;
+            return;
+        }
+}
+
+void removeWorker(pid_t pid) {
+    for (volatile pid_t& slot : workers)
+        if (slot == pid) slot = 0;
+}
+
+void forgetInheritedState() {
+    haspending = 0;
+    for (volatile pid_t& slot : workers) slot = 0;
+    // the fork happened with the signals held back; the worker's own guard never ends
+    sigset_t block;
+    sigemptyset(&block);
+    for (const int sig : signals) sigaddset(&block, sig);
+    ::sigprocmask(SIG_UNBLOCK, &block, nullptr);
+}
+
+InterruptGuard::InterruptGuard() {
+    sigset_t block;
+    sigemptyset(&block);
+    for (const int sig : signals) sigaddset(&block, sig);
+    ::sigprocmask(SIG_BLOCK, &block, &saved);
+}
+
+InterruptGuard::~InterruptGuard() { ::sigprocmask(SIG_SETMASK, &saved, nullptr); }

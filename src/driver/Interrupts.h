@@ -1,0 +1,33 @@
+#pragma once
+
+#include <signal.h>
+#include <sys/types.h>
+
+// SIGINT, SIGTERM, SIGHUP and SIGPIPE end the program by the same signal after
+// removing the temporary file being written and stopping the workers; a signal
+// that was ignored when the program started stays ignored.
+void installInterruptHandlers();
+
+// The temporary file that a signal must remove, or nullptr once it is renamed
+// or gone. Call with the signals blocked (see InterruptGuard).
+void setPendingFile(const char* path);
+
+// A worker process that a signal must stop; forgotten again once reaped.
+void addWorker(pid_t pid);
+void removeWorker(pid_t pid);
+// In a new worker, forked with the signals held back: no inherited temporary
+// file or workers of the parent, and the signals delivered again.
+void forgetInheritedState();
+
+// Holds the interrupt signals back for its lifetime, so that creating or
+// renaming a file and recording it happen as one step.
+class InterruptGuard {
+public:
+    InterruptGuard();
+    ~InterruptGuard();
+    InterruptGuard(const InterruptGuard&) = delete;
+    InterruptGuard& operator=(const InterruptGuard&) = delete;
+
+private:
+    sigset_t saved;
+};

@@ -1,0 +1,259 @@
+#include "driver/Workers.h"
+
+#include <dirent.h>
+#include <poll.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include "driver/Batch.h"
+#include "driver/Console.h"
+#include "driver/Interrupts.h"
+#include "driver/TempFile.h"
+
+namespace {
+
+constexpr std::size_t none = static_cast<std::size_t>(-1);
+
+// What a file has produced so far: its lines, as messages, and whether it is done.
+struct FileResult {
+    std::string messages;
+    bool done = false;
+    bool failed = false;
+};
+
+struct Worker {
+    pid_t pid = -1;
+    int fd = -1;
+    std::size_t file = none;  // the file it is converting
+    std::string input;        // bytes received that do not yet make a whole message
+};
+
+bool sendAll(int fd, const void* data, std::size_t size) {
+    const char* bytes = static_cast<const char*>(data);
+    while (size > 0) {
+        const ssize_t n = ::send(fd, bytes, size, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        bytes += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool receiveAll(int fd, void* data, std::size_t size) {
+    char* bytes = static_cast<char*>(data);
+    while (size > 0) {
+        const ssize_t n = ::read(fd, bytes, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        bytes += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+[[noreturn]] void workerLoop(const Program& program, const std::vector<std::string>& names, int fd) {
+    sendConsoleTo(fd);
+    for (std::uint32_t index; receiveAll(fd, &index, sizeof index) && index < names.size();) {
+        const bool ok = processFile(program, names[index]);
+        sendMessage('D', ok ? "1" : "0");
+    }
+    // nothing buffered is the worker's to flush: the parent owns the console
+    ::_exit(0);
+}
+
+class Pool {
+public:
+    Pool(const Program& program, const std::vector<std::string>& names, int jobs)
+        : program(program), names(names), results(names.size()), cap(4 * jobs) {
+        // buffered lines would otherwise be printed once more by every worker
+        std::fflush(stdout);
+        std::fflush(stderr);
+        for (int i = 0; i < jobs; ++i) start();
+    }
+
+    int run() {
+        while (printed < names.size()) {
+            if (workers.empty()) break;
+            waitForMessages();
+        }
+        // no worker is left to do the rest: the replacements ran out or could not be started
+        bool failed = false;
+        for (const FileResult& result : results) failed |= result.failed;
+        for (; printed < names.size(); ++printed) {
+            if (results[printed].done) {
+                print(results[printed].messages);
+            } else {
+                print(results[printed].messages);
+                failed |= !processFile(program, names[printed]);
+            }
+        }
+        return failed ? 1 : 0;
+    }
+
+private:
+    void start() {
+        int pair[2];
+        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) return;
+        // the new worker must not inherit a half-recorded worker list
+        InterruptGuard guard;
+        const pid_t pid = ::fork();
+        if (pid < 0) {
+            ::close(pair[0]);
+            ::close(pair[1]);
+            return;
+        }
+        if (pid == 0) {
+            forgetInheritedState();
+            ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+            // the parent may have gone before the death signal was asked for
+            if (::getppid() == 1) ::_exit(1);
+            ::close(pair[0]);
+            for (const Worker& other : workers) ::close(other.fd);
+            workerLoop(program, names, pair[1]);
+        }
+        ::close(pair[1]);
+        addWorker(pid);
+        workers.push_back(Worker{pid, pair[0], none, {}});
+        assign(workers.back());
+    }
+
+    // Hands the worker the next file, or tells it to finish when none is left.
+    void assign(Worker& worker) {
+        worker.file = none;
+        if (next < names.size()) {
+            const std::uint32_t index = static_cast<std::uint32_t>(next);
+            if (!sendAll(worker.fd, &index, sizeof index)) return;  // its end is noticed on reading
+            worker.file = next++;
+        } else {
+            ::shutdown(worker.fd, SHUT_WR);
+        }
+    }
+
+    void waitForMessages() {
+        std::vector<pollfd> fds;
+        for (const Worker& worker : workers) fds.push_back({worker.fd, POLLIN, 0});
+        if (::poll(fds.data(), fds.size(), -1) < 0) return;
+        for (std::size_t i = fds.size(); i-- > 0;) {
+            if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+            char buffer[1 << 14];
+            const ssize_t n = ::read(workers[i].fd, buffer, sizeof buffer);
+            if (n < 0 && errno == EINTR) continue;
+            if (n > 0) {
+                workers[i].input.append(buffer, static_cast<std::size_t>(n));
+                takeMessages(workers[i]);
+            } else {
+                ended(i);
+            }
+        }
+        flushInOrder();
+    }
+
+    void takeMessages(Worker& worker) {
+        std::string& input = worker.input;
+        std::size_t at = 0;
+        while (input.size() - at >= 5) {
+            std::uint32_t size;
+            std::memcpy(&size, input.data() + at + 1, sizeof size);
+            if (input.size() - at - 5 < size) break;
+            const char kind = input[at];
+            if (worker.file == none) break;  // a worker speaks only while it converts a file
+            FileResult& result = results[worker.file];
+            if (kind == 'D') {
+                result.done = true;
+                result.failed = input[at + 5] == '0';
+                assign(worker);
+            } else {
+                result.messages.append(input, at, 5 + size);
+            }
+            at += 5 + size;
+        }
+        input.erase(0, at);
+    }
+
+    // A worker's connection closed: it finished, or it died in the middle of a file.
+    void ended(std::size_t i) {
+        Worker worker = std::move(workers[i]);
+        workers.erase(workers.begin() + static_cast<std::ptrdiff_t>(i));
+        ::close(worker.fd);
+        int status = 0;
+        while (::waitpid(worker.pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        removeWorker(worker.pid);
+        if (worker.file == none) return;
+
+        removeTemporaryFiles(worker.pid);
+        FileResult& result = results[worker.file];
+        const std::string reason = WIFSIGNALED(status) ? "conversion crashed (signal " + std::to_string(WTERMSIG(status)) + ")"
+                                                       : "conversion ended early (exit status " + std::to_string(WEXITSTATUS(status)) + ")";
+        result.messages += frameMessage('O', "Could not process " + names[worker.file] + "\n");
+        result.messages += frameMessage('E', std::string(program.name) + ": mat/" + names[worker.file] + ": " + reason + "\n");
+        result.done = true;
+        result.failed = true;
+        if (cap > 0) {
+            --cap;
+            start();
+        }
+    }
+
+    void removeTemporaryFiles(pid_t pid) {
+        const std::string prefix = tempPrefix(program.name, pid);
+        DIR* dir = ::opendir("mat");
+        if (!dir) return;
+        while (const dirent* entry = ::readdir(dir))
+            if (std::strncmp(entry->d_name, prefix.c_str(), prefix.size()) == 0)
+                ::unlink(("mat/" + std::string(entry->d_name)).c_str());
+        ::closedir(dir);
+    }
+
+    // Prints what the files in order have produced, up to the first one still being converted.
+    void flushInOrder() {
+        std::string ready;
+        while (printed < names.size()) {
+            FileResult& result = results[printed];
+            ready += result.messages;
+            result.messages.clear();
+            if (!result.done) break;
+            ++printed;
+        }
+        print(ready);
+    }
+
+    // Writes the messages' texts; a stream is flushed when the other one takes over, so that the
+    // two keep their order on a terminal, and at the end.
+    static void print(const std::string& messages) {
+        std::FILE* last = nullptr;
+        for (std::size_t at = 0; at + 5 <= messages.size();) {
+            std::uint32_t size;
+            std::memcpy(&size, messages.data() + at + 1, sizeof size);
+            std::FILE* stream = messages[at] == 'O' ? stdout : stderr;
+            if (last && stream != last) std::fflush(last);
+            std::fwrite(messages.data() + at + 5, 1, size, stream);
+            last = stream;
+            at += 5 + size;
+        }
+        if (last) std::fflush(last);
+    }
+
+    const Program& program;
+    const std::vector<std::string>& names;
+    std::vector<FileResult> results;
+    std::vector<Worker> workers;
+    std::size_t next = 0;     // the first file not yet handed out
+    std::size_t printed = 0;  // the first file whose lines are not all printed
+    int cap;                  // replacements still allowed
+};
+
+}  // namespace
+
+int runWorkers(const Program& program, const std::vector<std::string>& names, int jobs) {
+    return Pool(program, names, jobs).run();
+}

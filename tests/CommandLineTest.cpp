@@ -1,0 +1,265 @@
+// The command line, interrupts and worker processes, through the real program:
+// options and usage errors, signals that leave no temporary file, output that
+// does not depend on the number of jobs, and a worker that dies.
+
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <map>
+#include <set>
+#include <thread>
+
+#include "support/Png.h"
+#include "support/Workdir.h"
+
+using namespace iff;
+
+namespace {
+
+const std::string tryHelp = "Try 'mat2png --help' for more information.\n";
+
+// The program started in `dir` with `args`, its standard output on `out` (or /dev/null), the
+// interrupt signals at their defaults unless listed in `ignored`.
+pid_t start(const fs::path& dir, std::vector<std::string> args, int out = -1, std::set<int> ignored = {}) {
+    const pid_t pid = ::fork();
+    if (pid != 0) return pid;
+    if (::chdir(dir.c_str()) != 0) ::_exit(127);
+    const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    ::dup2(out >= 0 ? out : null, 1);
+    ::dup2(null, 2);
+    for (const int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) ::signal(sig, ignored.count(sig) ? SIG_IGN : SIG_DFL);
+    std::vector<char*> argv{const_cast<char*>(MAT2PNG_BINARY)};
+    for (std::string& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    ::execv(MAT2PNG_BINARY, argv.data());
+    ::_exit(127);
+}
+
+int waitFor(pid_t pid) {
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return status;
+}
+
+// The pids in the names of the temporary files in mat/ (".mat2png-PID-N.png").
+std::set<pid_t> temporaryFiles(const Workdir& w) {
+    std::set<pid_t> pids;
+    std::error_code gone;
+    for (const auto& entry : fs::directory_iterator(w / "mat", gone)) {
+        const std::string name = entry.path().filename();
+        if (name.rfind(".mat2png-", 0) == 0) pids.insert(std::stoi(name.substr(9)));
+    }
+    return pids;
+}
+
+std::map<std::string, std::string> contents(const Workdir& w) {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : fs::directory_iterator(w / "mat"))
+        files[entry.path().filename()] = entry.is_directory() ? "directory" : w.read("mat/" + entry.path().filename().string());
+    return files;
+}
+
+}  // namespace
+
+TEST(CommandLine, OptionsAndUsageErrors) {
+    const struct {
+        std::string args;
+        int status;
+        std::string out, err;  // the beginning of standard output; standard error whole
+    } cases[] = {
+        {"--help", 0, "Usage: mat2png [OPTION]...\n", ""},
+        {"-h -j 0", 0, "Usage: mat2png", ""},  // help ends the parsing before the bad number
+        {"--version", 0, "mat2png 1.1.0\nDevIL 1.7.8", ""},
+        {"-V", 0, "mat2png 1.1.0\n", ""},
+        {"--bogus", 64, "", "mat2png: unknown option '--bogus'\n" + tryHelp},
+        {"--quiet=yes", 64, "", "mat2png: unknown option '--quiet=yes'\n" + tryHelp},
+        {"-qx", 64, "", "mat2png: unknown option '-x'\n" + tryHelp},
+        {"mat/f.mat", 64, "", "mat2png: unexpected argument 'mat/f.mat'\n" + tryHelp},
+        {"-j 0", 64, "", "mat2png: invalid number of jobs '0': give 1 to 1024\n" + tryHelp},
+        {"--jobs=two", 64, "", "mat2png: invalid number of jobs 'two': give 1 to 1024\n" + tryHelp},
+        {"-j 2x", 64, "", "mat2png: invalid number of jobs '2x': give 1 to 1024\n" + tryHelp},
+        {"-j", 64, "", "mat2png: option '-j' needs an argument\n" + tryHelp},
+        {"--directory", 64, "", "mat2png: option '--directory' needs an argument\n" + tryHelp},
+        {"-C nowhere", 64, "", "mat2png: nowhere: No such file or directory\n"},
+        {"-C mat/f.mat", 64, "", "mat2png: mat/f.mat: Not a directory\n"},
+    };
+    for (const auto& c : cases) {
+        Workdir w;
+        w.put("mat/f.mat", Mat().bytes());
+        const Outcome run = w.run("", "", c.args);
+        EXPECT_EQ(run.status, c.status) << c.args;
+        EXPECT_EQ(run.out.substr(0, c.out.size()), c.out) << c.args;
+        if (c.out.empty()) {
+            EXPECT_EQ(run.out, "") << c.args;
+        }
+        EXPECT_EQ(run.err, c.err) << c.args;
+        EXPECT_EQ(w.entries("mat"), 1) << c.args;  // nothing converted
+    }
+}
+
+TEST(CommandLine, DirectoryAndQuiet) {
+    // the palette is looked up under the directory given, and the paths printed stay relative to it
+    Workdir w;
+    const Mat named{2, 2, 7, name("sub\\P"), {1, 2, 3, 4}, Bytes(4, 9), {}};
+    fs::create_directories(w / "set/mat");
+    fs::create_directories(w / "set/pal/sub");
+    w.put("set/pal/sub/p.pal", paletteFile());
+    w.put("set/mat/a.mat", named.bytes());
+    w.put("set/mat/b.mat", Mat{2, 2, 1, name("none"), {1, 2, 3, 4}, {}, {}}.bytes());
+    for (const std::string args : {"-C set -j 1", "--directory=set"}) {
+        const Outcome run = w.run("", "", args);
+        // in the directory's order, whichever it is
+        const std::string a = "type 7\nWrote alpha channel in mat/a.mat_alpha.png\n", b = "type 1\nCould not process b.mat\n";
+        EXPECT_TRUE(run.out == a + b || run.out == b + a) << args << ": " << run.out;
+        EXPECT_EQ(run.err, "mat2png: mat/b.mat: palette \"none\" (pal/none.pal): No such file or directory\n") << args;
+        EXPECT_EQ(run.status, 1) << args;
+        expectImages(w, "set/mat/a.mat", named);
+    }
+    for (const std::string args : {"-q -C set", "--quiet -C set -j 2"}) {
+        const Outcome run = w.run("", "", args);
+        EXPECT_EQ(run.out, "Could not process b.mat\n") << args;
+        EXPECT_EQ(run.err, "mat2png: mat/b.mat: palette \"none\" (pal/none.pal): No such file or directory\n") << args;
+        EXPECT_EQ(run.status, 1) << args;
+    }
+    EXPECT_EQ(w.run("", "", "-q").out, "No *.iff files in current directory!\n");
+}
+
+TEST(CommandLine, InterruptsLeaveNoTemporaryFile) {
+    // the signal comes while the large image is being written, seen by its temporary file appearing
+    const Mat small{4, 4, 1, cmap(), noise(16, 1), {}, {}}, large{1024, 1024, 1, cmap(), noise(1 << 20, 2), noise(1 << 20, 3), {}};
+    const struct {
+        int sig;
+        std::string jobs;
+        bool ignored;
+    } cases[] = {
+        {SIGINT, "-j1", false}, {SIGTERM, "-j1", false}, {SIGHUP, "-j1", false},
+        {SIGINT, "-j2", false}, {SIGTERM, "-j2", false}, {SIGHUP, "-j2", true},  // nohup: the run goes on
+    };
+    for (const auto& c : cases) {
+        const std::string what = std::string(strsignal(c.sig)) + " " + c.jobs + (c.ignored ? " ignored" : "");
+        Workdir w;
+        w.put("mat/a.mat", small.bytes());
+        w.put("mat/b.mat", large.bytes());
+        w.put("mat/b.mat.png", text("earlier"));
+        w.put("mat/b.mat_alpha.png", text("earlier alpha"));
+        const pid_t pid = start(w.root, {c.jobs}, -1, c.ignored ? std::set<int>{c.sig} : std::set<int>{});
+        while (temporaryFiles(w).empty()) std::this_thread::yield();
+        ::kill(pid, c.sig);
+        const int status = waitFor(pid);
+        EXPECT_TRUE(temporaryFiles(w).empty()) << what;
+        if (c.ignored) {
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << what;
+            expectImages(w, "mat/b.mat", large);
+            continue;
+        }
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.sig) << what << ": status " << status;
+        // either image may have been in flight; one that was not replaced is the earlier one, whole
+        const std::string colour = w.read("mat/b.mat.png"), alpha = w.read("mat/b.mat_alpha.png");
+        EXPECT_TRUE(colour == "earlier" || readPng(w / "mat/b.mat.png")) << what;
+        EXPECT_TRUE(alpha == "earlier alpha" || readPng(w / "mat/b.mat_alpha.png")) << what;
+        EXPECT_TRUE(colour == "earlier" || alpha != "earlier alpha") << what;  // the alpha image comes first
+    }
+
+    // a reader that goes away after one line: the program ends by SIGPIPE, whole images only
+    for (const std::string jobs : {"-j1", "-j2"}) {
+        Workdir w;
+        const int files = 300;  // more lines than the pipe holds
+        for (int i = 0; i < files; ++i) w.put("mat/f" + std::to_string(i) + ".mat", Mat{16, 16, 1, cmap(), noise(256, i), {}, {}}.bytes());
+        int pipe[2];
+        ASSERT_EQ(::pipe2(pipe, O_CLOEXEC), 0);
+        ASSERT_EQ(::fcntl(pipe[0], F_SETPIPE_SZ, 4096), 4096);
+        const pid_t pid = start(w.root, {jobs}, pipe[1]);
+        ::close(pipe[1]);
+        char c = 0;
+        while (::read(pipe[0], &c, 1) == 1 && c != '\n') {
+        }
+        ::close(pipe[0]);
+        const int status = waitFor(pid);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGPIPE) << jobs << ": status " << status;
+        EXPECT_TRUE(temporaryFiles(w).empty()) << jobs;
+        for (int i = 0; i < files; ++i) {
+            const std::string png = "mat/f" + std::to_string(i) + ".mat.png";
+            EXPECT_TRUE(!fs::exists(w / png) || readPng(w / png)) << png;
+        }
+    }
+}
+
+TEST(Jobs, OutputDoesNotDependOnTheNumberOfJobs) {
+    const auto fill = [](const Workdir& w) {
+        w.put("pal/p.pal", paletteFile());
+        for (int i = 0; i < 6; ++i) {
+            const std::string n = std::to_string(i);
+            w.put("mat/good" + n + ".mat", Mat{16 + i, 9, i, cmap(), noise(std::size_t(9 * (16 + i)), i), {}, {}}.bytes());
+            w.put("mat/alpha" + n + ".mat", Mat{7, 5, -i, name("P"), noise(35, 10 + i), noise(35, 20 + i), {}}.bytes());
+        }
+        w.put("mat/cut.mat", text("FORM"));
+        w.put("mat/nopal.mat", Mat{2, 2, 1, name("none"), {1, 2, 3, 4}, {}, {}}.bytes());
+        w.put("mat/taken.mat", Mat{2, 2, 1, cmap(), {1, 2, 3, 4}, Bytes(4, 1), {}}.bytes());
+        fs::create_directory(w / "mat/taken.mat.png");
+        w.put("mat/short.mat", Mat{2, 2, 1, cmap(), {1, 2, 3}, Bytes(4, 1), {}}.bytes());
+        w.put("mat/anim.mat", form("ANIM", {}));
+    };
+    Workdir one;
+    fill(one);
+    const Outcome first = one.run("", "", "-j 1");
+    EXPECT_EQ(first.status, 1);
+    EXPECT_EQ(std::count(first.err.begin(), first.err.end(), '\n'), 4);
+    for (const std::string jobs : {"-j 2", "-j 7", ""}) {
+        Workdir w;
+        fill(w);
+        const Outcome run = w.run("", "", jobs);
+        EXPECT_EQ(run.out, first.out) << jobs;
+        EXPECT_EQ(run.err, first.err) << jobs;
+        EXPECT_EQ(run.status, first.status) << jobs;
+        EXPECT_EQ(contents(w), contents(one)) << jobs;
+    }
+}
+
+TEST(Jobs, AWorkerThatDiesCostsOneFile) {
+    // every worker seen writing is killed: the first four die alone, and after the replacements
+    // (8 for two jobs) run out the parent converts what is left itself
+    for (const int kills : {1, 1000}) {
+        Workdir w;
+        const int files = kills == 1 ? 4 : 12;
+        std::vector<Mat> mats;
+        for (int i = 0; i < files; ++i) {
+            mats.push_back(Mat{512, 512, i, cmap(), noise(1 << 18, i), {}, {}});
+            w.put("mat/f" + std::to_string(i) + ".mat", mats.back().bytes());
+        }
+        int out[2];
+        ASSERT_EQ(::pipe2(out, O_CLOEXEC), 0);
+        const pid_t parent = start(w.root, {"-j2"}, out[1]);
+        ::close(out[1]);
+        std::set<pid_t> killed;
+        int status = 0;
+        while (::waitpid(parent, &status, WNOHANG) == 0) {
+            for (const pid_t pid : temporaryFiles(w))
+                if (pid != parent && int(killed.size()) < kills && killed.insert(pid).second) ::kill(pid, SIGKILL);
+            std::this_thread::yield();
+        }
+        std::string text;
+        char buffer[4096];
+        for (ssize_t n; (n = ::read(out[0], buffer, sizeof buffer)) > 0;) text.append(buffer, std::size_t(n));
+        ::close(out[0]);
+        const int expected = kills == 1 ? 1 : 10;
+        ASSERT_EQ(int(killed.size()), expected);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+        EXPECT_TRUE(temporaryFiles(w).empty());
+        int failed = 0;
+        for (int i = 0; i < files; ++i) {
+            const std::string mat = "f" + std::to_string(i) + ".mat";
+            const std::string lines = "type " + std::to_string(i) + "\nNo alpha channel in mat/" + mat + "\n";
+            if (text.find(lines + "Could not process " + mat + "\n") != std::string::npos) {
+                ++failed;
+                EXPECT_FALSE(fs::exists(w / ("mat/" + mat + ".png"))) << mat;
+            } else {
+                EXPECT_NE(text.find(lines), std::string::npos) << mat;
+                expectImages(w, "mat/" + mat, mats[std::size_t(i)]);
+            }
+        }
+        EXPECT_EQ(failed, expected) << text;
+    }
+}
