@@ -15,7 +15,8 @@ The tools take turns converting one copy of a workload; the PNGs are removed bef
 outside the timing. A round runs each tool once, back to back, and the ratios are the medians of the
 ratios within a round, so that a slow spell of the machine weighs on both sides of a ratio. The
 tiny workload, whose runs take a fraction of a second, gets three times the rounds. CPU time is user
-plus system time of every process of a run (GNU time counts the children a process waited for).
+plus system time of every process of a run: this process is their subreaper, so that workers left
+behind by their parent are waited for too, and a run lasts until its last process has ended.
 Other processes on the machine take cores from the parallel tools more than from the others, so
 /proc/stat is read around every run: a round waits (up to 10 s) for the machine to be quiet, and a
 round in which others took more than 5 % of the CPUs is run again, up to twice as many rounds in
@@ -27,9 +28,11 @@ over the processes of the run (a bound on what they held at once; pages shared a
 in each). The images of these runs are checked: every tool's PNGs must decode to the floor's pixels.
 Prints Markdown tables and exits non-zero when a run fails or a tool's pixels differ from the floor's.
 """
+import ctypes
 import glob
 import hashlib
 import os
+import resource
 import shutil
 import statistics
 import subprocess
@@ -45,6 +48,7 @@ CPUS = len(AVAILABLE)
 # A round during which other processes (builds, tests) kept the CPUs more busy than this share of
 # their time is run again: they take cores from the parallel tools more than from the others.
 QUIET = 0.05
+PR_SET_CHILD_SUBREAPER = 36
 
 
 def mat_names(directory):
@@ -87,32 +91,41 @@ def wait_for_quiet(limit):
             return
 
 
-def run_together(commands, cwd, wrap):
-    """Starts the commands at once, each wrapped by wrap(k), and waits for all: the wall seconds
-    from the first start to the last exit."""
+def become_subreaper():
+    """Makes the processes that the tools leave behind (workers whose parent exits without waiting
+    for them) children of this one, so that run_together waits for them and counts their CPU time."""
+    libc = ctypes.CDLL(None, use_errno=True)
+    if libc.prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0) != 0:
+        sys.exit("prctl(PR_SET_CHILD_SUBREAPER): " + os.strerror(ctypes.get_errno()))
+
+
+def run_together(commands, cwd, wrap=lambda k: []):
+    """Starts the commands at once, each wrapped by wrap(k), and waits for every process of theirs
+    to end: the wall seconds from the first start to the last exit, and the CPU seconds (user and
+    system) of all those processes."""
+    before = resource.getrusage(resource.RUSAGE_CHILDREN)
     start = time.perf_counter()
     processes = [subprocess.Popen(wrap(k) + command, cwd=cwd, stdout=subprocess.DEVNULL)
                  for k, command in enumerate(commands)]
     codes = [p.wait() for p in processes]
+    while True:
+        try:
+            os.waitpid(-1, 0)
+        except ChildProcessError:
+            break
     seconds = time.perf_counter() - start
+    after = resource.getrusage(resource.RUSAGE_CHILDREN)
     if any(codes):
         sys.exit(f"{commands[0][0]} failed in {cwd}")
-    return seconds
+    return seconds, after.ru_utime + after.ru_stime - before.ru_utime - before.ru_stime
 
 
 def timed(commands, cwd):
-    """Wall seconds and CPU seconds (user and system, children included) of one run, and the CPU
-    seconds that the rest of the machine took meanwhile."""
-    # GNU time forks from a small process: a child forked from Python would count Python's pages
-    reports = [os.path.join(cwd, f"time{k}.txt") for k in range(len(commands))]
+    """Wall seconds and CPU seconds of one run, and the CPU seconds that the rest of the machine
+    took meanwhile."""
     before = machine_busy()
-    seconds = run_together(commands, cwd, lambda k: ["/usr/bin/time", "-f", "%U %S", "-o", reports[k]])
+    seconds, busy = run_together(commands, cwd)
     machine = machine_busy() - before
-    busy = 0.0
-    for report in reports:
-        with open(report) as f:
-            user, system = f.read().split()[-2:]
-        busy += float(user) + float(system)
     return seconds, busy, max(0.0, machine - busy)
 
 
@@ -153,6 +166,7 @@ def model():
 
 def main():
     build, corpus, runs = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2]), int(sys.argv[3])
+    become_subreaper()
     here = os.path.dirname(os.path.abspath(__file__))
     mat2png = os.path.join(build, "mat2png")
     floor = os.path.join(build, "bench", "bench_floor")
