@@ -2,6 +2,8 @@
 // nothing else (no checks beyond staying inside the file, no messages, no temporary files, one
 // read per file, no copies, buffers reused, freed memory kept).
 // Run in a working directory like mat2png; writes the same images with the same orientation.
+// bench_floor converts every .mat file in mat/; bench_floor NAME... converts only mat/NAME for
+// each NAME, so that several floors can share out one directory.
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -121,11 +123,15 @@ bool convert(const std::string& path) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
     mallopt(M_TRIM_THRESHOLD, 64 << 20);
+    bool failed = false;
+    if (argc > 1) {
+        for (int i = 1; i < argc; ++i) failed |= !convert(std::string("mat/") + argv[i]);
+        return failed ? 1 : 0;
+    }
     DIR* dir = opendir("mat");
     if (!dir) return 2;
-    bool failed = false;
     while (const dirent* entry = readdir(dir)) {
         const std::string name = entry->d_name;
         if (name.size() > 4 && strcasecmp(name.c_str() + name.size() - 4, ".mat") == 0)

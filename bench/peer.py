@@ -45,15 +45,25 @@ def convert(path):
     image.transpose(Image.Transpose.FLIP_TOP_BOTTOM).save(path + ".png")
 
 
+def converted(path):
+    """Converts one file; False when it cannot be read or written."""
+    try:
+        convert(path)
+        return True
+    except (OSError, KeyError, ValueError, struct.error):
+        return False
+
+
+def mat_files():
+    return ["mat/" + name for name in os.listdir("mat") if name.lower().endswith(".mat")]
+
+
 def main():
     failed = False
-    for name in os.listdir("mat"):
-        if name.lower().endswith(".mat"):
-            try:
-                convert("mat/" + name)
-            except (OSError, KeyError, ValueError, struct.error):
-                failed = True
+    for path in mat_files():
+        failed |= not converted(path)
     sys.exit(1 if failed else 0)
 
 
-main()
+if __name__ == "__main__":
+    main()

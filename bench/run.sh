@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
-# Builds in release mode, generates the workloads and benchmarks mat2png against the libpng
-# floor and the Pillow peer. Usage: bench/run.sh [RUNS [WORKLOAD...]] (default: 11 runs of tiny,
-# typical and large). Work files go to build-bench/.
+# Builds in release mode, generates the workloads and benchmarks mat2png, on one core and on all,
+# against the libpng floor and the Pillow peer, each also on one core and on all.
+# Usage: bench/run.sh [RUNS [WORKLOAD...]] (default: 7 rounds of tiny, typical and large, about a
+# quarter of an hour on 2 cores). Work files go to build-bench/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh python3-pil
 cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
-cmake --build build-bench -j"$(nproc)" --target mat2png make_corpus bench_floor >/dev/null
+cmake --build build-bench -j"$(nproc)" --target mat2png make_corpus bench_floor bench_peak >/dev/null
 corpus=build-bench/corpus
 [ -d "$corpus/large" ] || build-bench/bench/make_corpus "$corpus"
-/usr/bin/python3 bench/bench.py build-bench "$corpus" "${1:-11}" "${@:2}"
-cmake --build build-bench -j"$(nproc)" --target png2mat png2mat_floor >/dev/null && /usr/bin/python3 bench/png2mat.py build-bench "$corpus" "${1:-11}"
+/usr/bin/python3 bench/bench.py build-bench "$corpus" "${1:-7}" "${@:2}"
+cmake --build build-bench -j"$(nproc)" --target png2mat png2mat_floor >/dev/null
+/usr/bin/python3 bench/png2mat.py build-bench "$corpus" "${1:-7}"
