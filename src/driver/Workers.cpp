@@ -77,7 +77,23 @@ bool receiveAll(int fd, void* data, std::size_t size) {
 
 [[noreturn]] void workerLoop(const Program& program, const std::vector<std::string>& names, int fd) {
     sendConsoleTo(fd);
-    for (std::uint32_t index; receiveAll(fd, &index, sizeof index) && index < names.size();) {
+    // the parent sends several indices at a time; one read takes all that have come
+    std::uint32_t indices[64];
+    std::size_t have = 0, at = 0;
+    while (true) {
+        if (at == have) {
+            const ssize_t n = ::read(fd, indices, sizeof indices);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            const std::size_t bytes = static_cast<std::size_t>(n);
+            // an index split between two reads is completed at once
+            const std::size_t rest = (sizeof indices[0] - bytes % sizeof indices[0]) % sizeof indices[0];
+            if (rest && !receiveAll(fd, reinterpret_cast<char*>(indices) + bytes, rest)) break;
+            have = (bytes + rest) / sizeof indices[0];
+            at = 0;
+        }
+        const std::uint32_t index = indices[at++];
+        if (index >= names.size()) break;
         const bool ok = processFile(program, names[index]);
         sendMessage('D', ok ? "1" : "0");
     }
@@ -143,21 +159,29 @@ private:
         feed(workers.back());
     }
 
-    // Keeps the worker `depth` files ahead, files taken back from a dead worker first, and tells it
-    // to finish when none is left.
+    // Keeps the worker up to `depth` files ahead, topped up in one message once half of them are
+    // spent, files taken back from a dead worker first; tells it to finish when none is left.
     void feed(Worker& worker) {
-        while (worker.files.size() < (worker.quick ? depth : 1) && !worker.finished) {
-            if (retry.empty() && next == names.size()) {
-                ::shutdown(worker.fd, SHUT_WR);
-                worker.finished = true;
-                return;
+        const std::size_t limit = worker.quick ? depth : 1;
+        if (worker.finished || worker.files.size() > limit / 2) return;
+        std::vector<std::uint32_t> indices;
+        while (worker.files.size() + indices.size() < limit && (!retry.empty() || next < names.size())) {
+            if (retry.empty()) {
+                indices.push_back(static_cast<std::uint32_t>(next++));
+            } else {
+                indices.push_back(static_cast<std::uint32_t>(*retry.begin()));
+                retry.erase(retry.begin());
             }
-            const std::size_t file = retry.empty() ? next : *retry.begin();
-            const std::uint32_t index = static_cast<std::uint32_t>(file);
-            if (!sendAll(worker.fd, &index, sizeof index)) return;  // its end is noticed on reading
-            worker.files.push_back(file);
-            if (retry.empty()) ++next;
-            else retry.erase(retry.begin());
+        }
+        if (!sendAll(worker.fd, indices.data(), indices.size() * sizeof indices[0])) {
+            // its end is noticed on reading; the files go to another worker
+            retry.insert(indices.begin(), indices.end());
+            return;
+        }
+        worker.files.insert(worker.files.end(), indices.begin(), indices.end());
+        if (retry.empty() && next == names.size()) {
+            ::shutdown(worker.fd, SHUT_WR);
+            worker.finished = true;
         }
     }
 
