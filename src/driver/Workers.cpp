@@ -27,8 +27,8 @@ namespace {
 // Files of quick conversions are handed to a worker ahead of time, so that it never waits for the
 // parent between two of them; a slow one is handed out alone, so that the end of the batch stays
 // balanced between the workers.
-constexpr std::size_t depth = 8;
-constexpr auto quick = std::chrono::milliseconds(10);
+constexpr std::size_t depth = 32;
+constexpr auto quick = std::chrono::milliseconds(2);
 // while every worker has files in hand, the parent collects their results this often, not one by one
 constexpr auto pause = std::chrono::milliseconds(1);
 
