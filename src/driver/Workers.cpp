@@ -116,6 +116,16 @@ public:
             if (workers.empty()) break;
             waitForMessages();
         }
+        // every file is answered; the workers, told that nothing is left, are waited for, so that
+        // none outlives the program and their time counts as its own
+        for (Worker& worker : workers) {
+            ::shutdown(worker.fd, SHUT_WR);
+            ::close(worker.fd);
+            while (::waitpid(worker.pid, nullptr, 0) < 0 && errno == EINTR) {
+            }
+            removeWorker(worker.pid);
+        }
+        workers.clear();
         // no worker is left to do the rest: the replacements ran out or could not be started
         bool failed = false;
         for (const FileResult& result : results) failed |= result.failed;
