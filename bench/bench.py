@@ -6,12 +6,12 @@ N is the number of CPUs this process may run on (sched_getaffinity). The tools:
   mat2png -j 1     mat2png's single-process path;
   mat2png          its default, which spreads the files over worker processes, one per CPU;
   floor            bench_floor, one process;
-  floor xN         N bench_floor processes started together, each given the names of an even share
+  floor ×N         N bench_floor processes started together, each given the names of an even share
                    of the files (by the time the floor took for each in an untimed run, longest
                    first, each to the share with the least time so far): the limit of encoding
                    on N cores; its time is that of the slowest;
   peer             peer.py, one process;
-  peer pool xN     peer_pool.py, peer.py's conversion in a multiprocessing pool of N workers.
+  peer pool ×N     peer_pool.py, peer.py's conversion in a multiprocessing pool of N workers.
 The tools take turns converting one copy of a workload; the PNGs are removed before every run,
 outside the timing. A round runs each tool once, back to back, and the ratios are the medians of the
 ratios within a round, so that a slow spell of the machine weighs on both sides of a ratio. The
@@ -198,12 +198,12 @@ def main():
             "mat2png -j 1": [[mat2png, "-j", "1"]],
             "mat2png": [[mat2png]],
             "floor": [[floor]],
-            f"floor x{parallel}": [[floor] + share for share in shares(floor, shared, parallel)],
+            f"floor ×{parallel}": [[floor] + share for share in shares(floor, shared, parallel)],
             "peer": [[python, os.path.join(here, "peer.py")]],
-            f"peer pool x{CPUS}": [[python, os.path.join(here, "peer_pool.py")]],
+            f"peer pool ×{CPUS}": [[python, os.path.join(here, "peer_pool.py")]],
         }
         names = list(tools)
-        default, single, floor_n, pool = "mat2png", "mat2png -j 1", f"floor x{parallel}", f"peer pool x{CPUS}"
+        default, single, floor_n, pool = "mat2png", "mat2png -j 1", f"floor ×{parallel}", f"peer pool ×{CPUS}"
         dirs = dict(zip(names, dirs))
         rounds = runs * 3 if workload == "tiny" else runs
         done = []  # per round: the share of the CPUs others took, and each tool's wall and CPU seconds
@@ -257,7 +257,7 @@ def main():
         if row:
             print("| %s | %s | %d | %.3f | %.3f | %.3f | %.3f | %.1f | %.1f | %.0f |" % row)
     print(f"\nmat2png by default (N = {CPUS}) and with -j 1, against the floor and the peer; time ratios, and the CPU ratio to the parallel floor:\n")
-    print("| workload | rounds used/run | others' CPU %, worst used round | mat2png / floor xN | mat2png / floor | mat2png / peer pool xN | mat2png -j 1 / floor | CPU mat2png / floor xN |")
+    print("| workload | rounds used/run | others' CPU %, worst used round | mat2png / floor ×N | mat2png / floor | mat2png / peer pool ×N | mat2png -j 1 / floor | CPU mat2png / floor ×N |")
     print("| --- | ---: | ---: | ---: | ---: | ---: | ---: | ---: |")
     for row in ratios:
         print("| %s | %s | %.1f | %.3f | %.3f | %.3f | %.3f | %.3f |" % row)
