@@ -20,24 +20,10 @@
 #include <string>
 #include <vector>
 
+#include "ReadFile.h"
+
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
-
-// Whole file into a buffer kept from file to file.
-bool slurp(const std::string& path, Bytes& data) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    struct stat st;
-    bool ok = fd >= 0 && fstat(fd, &st) == 0;
-    if (ok) {
-        data.resize(std::size_t(st.st_size));
-        ok = read(fd, data.data(), data.size()) == ssize_t(data.size());
-    }
-    if (fd >= 0) close(fd);
-    return ok;
-}
-
-std::uint32_t be32(const std::uint8_t* p) { return std::uint32_t(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3]; }
 std::int32_t le32(const std::uint8_t* p) { return std::int32_t(p[0] | p[1] << 8 | p[2] << 16 | std::uint32_t(p[3]) << 24); }
 
 // Flat walk over FORM BITM > FORM FRAM > chunks, entering every FORM.

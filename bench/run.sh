@@ -11,3 +11,5 @@ cmake --build build-bench -j"$(nproc)" --target mat2png make_corpus bench_floor 
 corpus=build-bench/corpus
 [ -d "$corpus/large" ] || build-bench/bench/make_corpus "$corpus"
 /usr/bin/python3 bench/bench.py build-bench "$corpus" "${1:-7}" "${@:2}"
+cmake --build build-bench -j"$(nproc)" --target png2mat png2mat_floor >/dev/null
+/usr/bin/python3 bench/png2mat.py build-bench "$corpus" "${1:-7}"

@@ -10,37 +10,22 @@
 #include <filesystem>
 #include <string_view>
 
+#include "Scratch.h"
 #include "driver/Batch.h"
-#include "driver/Console.h"
 #include "mat2png/Mat2Png.h"
 
 namespace fs = std::filesystem;
+using fuzz::scratch;
+using fuzz::write;
 
 namespace {
 
 constexpr std::string_view separator = "\n--pal--\n";
-fs::path scratch;
-
-void write(const char* path, std::string_view bytes) {
-    std::FILE* file = std::fopen(path, "wb");
-    if (!file || std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size() || std::fclose(file) != 0) std::abort();
-}
 
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    std::string pattern = (fs::temp_directory_path() / "mat2png-fuzz-XXXXXX").string();
-    if (!::mkdtemp(pattern.data())) std::abort();
-    scratch = pattern;
-    fs::create_directory(scratch / "mat");
-    fs::create_directory(scratch / "pal");
-    // one console line per file would drown libFuzzer's own report
-    if (!std::freopen("/dev/null", "w", stdout)) std::abort();
-    // libFuzzer and the sanitizers report on standard error, so only the reasons go elsewhere
-    std::FILE* reasons = std::fopen("/dev/null", "w");
-    if (!reasons) std::abort();
-    setDiagnosticStream(reasons);
-    std::atexit([] { fs::remove_all(scratch); });
+    fuzz::makeScratch("mat2png");
     return 0;
 }
 

@@ -1,4 +1,7 @@
-// Writes the fuzzer's seed corpus: make_fuzz_seeds DIR writes one file per valid shape.
+// Writes the fuzzers' seed corpora: make_fuzz_seeds DIR PNGDIR writes one file per valid shape
+// for mat2png into DIR, and for png2mat (the MAT, its image, maybe its palette) into PNGDIR.
+
+#include <png.h>
 
 #include <filesystem>
 
@@ -8,7 +11,27 @@ using namespace iff;
 
 namespace {
 
-const Bytes separator = text("\n--pal--\n");
+const Bytes separator = text("\n--pal--\n"), pngSeparator = text("\n--png--\n");
+
+// The image mat2png would write for `m` (bottom stored row on top), in `format`.
+Bytes image(const Mat& m, std::uint32_t format, const Bytes& table = colours()) {
+    png_image png{};
+    png.version = PNG_IMAGE_VERSION;
+    png.width = std::uint32_t(m.width), png.height = std::uint32_t(m.height), png.format = format;
+    const unsigned channels = PNG_IMAGE_SAMPLE_CHANNELS(format);
+    Bytes samples;
+    for (int y = m.height - 1; y >= 0; --y)
+        for (int x = 0; x < m.width; ++x) {
+            const std::size_t p = std::size_t(y) * m.width + x;
+            for (unsigned c = 0; c < std::min(channels, 3u); ++c) samples.push_back(table[3 * m.pixels[p] + c]);
+            if (channels == 4) samples.push_back(std::uint8_t(255 - (m.alpha ? (*m.alpha)[p] : 0)));
+        }
+    png_alloc_size_t size = 0;
+    png_image_write_to_memory(&png, nullptr, &size, 0, samples.data(), 0, nullptr);
+    Bytes bytes(size);
+    png_image_write_to_memory(&png, bytes.data(), &size, 0, samples.data(), 0, nullptr);
+    return bytes;
+}
 
 Bytes ramp(std::size_t count, unsigned step) {
     Bytes b;
@@ -19,7 +42,7 @@ Bytes ramp(std::size_t count, unsigned step) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) return 2;
+    if (argc != 3) return 2;
     const std::filesystem::path dir = argv[1];
     std::filesystem::create_directories(dir);
     const Bytes hots = chunk("HOTS", le32(1) + le32(2));
@@ -50,5 +73,24 @@ int main(int argc, char** argv) {
         {"pxls-short", Mat{2, 2, 1, cmap(), {1, 2, 3}, {}, {}}.bytes()},
     };
     for (const auto& seed : seeds) save(dir / seed.file, seed.bytes);
+
+    const std::filesystem::path pngdir = argv[2];
+    std::filesystem::create_directories(pngdir);
+    const Mat alpha{3, 5, 2, cmap(), ramp(15, 17), ramp(15, 13), hots};
+    Mat resized = plain;
+    resized.width = 4, resized.height = 1;
+    const struct {
+        const char* file;
+        Bytes bytes;
+    } pngSeeds[] = {
+        {"rgb", plain.bytes() + pngSeparator + image(plain, PNG_FORMAT_RGB)},
+        {"rgba", alpha.bytes() + pngSeparator + image(alpha, PNG_FORMAT_RGBA)},
+        {"rgb-of-alpha", alpha.bytes() + pngSeparator + image(alpha, PNG_FORMAT_RGB)},
+        {"grey", plain.bytes() + pngSeparator + image(plain, PNG_FORMAT_GRAY)},
+        {"resized", plain.bytes() + pngSeparator + image(resized, PNG_FORMAT_RGB)},
+        {"named", named.bytes() + pngSeparator + image(named, PNG_FORMAT_RGB) + separator + paletteFile()},
+        {"anim", form("ANIM", Bytes(2, 0)) + pngSeparator + image(plain, PNG_FORMAT_RGB)},
+    };
+    for (const auto& seed : pngSeeds) save(pngdir / seed.file, seed.bytes);
     return 0;
 }

@@ -22,7 +22,7 @@ echo "Depends: $depends"
 grep -Eq '(^|, )libdevil1c2( |,|$)' <<<"$depends" || fail "Depends does not name libdevil1c2"
 [ "$(dpkg-deb -f "$deb" Section)" = graphics ] || fail "Section is not graphics"
 files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $NF}' | sort)
-[ "$files" = $'./usr/bin/mat2png\n./usr/share/doc/mat2png/changelog.Debian.gz\n./usr/share/doc/mat2png/copyright\n./usr/share/man/man1/mat2png.1.gz' ] \
+[ "$files" = $'./usr/bin/mat2png\n./usr/bin/png2mat\n./usr/share/doc/mat2png/changelog.Debian.gz\n./usr/share/doc/mat2png/copyright\n./usr/share/man/man1/mat2png.1.gz\n./usr/share/man/man1/png2mat.1.gz' ] \
     || fail "unexpected contents: $files"
 # every dependency can be satisfied here, as apt would when installing it
 apt-get install --simulate "$deb" >"$scratch/apt.log" 2>&1 || { cat "$scratch/apt.log"; fail "dependencies do not resolve"; }
@@ -72,6 +72,12 @@ for png in "hero.mat.png:64 x 64, 8-bit/color RGBA" "hero.mat_alpha.png:64 x 64,
 done
 [ "$(ls -A "$scratch/samples/mat" | wc -l)" -eq 9 ] || fail "other files than 4 MAT files and 5 PNG images in mat/"
 
+# the way back: the images of files not edited give back the same MAT files, none rewritten
+cp -r "$scratch/samples/mat" "$scratch/before"
+(cd "$scratch/samples" && "$root/usr/bin/png2mat") >"$scratch/out" || fail "png2mat on the sample set: exit $?"
+[ ! -s "$scratch/out" ] || { cat "$scratch/out"; fail "png2mat rewrote a file it should leave as it is"; }
+diff -r "$scratch/before" "$scratch/samples/mat" || fail "png2mat changed the sample set"
+
 # a bad file fails alone with exit 1; no MAT file at all gives exit 2
 printf 'junk' >"$scratch/samples/mat/bad.mat"
 run "$scratch/samples"
@@ -80,23 +86,29 @@ mkdir "$scratch/empty"
 run "$scratch/empty"
 [ "$status" -eq 2 ] && [ "$(cat "$scratch/out")" = 'No *.iff files in current directory!' ] || fail "no mat/: exit $status"
 
-# the installed manual page: found by man, documents every console line, lints clean
-page="$scratch/mat2png.1"
-zcat "$root/usr/share/man/man1/mat2png.1.gz" >"$page"
-MANWIDTH=80 man --warnings=w -M "$root/usr/share/man" mat2png >"$scratch/man.txt" 2>"$scratch/lint"
+# the installed manual pages: found by man, document every console line, lint clean
+for name in mat2png png2mat; do
+    page="$scratch/$name.1"
+    zcat "$root/usr/share/man/man1/$name.1.gz" >"$page"
+    MANWIDTH=80 man --warnings=w -M "$root/usr/share/man" "$name" >"$scratch/$name.txt" 2>>"$scratch/lint"
+    groff -ww -man -z "$page" 2>>"$scratch/lint"
+    mandoc -Tlint "$page" >>"$scratch/lint" 2>&1 || true
+done
 for line in 'type N' 'Wrote alpha channel in mat/' 'No alpha channel in mat/' 'Could not process FILE' \
             'No *.iff files in current directory!'; do
-    grep -qF "$line" "$scratch/man.txt" || fail "the manual page does not show: $line"
+    grep -qF "$line" "$scratch/mat2png.txt" || fail "the manual page does not show: $line"
 done
-groff -ww -man -z "$page" 2>>"$scratch/lint"
-mandoc -Tlint "$page" >>"$scratch/lint" 2>&1 || true
+for line in 'Updated mat/' 'Could not process' 'not in the palette'; do
+    grep -qF "$line" "$scratch/png2mat.txt" || fail "the manual page of png2mat does not show: $line"
+done
 [ ! -s "$scratch/lint" ] || { cat "$scratch/lint"; fail "manual page warnings"; }
 
 # installing from source: a default tree (tests configured) installs the program and the plain page only
 cmake -S . -B build-package-install -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build-package-install --target mat2png -j"${JOBS:-$(nproc)}" >/dev/null
+cmake --build build-package-install --target mat2png png2mat -j"${JOBS:-$(nproc)}" >/dev/null
 cmake --install build-package-install --prefix "$scratch/prefix" >/dev/null || fail "cmake --install"
 installed=$(cd "$scratch/prefix" && find . -type f | sort)
-[ "$installed" = $'./bin/mat2png\n./share/man/man1/mat2png.1' ] || fail "cmake --install put: $installed"
+[ "$installed" = $'./bin/mat2png\n./bin/png2mat\n./share/man/man1/mat2png.1\n./share/man/man1/png2mat.1' ] \
+    || fail "cmake --install put: $installed"
 
 echo "package-test: all checks passed"

@@ -44,13 +44,15 @@ int waitFor(pid_t pid) {
     return status;
 }
 
-// The pids in the names of the temporary files in mat/ (".mat2png-PID-N.png").
-std::set<pid_t> temporaryFiles(const Workdir& w) {
+// The pids in the names of the temporary files in mat/ (".mat2png-PID-N.png") of at least `size` bytes.
+std::set<pid_t> temporaryFiles(const Workdir& w, std::uintmax_t size = 0) {
     std::set<pid_t> pids;
     std::error_code gone;
     for (const auto& entry : fs::directory_iterator(w / "mat", gone)) {
         const std::string name = entry.path().filename();
-        if (name.rfind(".mat2png-", 0) == 0) pids.insert(std::stoi(name.substr(9)));
+        if (name.rfind(".mat2png-", 0) != 0) continue;
+        const std::uintmax_t bytes = fs::file_size(entry.path(), gone);  // a file renamed meanwhile has none
+        if (!size || (!gone && bytes >= size)) pids.insert(std::stoi(name.substr(9)));
     }
     return pids;
 }
@@ -125,6 +127,13 @@ TEST(CommandLine, DirectoryAndQuiet) {
         EXPECT_EQ(run.status, 1) << args;
     }
     EXPECT_EQ(w.run("", "", "-q").out, "No *.iff files in current directory!\n");
+    // console lines that cannot be written fail the run, though every image is written
+    w.put("set/mat/b.mat", named.bytes());
+    for (const std::string jobs : {"-j1", "-j2"}) {
+        const Outcome full = w.run("", "", "-C set " + jobs + " >/dev/full");
+        EXPECT_EQ(full.status, 1) << jobs;
+        EXPECT_EQ(full.err, "mat2png: standard output: No space left on device\n") << jobs;
+    }
 }
 
 TEST(CommandLine, InterruptsLeaveNoTemporaryFile) {
@@ -219,14 +228,16 @@ TEST(Jobs, OutputDoesNotDependOnTheNumberOfJobs) {
 }
 
 TEST(Jobs, AWorkerThatDiesCostsOneFile) {
-    // every worker seen writing is killed: the first four die alone, and after the replacements
-    // (8 for two jobs) run out the parent converts what is left itself
+    // One worker killed: among quick files it holds several in hand, which the others take over.
+    // Then every worker seen writing is killed: after the replacements (8 for two jobs) run out
+    // the parent converts what is left itself.
     for (const int kills : {1, 1000}) {
         Workdir w;
-        const int files = kills == 1 ? 4 : 12;
+        const int files = kills == 1 ? 40 : 12;
         std::vector<Mat> mats;
         for (int i = 0; i < files; ++i) {
-            mats.push_back(Mat{512, 512, i, cmap(), noise(1 << 18, i), {}, {}});
+            const int side = kills > 1 || i % 10 == 0 ? 512 : 8;
+            mats.push_back(Mat{side, side, i, cmap(), noise(std::size_t(side * side), i), {}, {}});
             w.put("mat/f" + std::to_string(i) + ".mat", mats.back().bytes());
         }
         int out[2];
@@ -236,7 +247,8 @@ TEST(Jobs, AWorkerThatDiesCostsOneFile) {
         std::set<pid_t> killed;
         int status = 0;
         while (::waitpid(parent, &status, WNOHANG) == 0) {
-            for (const pid_t pid : temporaryFiles(w))
+            // a large image half written: its worker is still at it when the signal comes
+            for (const pid_t pid : temporaryFiles(w, 64 << 10))
                 if (pid != parent && int(killed.size()) < kills && killed.insert(pid).second) ::kill(pid, SIGKILL);
             std::this_thread::yield();
         }

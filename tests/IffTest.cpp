@@ -8,6 +8,7 @@
 #include "iff/IffReader.h"
 #include "iff/IllegalOperation.h"
 #include "iff/IndexOutOfBoundsException.h"
+#include "iff/IffWriter.h"
 #include "support/IffWriter.h"
 
 using namespace iff;
@@ -40,4 +41,16 @@ TEST(IffReader, WalksFormsAndChunksAndRefusesTheWrongKind) {
     EXPECT_EQ(odd->readString(), "e");
     EXPECT_THROW(odd->readString(), IndexOutOfBoundsException);
     std::filesystem::remove(path);
+}
+
+TEST(IffWriter, WritesWhatTheTestWriterWrites) {
+    // nested forms, an odd and an empty chunk: sizes are counted from the children, pads included
+    IffWriter out;
+    out.beginForm("BITM");
+    out.beginForm("FRAM");
+    out.chunk("ODD1", text("abcde").data(), 5);
+    out.endForm();
+    out.chunk("NONE", nullptr, 0);
+    out.endForm();
+    EXPECT_EQ(out.bytes(), form("BITM", form("FRAM", chunk("ODD1", text("abcde"))) + chunk("NONE", {})));
 }

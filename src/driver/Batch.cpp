@@ -4,6 +4,7 @@
 #include <sched.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -35,7 +36,7 @@ void printHelp(const Program& program) {
         "  -C, --directory=DIR  work in DIR as if started there\n"
         "  -j, --jobs=N         convert N files at a time (default: one per CPU)\n"
         "  -q, --quiet          print only the lines of files that could not be processed\n");
-    for (const ProgramFlag& flag : program.flags) std::printf("      --%-17s%s\n", flag.name, flag.help);
+    for (const ProgramFlag& flag : program.flags) std::printf("      --%-15s%s\n", flag.name, flag.help);
     std::printf(
         "  -h, --help           show this help and exit\n"
         "  -V, --version        show the version and exit\n"
@@ -160,8 +161,17 @@ int runProgram(int argc, char** argv, const Program& program) {
         return 2;
     }
     const long jobs = std::min<long>(options.jobs ? options.jobs : cpuCount(), static_cast<long>(names.size()));
-    if (jobs > 1) return runWorkers(program, names, static_cast<int>(jobs));
-    bool failed = false;
-    for (const std::string& name : names) failed |= !processFile(program, name);
-    return failed ? 1 : 0;
+    int status = 0;
+    if (jobs > 1) {
+        status = runWorkers(program, names, static_cast<int>(jobs));
+    } else {
+        for (const std::string& name : names)
+            if (!processFile(program, name)) status = 1;
+    }
+    // lines that could not be written are a failure too, as with any tool whose output is read
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        std::fprintf(stderr, "%s: standard output: %s\n", program.name, std::strerror(errno ? errno : EIO));
+        status = std::max(status, 1);
+    }
+    return status;
 }

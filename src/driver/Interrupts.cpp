@@ -1,5 +1,6 @@
 #include "driver/Interrupts.h"
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -55,11 +56,12 @@ void installInterruptHandlers() {
 }
 
 void setPendingFile(const char* path) {
-    if (!path || std::strlen(path) >= sizeof pending) {
-        haspending = 0;
-        return;
-    }
+    // the handler reads the name only while the flag is set, so it never sees half of one
+    haspending = 0;
+    if (!path || std::strlen(path) >= sizeof pending) return;
+    std::atomic_signal_fence(std::memory_order_seq_cst);
     std::strcpy(pending, path);
+    std::atomic_signal_fence(std::memory_order_seq_cst);
     haspending = 1;
 }
 

@@ -9,7 +9,7 @@
 void installInterruptHandlers();
 
 // The temporary file that a signal must remove, or nullptr once it is renamed
-// or gone. Call with the signals blocked (see InterruptGuard).
+// or gone.
 void setPendingFile(const char* path);
 
 // A worker process that a signal must stop; forgotten again once reaped.

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <pthread.h>
 #include <unistd.h>
 
 #include "driver/Console.h"
@@ -16,33 +17,47 @@ std::string directoryOf(const std::string& name) {
     return slash == std::string::npos ? std::string() : name.substr(0, slash + 1);
 }
 
+// the pid in this process's temporary names, 0 until the first one
+long prefixpid = 0;
+std::string prefix;
+
 }  // namespace
 
-std::string tempPrefix(const char* program, long pid) { return "." + std::string(program) + "-" + std::to_string(pid) + "-"; }
+std::string tempPrefix(const char* program, long pid) {
+    // appended piece by piece: gcc 12 warns falsely about "." + std::string at -O2
+    std::string prefix = ".";
+    prefix += program;
+    prefix += '-';
+    prefix += std::to_string(pid);
+    prefix += '-';
+    return prefix;
+}
 
 TempFile::TempFile(const std::string& target, const char* extension) : target(target) {
     static unsigned counter = 0;
-    // taken once: a forked worker asks again, since its pid differs
-    static long pid = 0;
-    static std::string prefix;
-    if (pid != ::getpid()) {
-        pid = ::getpid();
-        prefix = tempPrefix(programName, pid);
+    if (!prefixpid) {
+        // a forked worker takes its own pid into the names
+        static const bool registered = ::pthread_atfork(nullptr, nullptr, [] { prefixpid = 0; }) == 0;
+        (void)registered;
+        prefixpid = ::getpid();
+        prefix = tempPrefix(programName, prefixpid);
     }
     for (int attempt = 0; descriptor < 0; ++attempt) {
         temp = directoryOf(target) + prefix + std::to_string(counter++) + "." + extension;
-        // the name is recorded together with the creation, so a signal never removes another file
-        InterruptGuard guard;
+        // recorded before the creation: a signal in between removes at most a stale file of this very name
+        setPendingFile(temp.c_str());
         descriptor = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
-        if (descriptor >= 0) setPendingFile(temp.c_str());
-        else if (errno != EEXIST || attempt == 100) raise(errno);
+        if (descriptor < 0) {
+            const int code = errno;
+            setPendingFile(nullptr);
+            if (code != EEXIST || attempt == 100) raise(code);
+        }
     }
 }
 
 TempFile::~TempFile() {
     if (descriptor >= 0) ::close(descriptor);
     if (!temp.empty()) {
-        InterruptGuard guard;
         ::unlink(temp.c_str());
         setPendingFile(nullptr);
     }
@@ -57,7 +72,7 @@ void TempFile::commit() {
     descriptor = -1;
     if (::close(fd) != 0) fail(errno);
     if (error) raise(error);
-    InterruptGuard guard;
+    // forgotten only after the rename: a signal in between finds no file under the old name
     if (::rename(temp.c_str(), target.c_str()) != 0) raise(errno);
     setPendingFile(nullptr);
     temp.clear();

@@ -11,7 +11,11 @@
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
+#include <chrono>
 #include <cstring>
+#include <deque>
+#include <thread>
+#include <set>
 
 #include "driver/Batch.h"
 #include "driver/Console.h"
@@ -20,20 +24,31 @@
 
 namespace {
 
-constexpr std::size_t none = static_cast<std::size_t>(-1);
+// Files of quick conversions are handed to a worker ahead of time, so that it never waits for the
+// parent between two of them; a slow one is handed out alone, so that the end of the batch stays
+// balanced between the workers.
+constexpr std::size_t depth = 32;
+constexpr auto quick = std::chrono::milliseconds(2);
+// while every worker has files in hand, the parent collects their results this often, not one by one
+constexpr auto pause = std::chrono::milliseconds(1);
 
 // What a file has produced so far: its lines, as messages, and whether it is done.
 struct FileResult {
     std::string messages;
     bool done = false;
     bool failed = false;
+    bool spoke = false;    // a worker sent a line of it, so it was started
+    bool retried = false;  // handed to a second worker after the first died before a line of it
 };
 
 struct Worker {
     pid_t pid = -1;
     int fd = -1;
-    std::size_t file = none;  // the file it is converting
-    std::string input;        // bytes received that do not yet make a whole message
+    std::deque<std::size_t> files;  // handed out and not done yet, the first one in conversion
+    std::string input;              // bytes received that do not yet make a whole message
+    bool finished = false;          // told that no file is left
+    bool quick = false;             // its last file took less than `quick`
+    std::chrono::steady_clock::time_point since = std::chrono::steady_clock::now();  // of its last result
 };
 
 bool sendAll(int fd, const void* data, std::size_t size) {
@@ -62,7 +77,23 @@ bool receiveAll(int fd, void* data, std::size_t size) {
 
 [[noreturn]] void workerLoop(const Program& program, const std::vector<std::string>& names, int fd) {
     sendConsoleTo(fd);
-    for (std::uint32_t index; receiveAll(fd, &index, sizeof index) && index < names.size();) {
+    // the parent sends several indices at a time; one read takes all that have come
+    std::uint32_t indices[64];
+    std::size_t have = 0, at = 0;
+    while (true) {
+        if (at == have) {
+            const ssize_t n = ::read(fd, indices, sizeof indices);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            const std::size_t bytes = static_cast<std::size_t>(n);
+            // an index split between two reads is completed at once
+            const std::size_t rest = (sizeof indices[0] - bytes % sizeof indices[0]) % sizeof indices[0];
+            if (rest && !receiveAll(fd, reinterpret_cast<char*>(indices) + bytes, rest)) break;
+            have = (bytes + rest) / sizeof indices[0];
+            at = 0;
+        }
+        const std::uint32_t index = indices[at++];
+        if (index >= names.size()) break;
         const bool ok = processFile(program, names[index]);
         sendMessage('D', ok ? "1" : "0");
     }
@@ -122,23 +153,42 @@ private:
         }
         ::close(pair[1]);
         addWorker(pid);
-        workers.push_back(Worker{pid, pair[0], none, {}});
-        assign(workers.back());
+        workers.emplace_back();
+        workers.back().pid = pid;
+        workers.back().fd = pair[0];
+        feed(workers.back());
     }
 
-    // Hands the worker the next file, or tells it to finish when none is left.
-    void assign(Worker& worker) {
-        worker.file = none;
-        if (next < names.size()) {
-            const std::uint32_t index = static_cast<std::uint32_t>(next);
-            if (!sendAll(worker.fd, &index, sizeof index)) return;  // its end is noticed on reading
-            worker.file = next++;
-        } else {
+    // Keeps the worker up to `depth` files ahead, topped up in one message once half of them are
+    // spent, files taken back from a dead worker first; tells it to finish when none is left.
+    void feed(Worker& worker) {
+        const std::size_t limit = worker.quick ? depth : 1;
+        if (worker.finished || worker.files.size() > limit / 2) return;
+        std::vector<std::uint32_t> indices;
+        while (worker.files.size() + indices.size() < limit && (!retry.empty() || next < names.size())) {
+            if (retry.empty()) {
+                indices.push_back(static_cast<std::uint32_t>(next++));
+            } else {
+                indices.push_back(static_cast<std::uint32_t>(*retry.begin()));
+                retry.erase(retry.begin());
+            }
+        }
+        if (!sendAll(worker.fd, indices.data(), indices.size() * sizeof indices[0])) {
+            // its end is noticed on reading; the files go to another worker
+            retry.insert(indices.begin(), indices.end());
+            return;
+        }
+        worker.files.insert(worker.files.end(), indices.begin(), indices.end());
+        if (retry.empty() && next == names.size()) {
             ::shutdown(worker.fd, SHUT_WR);
+            worker.finished = true;
         }
     }
 
     void waitForMessages() {
+        bool busy = true;
+        for (const Worker& worker : workers) busy = busy && worker.files.size() > 1;
+        if (busy) std::this_thread::sleep_for(pause);
         std::vector<pollfd> fds;
         for (const Worker& worker : workers) fds.push_back({worker.fd, POLLIN, 0});
         if (::poll(fds.data(), fds.size(), -1) < 0) return;
@@ -165,14 +215,19 @@ private:
             std::memcpy(&size, input.data() + at + 1, sizeof size);
             if (input.size() - at - 5 < size) break;
             const char kind = input[at];
-            if (worker.file == none) break;  // a worker speaks only while it converts a file
-            FileResult& result = results[worker.file];
+            if (worker.files.empty()) break;  // a worker speaks only while it converts a file
+            FileResult& result = results[worker.files.front()];
             if (kind == 'D') {
                 result.done = true;
                 result.failed = input[at + 5] == '0';
-                assign(worker);
+                worker.files.pop_front();
+                const auto now = std::chrono::steady_clock::now();
+                worker.quick = now - worker.since < quick;
+                worker.since = now;
+                feed(worker);
             } else {
                 result.messages.append(input, at, 5 + size);
+                result.spoke = true;
             }
             at += 5 + size;
         }
@@ -188,20 +243,33 @@ private:
         while (::waitpid(worker.pid, &status, 0) < 0 && errno == EINTR) {
         }
         removeWorker(worker.pid);
-        if (worker.file == none) return;
+        if (worker.files.empty()) return;
 
         removeTemporaryFiles(worker.pid);
-        FileResult& result = results[worker.file];
+        // the files it had not started go to the next worker that asks
+        const std::size_t file = worker.files.front();
+        retry.insert(worker.files.begin() + 1, worker.files.end());
+        FileResult& result = results[file];
+        // a worker that died between two files did not start this one; one that dies on it twice did
+        if (!result.spoke && !result.retried) {
+            result.retried = true;
+            retry.insert(file);
+            replace();
+            return;
+        }
         const std::string reason = WIFSIGNALED(status) ? "conversion crashed (signal " + std::to_string(WTERMSIG(status)) + ")"
                                                        : "conversion ended early (exit status " + std::to_string(WEXITSTATUS(status)) + ")";
-        result.messages += frameMessage('O', "Could not process " + names[worker.file] + "\n");
-        result.messages += frameMessage('E', std::string(program.name) + ": mat/" + names[worker.file] + ": " + reason + "\n");
+        result.messages += frameMessage('O', "Could not process " + names[file] + "\n");
+        result.messages += frameMessage('E', std::string(program.name) + ": mat/" + names[file] + ": " + reason + "\n");
         result.done = true;
         result.failed = true;
-        if (cap > 0) {
-            --cap;
-            start();
-        }
+        replace();
+    }
+
+    void replace() {
+        if (cap <= 0) return;
+        --cap;
+        start();
     }
 
     void removeTemporaryFiles(pid_t pid) {
@@ -247,7 +315,8 @@ private:
     const std::vector<std::string>& names;
     std::vector<FileResult> results;
     std::vector<Worker> workers;
-    std::size_t next = 0;     // the first file not yet handed out
+    std::size_t next = 0;        // the first file not yet handed out
+    std::set<std::size_t> retry;  // files handed to a worker that died before it started them
     std::size_t printed = 0;  // the first file whose lines are not all printed
     int cap;                  // replacements still allowed
 };

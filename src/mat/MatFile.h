@@ -1,6 +1,5 @@
 #pragma once
 
-#include <cstdint>
 #include <string>
 
 // Converts one MAT file, in its constructor, into path + ".png" and, when the
@@ -12,9 +11,4 @@ public:
     virtual ~MatFile();
     MatFile(const MatFile&) = delete;
     MatFile& operator=(const MatFile&) = delete;
-
-private:
-    std::int32_t width = 0;
-    std::int32_t height = 0;
-    std::int32_t type = 0;
 };

@@ -48,9 +48,10 @@ struct Mat {
     Bytes pixels = {0, 1, 254, 255};
     std::optional<Bytes> alpha;  // ALPH content
     Bytes hots;  // a whole HOTS chunk, or nothing
+    Bytes extra = {};  // INFO bytes after the first twelve
 
     Bytes bytes() const {
-        return form("BITM", form("FRAM", chunk("INFO", le32(width) + le32(height) + le32(type)) + hots +
+        return form("BITM", form("FRAM", chunk("INFO", le32(width) + le32(height) + le32(type) + extra) + hots +
                                              form("PAL ", palette) + chunk("PXLS", pixels) +
                                              (alpha ? chunk("ALPH", *alpha) : Bytes{})));
     }

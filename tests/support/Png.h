@@ -27,6 +27,11 @@ inline std::optional<Png> readPng(const fs::path& path) {
     return png;
 }
 
+// Writes `png` back as a file, in the format its image field names.
+inline bool writePng(const fs::path& path, Png png) {
+    return png_image_write_to_file(&png.image, path.c_str(), 0, png.samples.data(), 0, nullptr);
+}
+
 // Both images of `mat` against the MAT file; the first stored row must be the PNG's bottom row.
 inline void expectImages(const Workdir& w, const std::string& mat, const iff::Mat& m, const iff::Bytes& table = iff::colours()) {
     using iff::Bytes;

@@ -1,0 +1,109 @@
+#include "mat/MatReader.h"
+
+#include "iff/FileNotFoundException.h"
+#include "iff/FormatError.h"
+#include "mat/PaletteLookup.h"
+
+namespace {
+
+// The reader must be on a FORM of `type`; `what` says what else would have done, for the message.
+void expectForm(const IffReader& reader, const char* type, const char* what = nullptr) {
+    if (reader.isForm() && !reader.eof() && reader.formType() == type) return;
+    throw FormatError(std::string("expected ") + (what ? what : "FORM " + quoteId(type)) + ", found " + reader.describe());
+}
+
+void expectChunk(const IffReader& reader, const char* id, const char* what = nullptr) {
+    if (!reader.isForm() && !reader.eof() && reader.chunkName() == id) return;
+    throw FormatError(std::string("expected ") + (what ? what : "chunk " + quoteId(id)) + ", found " + reader.describe());
+}
+
+// libpng refuses wider or taller images, and its refusal would crash inside DevIL
+constexpr std::int64_t maxSide = 1000000;
+// the RGBA buffer must fit a signed 32-bit size, as DevIL computes it that way
+constexpr std::int64_t maxPixels = 0x7FFFFFFF / 4;
+
+// Loads the palette file a NAME chunk points to; its failures name the palette and the path tried.
+void loadPalette(std::optional<PalFile>& palfile, const std::string& palettename) {
+    const std::string path = findPalette(palettename);
+    const std::string where = "palette \"" + palettename + "\" (" + path + "): ";
+    try {
+        palfile.emplace(path);
+    } catch (FileNotFoundException* error) {
+        const std::unique_ptr<FileNotFoundException> owned(error);
+        throw FormatError(where + error->what());
+    } catch (const FormatError& error) {
+        throw FormatError(where + error.what());
+    }
+}
+
+}  // namespace
+
+MatReader::MatReader(const std::string& path) : reader(path) {
+    if (reader.isForm() && !reader.eof() && reader.formType() == "ANIM") {
+        anim = true;
+        return;
+    }
+    expectForm(reader, "BITM", "FORM 'BITM' or 'ANIM'");
+    reader.enterForm();
+    expectForm(reader, "FRAM");
+    reader.enterForm();
+    expectChunk(reader, "INFO");
+    infochunk = reader.readChunk();
+    if (infochunk->getLength() < 12)
+        throw FormatError("chunk 'INFO' holds " + std::to_string(infochunk->getLength()) + " bytes, fewer than the 12 it needs");
+    w = infochunk->readInt();
+    h = infochunk->readInt();
+    t = infochunk->readInt();
+}
+
+MatReader::~MatReader() = default;
+
+void MatReader::readPalette() {
+    if (!reader.isForm() || reader.eof()) {
+        expectChunk(reader, "HOTS", "chunk 'HOTS' or FORM 'PAL '");
+        hotschunk = reader.readChunk();
+    }
+    expectForm(reader, "PAL ");
+    reader.enterForm();
+    if (!reader.isForm() && !reader.eof() && reader.chunkName() == "CMAP") {
+        palettechunk = reader.readChunk();
+        if (palettechunk->getLength() != 256 * 3)
+            throw FormatError("the embedded colour table 'CMAP' holds " + std::to_string(palettechunk->getLength()) +
+                              " bytes, not 768");
+        return;
+    }
+    expectChunk(reader, "NAME", "chunk 'CMAP' or 'NAME' in FORM 'PAL '");
+    palettechunk = reader.readChunk();
+    if (!palettechunk->hasMore()) throw FormatError("the palette name in chunk 'NAME' is empty");
+    loadPalette(palfile, palettechunk->readString());
+}
+
+void MatReader::readPlanes() {
+    expectChunk(reader, "PXLS");
+    pixelschunk = reader.readChunk();
+    if (reader.eof()) return;
+    expectChunk(reader, "ALPH", "chunk 'ALPH' or the end of the file after 'PXLS'");
+    alphachunk = reader.readChunk();
+}
+
+std::int64_t convertiblePixels(std::int64_t width, std::int64_t height) {
+    if (width <= 0 || height <= 0 || width > maxSide || height > maxSide) return -1;
+    const std::int64_t count = width * height;
+    return count <= maxPixels ? count : -1;
+}
+
+void MatReader::requirePixels() const {
+    const std::int64_t count = pixelCount();
+    if (count < 0)
+        throw FormatError("the image size " + std::to_string(w) + " x " + std::to_string(h) + " cannot be converted");
+    if (pixelschunk->getLength() != count)
+        throw FormatError("the pixel plane 'PXLS' holds " + std::to_string(pixelschunk->getLength()) + " bytes, but " +
+                          std::to_string(w) + " x " + std::to_string(h) + " needs " + std::to_string(count));
+}
+
+void MatReader::release() {
+    pixelschunk.reset();
+    alphachunk.reset();
+    palettechunk.reset();
+    palfile.reset();
+}

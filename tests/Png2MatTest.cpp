@@ -1,0 +1,265 @@
+// png2mat run on images written by mat2png and then edited with libpng: the
+// bytes it writes, its console lines, the backup and the faults it meets.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <functional>
+
+#include "support/Png.h"
+#include "support/Workdir.h"
+
+using namespace iff;
+
+namespace {
+
+const std::string png2mat = PNG2MAT_BINARY;
+
+// Black, two reds of 10 (1 and 2), red 20, and grey 200 everywhere else.
+Bytes nearTable() {
+    Bytes table = colours();
+    for (int n = 0; n < 256; ++n) table[3 * n] = table[3 * n + 1] = table[3 * n + 2] = n < 4 ? 0 : 200;
+    table[3] = table[6] = 10;
+    table[9] = 20;
+    return table;
+}
+
+void repaint(const Workdir& w, const std::string& image, unsigned x, unsigned y, const Bytes& samples) {
+    auto png = readPng(w / image);
+    ASSERT_TRUE(png);
+    std::copy(samples.begin(), samples.end(), const_cast<png_byte*>(png->at(x, y)));
+    ASSERT_TRUE(writePng(w / image, *png));
+}
+
+// Saves the colour image again without its alpha channel, as an RGB-only editor would.
+void saveRgb(const Workdir& w) {
+    auto png = readPng(w / "mat/f.mat.png");
+    ASSERT_TRUE(png);
+    Png rgb;
+    rgb.image = png->image;
+    rgb.image.format = PNG_FORMAT_RGB;
+    for (std::size_t p = 0; p < png->samples.size(); p += 4) rgb.samples.insert(rgb.samples.end(), &png->samples[p], &png->samples[p] + 3);
+    ASSERT_TRUE(writePng(w / "mat/f.mat.png", rgb));
+}
+
+}  // namespace
+
+TEST(Png2Mat, UneditedImagesGiveBackTheSameBytes) {
+    Bytes twice = colours();
+    std::copy(twice.begin() + 30, twice.begin() + 33, twice.begin() + 60);  // entry 20 repeats entry 10
+    const Bytes hots = chunk("HOTS", le32(1) + le32(2) + Bytes{9});
+    const Mat shapes[] = {
+        Mat(),
+        {2, 2, 1, name("sub\\P"), {0, 1, 254, 255}, {}, {}},
+        {3, 5, 7, cmap(twice), {10, 20, 20, 10, 1, 2, 3, 4, 5, 6, 20, 10, 20, 10, 0}, noise(15, 1), hots},
+        {1, 1, 0, name("p"), {200}, Bytes{77}, hots},
+        {3, 5, -1, cmap(), noise(15, 2), {}, {}, Bytes{1, 2, 3}},
+        {4, 4, 1, cmap(), noise(16, 3), Bytes(5, 1), {}},  // an alpha plane of the wrong size is no alpha to mat2png
+    };
+    Workdir w;
+    w.put("pal/p.pal", paletteFile(colours()));
+    fs::create_directories(w / "pal/sub");
+    w.put("pal/sub/p.pal", paletteFile(twice));
+    for (std::size_t i = 0; i < std::size(shapes); ++i) w.put("mat/m" + std::to_string(i) + ".mat", shapes[i].bytes());
+    w.put("mat/anim.mat", form("ANIM", Bytes(2, 0)));
+    w.put("mat/anim.mat.png", text("not an image"));
+    w.put("mat/lonely.mat", Mat().bytes());  // no image: passed over
+    ASSERT_EQ(w.run().status, 0);
+    fs::remove(w / "mat/lonely.mat.png");
+    const long entries = w.entries("mat");
+    const Outcome run = w.run("", "", "", png2mat);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.status, 0);
+    for (std::size_t i = 0; i < std::size(shapes); ++i) {
+        const Bytes bytes = shapes[i].bytes();
+        EXPECT_TRUE(w.read("mat/m" + std::to_string(i) + ".mat") == std::string(bytes.begin(), bytes.end())) << i;
+    }
+    EXPECT_EQ(w.entries("mat"), entries);  // neither a backup nor a temporary file
+}
+
+TEST(Png2Mat, EditsAndFailures) {
+    const Mat plain{2, 2, 5, cmap(nearTable()), {1, 2, 3, 4}, {}, {}, Bytes{8, 9}};
+    Mat alpha = plain;
+    alpha.alpha = Bytes{0, 64, 128, 255};
+    const auto withPixels = [](Mat m, Bytes pixels, std::optional<Bytes> a = std::nullopt) {
+        m.pixels = std::move(pixels);
+        if (a) m.alpha = std::move(a);
+        return m;
+    };
+    const struct {
+        const char* what;
+        Mat mat;
+        std::function<void(const Workdir&)> edit;
+        std::string args;
+        std::optional<Mat> expected;  // nothing: the file fails and stays as it was
+        std::string err;              // the start of png2mat's standard error
+    } cases[] = {
+        // stored rows are the image's rows from the bottom: index 1 at the top left is pixel 2
+        {"palette colour, lowest index", plain, [](auto& w) { repaint(w, "mat/f.mat.png", 0, 0, {20, 0, 0}); repaint(w, "mat/f.mat.png", 1, 0, {10, 0, 0}); }, "",
+         withPixels(plain, {1, 2, 3, 1}), ""},
+        {"off the palette, ties to the lowest", plain, [](auto& w) { repaint(w, "mat/f.mat.png", 0, 1, {5, 0, 0}); repaint(w, "mat/f.mat.png", 1, 1, {15, 1, 0}); }, "",
+         withPixels(plain, {0, 1, 3, 4}), "png2mat: mat/f.mat.png: 2 pixels not in the palette, mapped to the nearest colour\n"},
+        {"nearest after a tie", plain, [](auto& w) { repaint(w, "mat/f.mat.png", 0, 0, {150, 150, 150}); }, "",
+         withPixels(plain, {1, 2, 4, 4}), "png2mat: mat/f.mat.png: 1 pixel not in the palette"},
+        {"--exact", plain, [](auto& w) { repaint(w, "mat/f.mat.png", 1, 0, {1, 2, 3}); }, "--exact", {},
+         "png2mat: mat/f.mat: 1 pixel not in the palette, the first #010203 at x 1, y 0 of mat/f.mat.png\n"},
+        {"alpha edited in the colour image", alpha, [](auto& w) { repaint(w, "mat/f.mat.png", 0, 0, {10, 0, 0, 55}); }, "",
+         withPixels(alpha, {1, 2, 1, 4}, Bytes{0, 64, 200, 255}), ""},
+        {"alpha edited in the alpha image", alpha, [](auto& w) { repaint(w, "mat/f.mat_alpha.png", 1, 1, {5}); }, "",
+         withPixels(alpha, {1, 2, 3, 4}, Bytes{0, 250, 128, 255}), ""},
+        {"alpha edited alike in both", alpha, [](auto& w) { repaint(w, "mat/f.mat_alpha.png", 0, 1, {7}); repaint(w, "mat/f.mat.png", 0, 1, {10, 0, 0, 7}); }, "",
+         withPixels(alpha, {1, 2, 3, 4}, Bytes{248, 64, 128, 255}), ""},
+        {"alpha edited unlike in both", alpha, [](auto& w) { repaint(w, "mat/f.mat_alpha.png", 0, 1, {7}); repaint(w, "mat/f.mat.png", 0, 1, {10, 0, 0, 8}); }, "", {},
+         "png2mat: mat/f.mat: the alpha sources disagree"},
+        {"RGB save keeps the stored alpha", alpha, [](auto& w) { fs::remove(w / "mat/f.mat_alpha.png"); saveRgb(w); repaint(w, "mat/f.mat.png", 1, 1, {0, 0, 0}); }, "",
+         withPixels(alpha, {1, 0, 3, 4}), ""},
+        {"RGB save, alpha image edited", alpha, [](auto& w) { saveRgb(w); repaint(w, "mat/f.mat_alpha.png", 1, 1, {0}); }, "",
+         withPixels(alpha, {1, 2, 3, 4}, Bytes{0, 255, 128, 255}), ""},
+        {"opaque alpha adds no plane", plain, [](auto& w) { auto p = readPng(w / "mat/f.mat.png"); p->image.format = PNG_FORMAT_GA; p->samples = {0, 255, 200, 255, 10, 255, 10, 255}; writePng(w / "mat/f.mat.png", *p); }, "",
+         withPixels(plain, {1, 1, 0, 4}), ""},
+        {"resized", alpha, [](auto& w) {
+             fs::remove(w / "mat/f.mat_alpha.png");
+             Png p;
+             p.image.version = PNG_IMAGE_VERSION, p.image.width = 3, p.image.height = 1, p.image.format = PNG_FORMAT_RGB;
+             p.samples = {20, 0, 0, 10, 0, 0, 10, 0, 0};
+             writePng(w / "mat/f.mat.png", p);
+         }, "", [&] { Mat m = withPixels(alpha, {3, 1, 1}, Bytes(3, 0)); m.width = 3, m.height = 1; return m; }(), ""},
+        {"alpha image of another size", alpha, [](auto& w) { fs::copy_file(w / "mat/g.mat_alpha.png", w / "mat/f.mat_alpha.png", fs::copy_options::overwrite_existing); }, "", {},
+         "png2mat: mat/f.mat: mat/f.mat_alpha.png is 1 x 1, but mat/f.mat.png is 2 x 2\n"},
+        {"damaged image", plain, [](auto& w) { const std::string png = w.read("mat/f.mat.png"); w.put("mat/f.mat.png", text(png.substr(0, png.size() - 20))); }, "", {},
+         "png2mat: mat/f.mat: mat/f.mat.png: "},
+        {"missing palette", withPixels(plain, {1, 2, 3, 4}), [](auto& w) { w.put("mat/f.mat", Mat{2, 2, 1, name("gone"), {1, 2, 3, 4}, {}, {}}.bytes()); }, "", {},
+         "png2mat: mat/f.mat: palette \"gone\" (pal/gone.pal): No such file or directory\n"},
+        {"image without a MAT", plain, [](auto& w) { fs::copy_file(w / "mat/f.mat.png", w / "mat/x.mat.png"); }, "", plain,
+         "png2mat: mat/x.mat.png: there is no MAT file mat/x.mat beside it, so no palette to map its colours to\n"},
+        {"non-canonical MAT", plain, [&](auto& w) { const Bytes b = plain.bytes(); w.put("mat/f.mat", text("FORM") + be32(900) + Bytes(b.begin() + 8, b.end())); }, "", plain, ""},
+    };
+    for (const auto& c : cases) {
+        Workdir w;
+        w.put("mat/f.mat", c.mat.bytes());
+        w.put("mat/g.mat", Mat{1, 1, 1, cmap(), {0}, Bytes{0}, {}}.bytes());
+        ASSERT_EQ(w.run().status, 0);
+        c.edit(w);
+        const std::string before = w.read("mat/f.mat");
+        const Outcome run = w.run("", "", c.args, png2mat);
+        const Bytes expected = c.expected ? c.expected->bytes() : Bytes{};
+        const bool updated = c.expected && before != std::string(expected.begin(), expected.end()), failed = !c.expected || c.what == std::string("image without a MAT");
+        EXPECT_EQ(run.out, std::string(updated ? "Updated mat/f.mat\n" : "") + (failed ? "Could not process " + std::string(c.expected ? "x.mat.png" : "f.mat") + "\n" : "")) << c.what;
+        EXPECT_EQ(run.status, failed ? 1 : 0) << c.what;
+        EXPECT_EQ(run.err.substr(0, c.err.size()), c.err) << c.what << ": " << run.err;
+        // whole files: a mismatch would print kilobytes
+        EXPECT_TRUE(w.read("mat/f.mat") == (c.expected ? std::string(expected.begin(), expected.end()) : before)) << c.what;
+        EXPECT_TRUE(w.read("mat/f.mat.bak") == (updated ? before : "")) << c.what;
+    }
+}
+
+TEST(Png2Mat, BackupModeAndModificationTime) {
+    for (const bool backup : {true, false}) {
+        Workdir w;
+        const Mat painted{2, 2, 1, cmap(), {1, 2, 3, 4}, {}, {}}, current{2, 2, 1, cmap(), {1, 2, 3, 5}, {}, {}};
+        w.put("mat/f.mat", painted.bytes());
+        w.put("mat/same.mat", painted.bytes());
+        ASSERT_EQ(w.run().status, 0);
+        w.put("mat/f.mat", current.bytes());
+        w.put("mat/f.mat.bak", text("older"));
+        fs::permissions(w / "mat/f.mat", fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+        const auto past = fs::last_write_time(w / "mat/same.mat") - std::chrono::hours(1);
+        fs::last_write_time(w / "mat/same.mat", past);
+        const Outcome run = w.run("", "", backup ? "" : "--no-backup", png2mat);
+        EXPECT_EQ(run.out, "Updated mat/f.mat\n");
+        const Bytes expected = painted.bytes(), old = current.bytes();
+        EXPECT_TRUE(w.read("mat/f.mat") == std::string(expected.begin(), expected.end()));
+        EXPECT_TRUE(w.read("mat/f.mat.bak") == (backup ? std::string(old.begin(), old.end()) : "older"));
+        EXPECT_EQ(fs::status(w / "mat/f.mat").permissions(), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+        EXPECT_EQ(fs::last_write_time(w / "mat/same.mat"), past);
+        EXPECT_EQ(w.entries("mat"), 5);  // no backup of the unchanged file, no temporary file
+    }
+}
+
+TEST(Png2Mat, FaultsLeaveTheOldFileWhole) {
+    // the images show `painted`; mat/ holds `current`, so that every file is rewritten
+    const Mat painted{256, 256, 1, cmap(), noise(65536, 4), noise(65536, 5), {}};
+    Mat current = painted;
+    current.pixels[0] ^= 1;
+    const Bytes before = current.bytes(), after = painted.bytes();
+    const std::string nobody = ::geteuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups" : "";
+    const std::string ownMounts = "unshare -rm sh -c '", thenRun = " && { \"$@\"; s=$?; cp -a mat/. after; exit $s; }' sh";
+    const struct {
+        const char* what;
+        int files;
+        std::string wrapper, failure;
+    } cases[] = {
+        {"full disk", 1, ownMounts + "mount -t tmpfs -o size=$(( $(du -sk stage | cut -f1) + 32 ))k tmpfs mat && cp stage/* mat" + thenRun,
+         "No space left on device"},
+        {"read-only mount", 1, ownMounts + "mount --bind stage mat && mount -o remount,bind,ro mat" + thenRun, "Read-only file system"},
+        {"no write permission", 1, "sh -c 'cp -a stage/. mat && chmod a-w mat && " + nobody + " \"$@\"; s=$?; cp -a mat/. after; exit $s' sh",
+         "Permission denied"},
+        {"interrupted", 60, "sh -c 'cp -a stage/. mat && timeout --preserve-status -s INT 0.1 \"$@\"; s=$?; cp -a mat/. after; exit $s' sh", ""},
+    };
+    for (const auto& c : cases) {
+        Workdir w;
+        for (int i = 0; i < c.files; ++i) w.put("mat/f" + std::to_string(i) + ".mat", painted.bytes());
+        ASSERT_EQ(w.run().status, 0);
+        for (int i = 0; i < c.files; ++i) w.put("mat/f" + std::to_string(i) + ".mat", before);
+        fs::rename(w / "mat", w / "stage");
+        fs::create_directory(w / "mat");
+        fs::create_directory(w / "after");
+        fs::permissions(w.root, fs::perms::all);
+        const Outcome run = w.run("", c.wrapper, "", png2mat);
+        EXPECT_TRUE(c.failure.empty() || run.status == 1) << c.what << ": " << run.status;
+        EXPECT_NE(run.err.find(c.failure), std::string::npos) << c.what << ": " << run.err;
+        long rewritten = 0;
+        for (int i = 0; i < c.files; ++i) {
+            const std::string mat = "after/f" + std::to_string(i) + ".mat", now = w.read(mat);
+            const bool updated = now == std::string(after.begin(), after.end());
+            EXPECT_TRUE(updated || now == std::string(before.begin(), before.end())) << c.what << i;
+            EXPECT_TRUE(w.read(mat + ".bak") == (updated ? std::string(before.begin(), before.end()) : "")) << c.what << i;
+            rewritten += updated;
+        }
+        EXPECT_EQ(w.entries("after"), 3 * c.files + rewritten) << c.what;  // no temporary file or link
+    }
+}
+
+TEST(Png2Mat, AnyKindOfPngGivesTheSameFile) {
+    Bytes greys;
+    for (int n = 0; n < 256; ++n) greys = greys + Bytes{std::uint8_t(n), std::uint8_t(n), std::uint8_t(n)};
+    const Mat opaque{5, 3, 1, cmap(greys), noise(15, 7), {}, {}}, clear{5, 3, 1, cmap(greys), noise(15, 7), noise(15, 8), {}};
+    const struct {
+        const char* what;
+        std::uint32_t format;
+        const Mat& mat;
+    } cases[] = {
+        {"grey", PNG_FORMAT_GRAY, opaque},
+        {"grey and alpha", PNG_FORMAT_GA, clear},
+        {"BGR", PNG_FORMAT_BGR, opaque},
+        {"palette", PNG_FORMAT_RGB_COLORMAP, opaque},
+        {"palette with tRNS", PNG_FORMAT_RGBA_COLORMAP, clear},
+    };
+    for (const auto& c : cases) {
+        Workdir w;
+        const Mat& m = c.mat;
+        w.put("mat/f.mat", m.bytes());
+        Png png;
+        png.image.version = PNG_IMAGE_VERSION;
+        png.image.width = 5, png.image.height = 3, png.image.format = c.format;
+        const bool mapped = c.format & PNG_FORMAT_FLAG_COLORMAP;
+        Bytes colormap;
+        for (int y = 2; y >= 0; --y)
+            for (int x = 0; x < 5; ++x) {
+                const std::size_t p = std::size_t(y) * 5 + x;
+                const std::uint8_t v = m.pixels[p], a = std::uint8_t(255 - (m.alpha ? (*m.alpha)[p] : 0));
+                // every pixel its own colormap entry, so that colour and alpha combine freely
+                if (mapped) colormap = colormap + Bytes{v, v, v, a}, colormap.resize(colormap.size() - (c.format & PNG_FORMAT_FLAG_ALPHA ? 0 : 1)), png.samples.push_back(std::uint8_t(png.samples.size()));
+                else for (unsigned k = 0; k < png.channels(); ++k) png.samples.push_back(png.image.format & PNG_FORMAT_FLAG_ALPHA && k + 1 == png.channels() ? a : v);
+            }
+        png.image.colormap_entries = mapped ? 15 : 0;
+        ASSERT_TRUE(png_image_write_to_file(&png.image, (w / "mat/f.mat.png").c_str(), 0, png.samples.data(), 0,
+                                            mapped ? colormap.data() : nullptr)) << c.what;
+        if (m.alpha) w.put("mat/f.mat", Mat{5, 3, 1, cmap(greys), noise(15, 7), Bytes(15, 0), {}}.bytes());  // the image holds the alpha
+        const Outcome run = w.run("", "", "--no-backup", png2mat);
+        EXPECT_EQ(run.out, m.alpha ? "Updated mat/f.mat\n" : "") << c.what;
+        const Bytes expected = m.bytes();
+        EXPECT_TRUE(w.read("mat/f.mat") == std::string(expected.begin(), expected.end())) << c.what;
+    }
+}
