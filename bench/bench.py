@@ -6,11 +6,12 @@ N is the number of CPUs this process may run on (sched_getaffinity). The tools:
   mat2png -j 1     mat2png's single-process path;
   mat2png          its default, which spreads the files over worker processes, one per CPU;
   floor            bench_floor, one process;
-  floor xN         N bench_floor processes started together, each given the names of an even share
-                   of the files (by size, largest first, each to the share with the fewest bytes
-                   so far): the limit of encoding on N cores; its time is that of the slowest;
+  floor ×N         N bench_floor processes started together, each given the names of an even share
+                   of the files (by the time the floor took for each in an untimed run, longest
+                   first, each to the share with the least time so far): the limit of encoding
+                   on N cores; its time is that of the slowest;
   peer             peer.py, one process;
-  peer pool xN     peer_pool.py, peer.py's conversion in a multiprocessing pool of N workers.
+  peer pool ×N     peer_pool.py, peer.py's conversion in a multiprocessing pool of N workers.
 The tools take turns converting one copy of a workload; the PNGs are removed before every run,
 outside the timing. A round runs each tool once, back to back, and the ratios are the medians of the
 ratios within a round, so that a slow spell of the machine weighs on both sides of a ratio. The
@@ -55,15 +56,19 @@ def mat_names(directory):
     return sorted(n for n in os.listdir(os.path.join(directory, "mat")) if n.lower().endswith(".mat"))
 
 
-def shares(directory, count):
-    """The workload's .mat names dealt into `count` lists of about equal bytes, largest first."""
-    names = mat_names(directory)
-    size = {n: os.path.getsize(os.path.join(directory, "mat", n)) for n in names}
-    lists, totals = [[] for _ in range(count)], [0] * count
-    for name in sorted(names, key=lambda n: -size[n]):
+def shares(floor, directory, count):
+    """The workload's .mat names dealt into `count` lists that take the floor about as long each:
+    the floor converts every file once, timing each, and the files go longest first, each to the
+    list with the least time so far. (Size is a poor guide: an image with more detail takes longer.)"""
+    output = subprocess.run([floor, "--times"], cwd=directory, capture_output=True, text=True, check=True).stdout
+    cost = {name: float(seconds) for seconds, name in (line.split(" ", 1) for line in output.splitlines())}
+    for png in glob.glob(os.path.join(directory, "mat", "*.png")):
+        os.remove(png)
+    lists, totals = [[] for _ in range(count)], [0.0] * count
+    for name in sorted(mat_names(directory), key=lambda n: -cost[n]):
         k = totals.index(min(totals))
         lists[k].append(name)
-        totals[k] += size[name]
+        totals[k] += cost[name]
     return lists
 
 
@@ -181,23 +186,25 @@ def main():
         source = os.path.join(corpus, workload)
         files = len(mat_names(source))
         parallel = min(CPUS, files)
+        # the timed runs take turns in one copy, so that the file system's state is the same for all;
+        # each tool has its own copy besides, for the images to compare
+        shared = os.path.join(scratch, workload, "shared")
+        dirs = [os.path.join(scratch, workload, f"own{k}") for k in range(6)]
+        for directory in [shared] + dirs:
+            shutil.rmtree(directory, ignore_errors=True)
+            shutil.copytree(source, directory)
         # each tool is one or more commands started together
         tools = {
             "mat2png -j 1": [[mat2png, "-j", "1"]],
             "mat2png": [[mat2png]],
             "floor": [[floor]],
-            f"floor x{parallel}": [[floor] + share for share in shares(source, parallel)],
+            f"floor ×{parallel}": [[floor] + share for share in shares(floor, shared, parallel)],
             "peer": [[python, os.path.join(here, "peer.py")]],
-            f"peer pool x{CPUS}": [[python, os.path.join(here, "peer_pool.py")]],
+            f"peer pool ×{CPUS}": [[python, os.path.join(here, "peer_pool.py")]],
         }
         names = list(tools)
-        default, single, floor_n, pool = "mat2png", "mat2png -j 1", f"floor x{parallel}", f"peer pool x{CPUS}"
-        # the timed runs take turns in one copy, so that the file system's state is the same for all
-        shared = os.path.join(scratch, workload, "shared")
-        dirs = {tool: os.path.join(scratch, workload, f"own{k}") for k, tool in enumerate(names)}
-        for directory in [shared] + list(dirs.values()):
-            shutil.rmtree(directory, ignore_errors=True)
-            shutil.copytree(source, directory)
+        default, single, floor_n, pool = "mat2png", "mat2png -j 1", f"floor ×{parallel}", f"peer pool ×{CPUS}"
+        dirs = dict(zip(names, dirs))
         rounds = runs * 3 if workload == "tiny" else runs
         done = []  # per round: the share of the CPUs others took, and each tool's wall and CPU seconds
         while len(done) < 2 * rounds and sum(others <= QUIET for others, _ in done) < rounds:
@@ -250,7 +257,7 @@ def main():
         if row:
             print("| %s | %s | %d | %.3f | %.3f | %.3f | %.3f | %.1f | %.1f | %.0f |" % row)
     print(f"\nmat2png by default (N = {CPUS}) and with -j 1, against the floor and the peer; time ratios, and the CPU ratio to the parallel floor:\n")
-    print("| workload | rounds used/run | others' CPU %, worst used round | mat2png / floor xN | mat2png / floor | mat2png / peer pool xN | mat2png -j 1 / floor | CPU mat2png / floor xN |")
+    print("| workload | rounds used/run | others' CPU %, worst used round | mat2png / floor ×N | mat2png / floor | mat2png / peer pool ×N | mat2png -j 1 / floor | CPU mat2png / floor ×N |")
     print("| --- | ---: | ---: | ---: | ---: | ---: | ---: | ---: |")
     for row in ratios:
         print("| %s | %s | %.1f | %.3f | %.3f | %.3f | %.3f | %.3f |" % row)

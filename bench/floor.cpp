@@ -3,7 +3,8 @@
 // read per file, no copies, buffers reused, freed memory kept).
 // Run in a working directory like mat2png; writes the same images with the same orientation.
 // bench_floor converts every .mat file in mat/; bench_floor NAME... converts only mat/NAME for
-// each NAME, so that several floors can share out one directory.
+// each NAME, so that several floors can share out one directory. With --times first, it also
+// prints each file's conversion time, "SECONDS NAME" a line, for sharing out the work evenly.
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -13,6 +14,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -121,13 +123,28 @@ bool convert(const std::string& path) {
     return writePng(path + ".png", width, height, channels, colour.data());
 }
 
+bool times = false;
+
+bool convertTimed(const std::string& name) {
+    if (!times) return convert("mat/" + name);
+    const auto start = std::chrono::steady_clock::now();
+    const bool ok = convert("mat/" + name);
+    std::printf("%.6f %s\n", std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), name.c_str());
+    return ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     mallopt(M_TRIM_THRESHOLD, 64 << 20);
+    int first = 1;
+    if (argc > 1 && std::string(argv[1]) == "--times") {
+        times = true;
+        first = 2;
+    }
     bool failed = false;
-    if (argc > 1) {
-        for (int i = 1; i < argc; ++i) failed |= !convert(std::string("mat/") + argv[i]);
+    if (argc > first) {
+        for (int i = first; i < argc; ++i) failed |= !convertTimed(argv[i]);
         return failed ? 1 : 0;
     }
     DIR* dir = opendir("mat");
@@ -135,7 +152,7 @@ int main(int argc, char** argv) {
     while (const dirent* entry = readdir(dir)) {
         const std::string name = entry->d_name;
         if (name.size() > 4 && strcasecmp(name.c_str() + name.size() - 4, ".mat") == 0)
-            failed |= !convert("mat/" + name);
+            failed |= !convertTimed(name);
     }
     closedir(dir);
     return failed ? 1 : 0;
