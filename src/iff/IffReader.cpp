@@ -116,6 +116,14 @@ std::string IffReader::describe() const {
     return "chunk " + quoteId(std::string(id, 4));
 }
 
+void IffReader::expectForm(const char* type, const char* what) const {
+    if (!atForm(type)) throw FormatError(std::string("expected ") + (what ? what : "FORM " + quoteId(type)) + ", found " + describe());
+}
+
+void IffReader::expectChunk(const char* id, const char* what) const {
+    if (!atChunk(id)) throw FormatError(std::string("expected ") + (what ? what : "chunk " + quoteId(id)) + ", found " + describe());
+}
+
 void IffReader::requireHeader() const {
     if (!file) throw FormatError("the reader is closed");
     if (atend) throw FormatError("unexpected end of the file");

@@ -26,6 +26,14 @@ public:
     bool isForm() const;
     // What the reader is on, for messages: "chunk 'INFO'", "FORM 'FRAM'" or "the end of the file".
     std::string describe() const;
+    // Whether the reader is on a FORM of `type`, or on a plain chunk `id`; a header whose size is
+    // out of range raises FormatError.
+    bool atForm(const char* type) const { return isForm() && !atend && formType() == type; }
+    bool atChunk(const char* id) const { return !isForm() && !atend && chunkName() == id; }
+    // Raise FormatError "expected WHAT, found ..." unless the reader is there; `what` defaults
+    // to the form or chunk named.
+    void expectForm(const char* type, const char* what = nullptr) const;
+    void expectChunk(const char* id, const char* what = nullptr) const;
     std::string chunkName() const;
     std::string formType() const;
     std::int32_t chunkIdAsInt() const;

@@ -6,17 +6,6 @@
 
 namespace {
 
-// The reader must be on a FORM of `type`; `what` says what else would have done, for the message.
-void expectForm(const IffReader& reader, const char* type, const char* what = nullptr) {
-    if (reader.isForm() && !reader.eof() && reader.formType() == type) return;
-    throw FormatError(std::string("expected ") + (what ? what : "FORM " + quoteId(type)) + ", found " + reader.describe());
-}
-
-void expectChunk(const IffReader& reader, const char* id, const char* what = nullptr) {
-    if (!reader.isForm() && !reader.eof() && reader.chunkName() == id) return;
-    throw FormatError(std::string("expected ") + (what ? what : "chunk " + quoteId(id)) + ", found " + reader.describe());
-}
-
 // libpng refuses wider or taller images, and its refusal would crash inside DevIL
 constexpr std::int64_t maxSide = 1000000;
 // the RGBA buffer must fit a signed 32-bit size, as DevIL computes it that way
@@ -39,15 +28,15 @@ void loadPalette(std::optional<PalFile>& palfile, const std::string& palettename
 }  // namespace
 
 MatReader::MatReader(const std::string& path) : reader(path) {
-    if (reader.isForm() && !reader.eof() && reader.formType() == "ANIM") {
+    if (reader.atForm("ANIM")) {
         anim = true;
         return;
     }
-    expectForm(reader, "BITM", "FORM 'BITM' or 'ANIM'");
+    reader.expectForm("BITM", "FORM 'BITM' or 'ANIM'");
     reader.enterForm();
-    expectForm(reader, "FRAM");
+    reader.expectForm("FRAM");
     reader.enterForm();
-    expectChunk(reader, "INFO");
+    reader.expectChunk("INFO");
     infochunk = reader.readChunk();
     if (infochunk->getLength() < 12)
         throw FormatError("chunk 'INFO' holds " + std::to_string(infochunk->getLength()) + " bytes, fewer than the 12 it needs");
@@ -60,29 +49,29 @@ MatReader::~MatReader() = default;
 
 void MatReader::readPalette() {
     if (!reader.isForm() || reader.eof()) {
-        expectChunk(reader, "HOTS", "chunk 'HOTS' or FORM 'PAL '");
+        reader.expectChunk("HOTS", "chunk 'HOTS' or FORM 'PAL '");
         hotschunk = reader.readChunk();
     }
-    expectForm(reader, "PAL ");
+    reader.expectForm("PAL ");
     reader.enterForm();
-    if (!reader.isForm() && !reader.eof() && reader.chunkName() == "CMAP") {
+    if (reader.atChunk("CMAP")) {
         palettechunk = reader.readChunk();
         if (palettechunk->getLength() != 256 * 3)
             throw FormatError("the embedded colour table 'CMAP' holds " + std::to_string(palettechunk->getLength()) +
                               " bytes, not 768");
         return;
     }
-    expectChunk(reader, "NAME", "chunk 'CMAP' or 'NAME' in FORM 'PAL '");
+    reader.expectChunk("NAME", "chunk 'CMAP' or 'NAME' in FORM 'PAL '");
     palettechunk = reader.readChunk();
     if (!palettechunk->hasMore()) throw FormatError("the palette name in chunk 'NAME' is empty");
     loadPalette(palfile, palettechunk->readString());
 }
 
 void MatReader::readPlanes() {
-    expectChunk(reader, "PXLS");
+    reader.expectChunk("PXLS");
     pixelschunk = reader.readChunk();
     if (reader.eof()) return;
-    expectChunk(reader, "ALPH", "chunk 'ALPH' or the end of the file after 'PXLS'");
+    reader.expectChunk("ALPH", "chunk 'ALPH' or the end of the file after 'PXLS'");
     alphachunk = reader.readChunk();
 }
 

@@ -5,11 +5,9 @@
 
 PalFile::PalFile(std::string path) {
     IffReader reader(path);
-    if (!reader.isForm() || reader.eof() || reader.formType() != "PAL ")
-        throw FormatError("expected FORM 'PAL ', found " + reader.describe());
+    reader.expectForm("PAL ");
     reader.enterForm();
-    if (reader.isForm() || reader.eof() || reader.chunkName() != "CMAP")
-        throw FormatError("expected chunk 'CMAP' first in FORM 'PAL ', found " + reader.describe());
+    reader.expectChunk("CMAP", "chunk 'CMAP' first in FORM 'PAL '");
     palettechunk = reader.readChunk();
     // every index 0 to 255 can occur in the pixels, so the table must be complete
     if (palettechunk->getLength() < 256 * 3)
