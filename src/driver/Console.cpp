@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 const char* programName = "mat2png";
 
@@ -13,6 +14,19 @@ namespace {
 bool quietmode = false;
 int channel = -1;
 std::FILE* diagnostics = stderr;
+
+std::string failureLine(const std::string& name) { return "Could not process " + name + "\n"; }
+
+std::string diagnosticLine(const std::string& subject, const std::string& text) {
+    return std::string(programName) + ": " + subject + ": " + text + "\n";
+}
+
+std::string frameMessage(char kind, const std::string& text) {
+    const auto size = static_cast<std::uint32_t>(text.size());
+    std::string message(1, kind);
+    message.append(reinterpret_cast<const char*>(&size), sizeof size);
+    return message + text;
+}
 
 void emit(std::FILE* stream, const std::string& text) {
     if (channel >= 0) {
@@ -31,11 +45,19 @@ void setDiagnosticStream(std::FILE* stream) { diagnostics = stream; }
 
 void sendConsoleTo(int fd) { channel = fd; }
 
-std::string frameMessage(char kind, const std::string& text) {
-    const auto size = static_cast<std::uint32_t>(text.size());
-    std::string message(1, kind);
-    message.append(reinterpret_cast<const char*>(&size), sizeof size);
-    return message + text;
+bool takeMessage(const std::string& bytes, std::size_t& at, char& kind, std::string_view& text) {
+    std::uint32_t size;
+    if (bytes.size() - at < 1 + sizeof size) return false;
+    std::memcpy(&size, bytes.data() + at + 1, sizeof size);
+    if (bytes.size() - at - 1 - sizeof size < size) return false;
+    kind = bytes[at];
+    text = std::string_view(bytes).substr(at + 1 + sizeof size, size);
+    at += 1 + sizeof size + size;
+    return true;
+}
+
+std::string failureMessages(const std::string& name, const std::string& subject, const std::string& reason) {
+    return frameMessage('O', failureLine(name)) + frameMessage('E', diagnosticLine(subject, reason));
 }
 
 void sendMessage(char kind, const std::string& text) {
@@ -55,10 +77,8 @@ void printLine(const char* text, const std::string& value) {
 }
 
 void printFailure(const std::string& name, const std::string& subject, const std::string& reason) {
-    emit(stdout, "Could not process " + name + "\n");
+    emit(stdout, failureLine(name));
     printDiagnostic(subject, reason);
 }
 
-void printDiagnostic(const std::string& subject, const std::string& text) {
-    emit(diagnostics, std::string(programName) + ": " + subject + ": " + text + "\n");
-}
+void printDiagnostic(const std::string& subject, const std::string& text) { emit(diagnostics, diagnosticLine(subject, text)); }

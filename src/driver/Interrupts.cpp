@@ -18,6 +18,13 @@ char pending[PATH_MAX];
 volatile sig_atomic_t haspending = 0;
 volatile pid_t workers[maxWorkers];
 
+sigset_t interruptSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (const int sig : signals) sigaddset(&set, sig);
+    return set;
+}
+
 void onSignal(int sig) {
     const int saved = errno;
     if (haspending) ::unlink(pending);
@@ -44,8 +51,7 @@ void onSignal(int sig) {
 void installInterruptHandlers() {
     struct sigaction action {};
     action.sa_handler = onSignal;
-    sigemptyset(&action.sa_mask);
-    for (const int sig : signals) sigaddset(&action.sa_mask, sig);
+    action.sa_mask = interruptSignals();
     for (const int sig : signals) {
         struct sigaction old {};
         ::sigaction(sig, nullptr, &old);
@@ -82,16 +88,12 @@ void forgetInheritedState() {
     haspending = 0;
     for (volatile pid_t& slot : workers) slot = 0;
     // the fork happened with the signals held back; the worker's own guard never ends
-    sigset_t block;
-    sigemptyset(&block);
-    for (const int sig : signals) sigaddset(&block, sig);
+    const sigset_t block = interruptSignals();
     ::sigprocmask(SIG_UNBLOCK, &block, nullptr);
 }
 
 InterruptGuard::InterruptGuard() {
-    sigset_t block;
-    sigemptyset(&block);
-    for (const int sig : signals) sigaddset(&block, sig);
+    const sigset_t block = interruptSignals();
     ::sigprocmask(SIG_BLOCK, &block, &saved);
 }
 

@@ -19,8 +19,9 @@ void removeWorker(pid_t pid);
 // file or workers of the parent, and the signals delivered again.
 void forgetInheritedState();
 
-// Holds the interrupt signals back for its lifetime, so that creating or
-// renaming a file and recording it happen as one step.
+// Holds the interrupt signals back for its lifetime, so that steps that must
+// not be parted (a fork and the record of the new worker, a backup and the
+// rename it stands for) happen as one.
 class InterruptGuard {
 public:
     InterruptGuard();

@@ -51,6 +51,15 @@ struct Worker {
     std::chrono::steady_clock::time_point since = std::chrono::steady_clock::now();  // of its last result
 };
 
+// Waits for a worker that has ended or is about to, and forgets it; returns its wait status.
+int reap(pid_t pid) {
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    removeWorker(pid);
+    return status;
+}
+
 bool sendAll(int fd, const void* data, std::size_t size) {
     const char* bytes = static_cast<const char*>(data);
     while (size > 0) {
@@ -121,21 +130,15 @@ public:
         for (Worker& worker : workers) {
             ::shutdown(worker.fd, SHUT_WR);
             ::close(worker.fd);
-            while (::waitpid(worker.pid, nullptr, 0) < 0 && errno == EINTR) {
-            }
-            removeWorker(worker.pid);
+            reap(worker.pid);
         }
         workers.clear();
         // no worker is left to do the rest: the replacements ran out or could not be started
         bool failed = false;
         for (const FileResult& result : results) failed |= result.failed;
         for (; printed < names.size(); ++printed) {
-            if (results[printed].done) {
-                print(results[printed].messages);
-            } else {
-                print(results[printed].messages);
-                failed |= !processFile(program, names[printed]);
-            }
+            print(results[printed].messages);
+            if (!results[printed].done) failed |= !processFile(program, names[printed]);
         }
         return failed ? 1 : 0;
     }
@@ -220,26 +223,24 @@ private:
     void takeMessages(Worker& worker) {
         std::string& input = worker.input;
         std::size_t at = 0;
-        while (input.size() - at >= 5) {
-            std::uint32_t size;
-            std::memcpy(&size, input.data() + at + 1, sizeof size);
-            if (input.size() - at - 5 < size) break;
-            const char kind = input[at];
-            if (worker.files.empty()) break;  // a worker speaks only while it converts a file
+        // a worker speaks only while it converts a file
+        for (std::size_t start = at; !worker.files.empty(); start = at) {
+            char kind;
+            std::string_view text;
+            if (!takeMessage(input, at, kind, text)) break;
             FileResult& result = results[worker.files.front()];
             if (kind == 'D') {
                 result.done = true;
-                result.failed = input[at + 5] == '0';
+                result.failed = text == "0";
                 worker.files.pop_front();
                 const auto now = std::chrono::steady_clock::now();
                 worker.quick = now - worker.since < quick;
                 worker.since = now;
                 feed(worker);
             } else {
-                result.messages.append(input, at, 5 + size);
+                result.messages.append(input, start, at - start);
                 result.spoke = true;
             }
-            at += 5 + size;
         }
         input.erase(0, at);
     }
@@ -249,10 +250,7 @@ private:
         Worker worker = std::move(workers[i]);
         workers.erase(workers.begin() + static_cast<std::ptrdiff_t>(i));
         ::close(worker.fd);
-        int status = 0;
-        while (::waitpid(worker.pid, &status, 0) < 0 && errno == EINTR) {
-        }
-        removeWorker(worker.pid);
+        const int status = reap(worker.pid);
         if (worker.files.empty()) return;
 
         removeTemporaryFiles(worker.pid);
@@ -269,8 +267,7 @@ private:
         }
         const std::string reason = WIFSIGNALED(status) ? "conversion crashed (signal " + std::to_string(WTERMSIG(status)) + ")"
                                                        : "conversion ended early (exit status " + std::to_string(WEXITSTATUS(status)) + ")";
-        result.messages += frameMessage('O', "Could not process " + names[file] + "\n");
-        result.messages += frameMessage('E', std::string(program.name) + ": mat/" + names[file] + ": " + reason + "\n");
+        result.messages += failureMessages(names[file], "mat/" + names[file], reason);
         result.done = true;
         result.failed = true;
         replace();
@@ -309,14 +306,13 @@ private:
     // two keep their order on a terminal, and at the end.
     static void print(const std::string& messages) {
         std::FILE* last = nullptr;
-        for (std::size_t at = 0; at + 5 <= messages.size();) {
-            std::uint32_t size;
-            std::memcpy(&size, messages.data() + at + 1, sizeof size);
-            std::FILE* stream = messages[at] == 'O' ? stdout : stderr;
+        char kind;
+        std::string_view text;
+        for (std::size_t at = 0; takeMessage(messages, at, kind, text);) {
+            std::FILE* stream = kind == 'O' ? stdout : stderr;
             if (last && stream != last) std::fflush(last);
-            std::fwrite(messages.data() + at + 5, 1, size, stream);
+            std::fwrite(text.data(), 1, text.size(), stream);
             last = stream;
-            at += 5 + size;
         }
         if (last) std::fflush(last);
     }
