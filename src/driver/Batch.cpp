@@ -36,7 +36,11 @@ void printHelp(const Program& program) {
         "  -C, --directory=DIR  work in DIR as if started there\n"
         "  -j, --jobs=N         convert N files at a time (default: one per CPU)\n"
         "  -q, --quiet          print only the lines of files that could not be processed\n");
-    for (const ProgramFlag& flag : program.flags) std::printf("      --%-15s%s\n", flag.name, flag.help);
+    for (const ProgramOption& option : program.options) {
+        const std::string longform = std::string(option.name) + (option.argument ? std::string("=") + option.argument : "");
+        if (option.letter) std::printf("  -%c, --%-15s%s\n", option.letter, longform.c_str(), option.help);
+        else std::printf("      --%-15s%s\n", longform.c_str(), option.help);
+    }
     std::printf(
         "  -h, --help           show this help and exit\n"
         "  -V, --version        show the version and exit\n"
@@ -100,14 +104,19 @@ int runProgram(int argc, char** argv, const Program& program) {
         {"quiet", no_argument, nullptr, 'q'},           {"help", no_argument, nullptr, 'h'},
         {"version", no_argument, nullptr, 'V'},
     };
-    for (std::size_t i = 0; i < program.flags.size(); ++i)
-        longopts.push_back({program.flags[i].name, no_argument, nullptr, 256 + static_cast<int>(i)});
+    std::string shortopts = ":C:j:qhV";
+    for (std::size_t i = 0; i < program.options.size(); ++i) {
+        const ProgramOption& option = program.options[i];
+        const int code = option.letter ? option.letter : 256 + static_cast<int>(i);
+        longopts.push_back({option.name, option.argument ? required_argument : no_argument, nullptr, code});
+        if (option.letter) shortopts += std::string(1, option.letter) + (option.argument ? ":" : "");
+    }
     longopts.push_back({nullptr, 0, nullptr, 0});
 
     Options options;
     // the messages are our own: getopt's would name the path the program was started by
     opterr = 0;
-    for (int opt; (opt = ::getopt_long(argc, argv, ":C:j:qhV", longopts.data(), nullptr)) != -1;) {
+    for (int opt; (opt = ::getopt_long(argc, argv, shortopts.c_str(), longopts.data(), nullptr)) != -1;) {
         switch (opt) {
         case 'C':
             options.directory = optarg;
@@ -138,7 +147,12 @@ int runProgram(int argc, char** argv, const Program& program) {
                                       ? "unknown option '-" + std::string(1, static_cast<char>(optopt)) + "'"
                                       : "unknown option '" + std::string(argv[optind - 1]) + "'");
         default:
-            if (opt >= 256) *program.flags[static_cast<std::size_t>(opt - 256)].value = true;
+            for (std::size_t i = 0; i < program.options.size(); ++i) {
+                const ProgramOption& option = program.options[i];
+                if (opt != (option.letter ? option.letter : 256 + static_cast<int>(i))) continue;
+                *option.given = true;
+                if (option.value) *option.value = optarg;
+            }
             break;
         }
     }
@@ -146,6 +160,14 @@ int runProgram(int argc, char** argv, const Program& program) {
     if (options.directory && ::chdir(options.directory) != 0) {
         std::fprintf(stderr, "%s: %s: %s\n", program.name, options.directory, std::strerror(errno));
         return usageError;
+    }
+    if (program.prepare) {
+        const Program::Complaint complaint = program.prepare();
+        if (!complaint.text.empty()) {
+            if (complaint.hint) return usage(program, complaint.text);
+            std::fprintf(stderr, "%s: %s\n", program.name, complaint.text.c_str());
+            return usageError;
+        }
     }
     setQuiet(options.quiet);
     installInterruptHandlers();

@@ -3,11 +3,14 @@
 #include <string>
 #include <vector>
 
-// A long option of one program alone, without an argument, that sets a flag.
-struct ProgramFlag {
-    const char* name;  // "exact" for --exact
-    const char* help;  // one line for --help
-    bool* value;
+// An option of one program alone: a flag, or an option with an argument (--palette=NAME).
+struct ProgramOption {
+    const char* name;      // "exact" for --exact
+    char letter;           // its short form ('i' for -i), or 0 for none
+    const char* argument;  // what the argument is called in --help ("NAME"), or nullptr for a flag
+    const char* help;      // one line for --help
+    bool* given;           // set when the option is on the command line
+    std::string* value = nullptr;  // the argument, for an option that takes one
 };
 
 // What a batch program adds to the shared command line and batch driver.
@@ -20,10 +23,19 @@ struct Program {
     void (*convert)(const std::string& name);
     // Library versions for --version, one or more lines each ending in '\n'.
     std::string (*libraries)();
-    std::vector<ProgramFlag> flags;
+    std::vector<ProgramOption> options;
+    // Called once the command line is parsed and the working directory entered, before any file
+    // is listed: checks the program's options and prepares what every file shares. A complaint it
+    // returns ends the run with exit status 64 and nothing converted; `hint` adds the line
+    // "Try 'PROGRAM --help'", for a wrong option rather than a missing file.
+    struct Complaint {
+        std::string text;  // empty: all is well
+        bool hint = false;
+    };
+    Complaint (*prepare)() = nullptr;
 };
 
-// Parses the command line (-C, -q, -j, -h, -V and the program's flags), runs
+// Parses the command line (-C, -q, -j, -h, -V and the program's options), runs
 // the batch over mat/ of the working directory and returns the exit status:
 // 0 all converted or passed over, 1 some failed, 2 none found, 64 usage error.
 int runProgram(int argc, char** argv, const Program& program);

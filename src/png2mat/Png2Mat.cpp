@@ -249,6 +249,6 @@ const Program png2mat = {
     {".mat", ".mat.png"},
     convert,
     libraries,
-    {{"exact", "fail a file whose image has colours not in its palette", &exact},
-     {"no-backup", "replace NAME.mat without keeping it as NAME.mat.bak", &noBackup}},
+    {{"exact", 0, nullptr, "fail a file whose image has colours not in its palette", &exact},
+     {"no-backup", 0, nullptr, "replace NAME.mat without keeping it as NAME.mat.bak", &noBackup}},
 };
