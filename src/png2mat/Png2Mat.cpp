@@ -46,10 +46,16 @@ std::string pixelsText(std::int64_t count) { return std::to_string(count) + (cou
 // Palette indices of the colour image in stored order: the PNG's bottom row is the first row stored.
 Bytes mapColours(const PngImage& image, const MatReader& mat, bool sameSize, const std::string& imagename) {
     const std::uint32_t width = image.width(), height = image.height();
+    Bytes indices(std::size_t{width} * height);
+    // indices painted in an editor's indexed mode are the ones meant, even where the palette repeats a colour
+    if (image.indexed()) {
+        for (std::uint32_t row = 0; row < height; ++row)
+            std::memcpy(indices.data() + std::size_t{row} * width, image.samples() + std::size_t{height - 1 - row} * width, width);
+        return indices;
+    }
     const std::uint8_t* colours = mat.colours();
     const std::uint8_t* current = sameSize ? mat.pixels().getData() : nullptr;
     ColourMap map(colours);
-    Bytes indices(std::size_t{width} * height);
     std::int64_t off = 0;
     std::uint32_t firstColour = 0, firstX = 0, firstY = 0;
     for (std::uint32_t row = 0; row < height; ++row) {
@@ -82,14 +88,15 @@ Bytes mapColours(const PngImage& image, const MatReader& mat, bool sameSize, con
     return indices;
 }
 
-// An alpha plane as stored (255 minus opacity, bottom row first) from samples of `channels`, opacity last.
+// An alpha plane as stored (255 minus opacity, bottom row first) from samples of `channels`, opacity last,
+// or from the palette entries of an image's indices.
 Bytes alphaPlane(const PngImage& image, unsigned channels) {
     const std::uint32_t width = image.width(), height = image.height();
     Bytes plane(std::size_t{width} * height);
     for (std::uint32_t row = 0; row < height; ++row) {
         const std::uint8_t* in = image.samples() + (std::size_t{height - 1 - row} * width) * channels + channels - 1;
         std::uint8_t* out = plane.data() + std::size_t{row} * width;
-        for (std::uint32_t x = 0; x < width; ++x, in += channels) out[x] = static_cast<std::uint8_t>(255 - *in);
+        for (std::uint32_t x = 0; x < width; ++x, in += channels) out[x] = static_cast<std::uint8_t>(255 - (image.indexed() ? image.opacity(*in) : *in));
     }
     return plane;
 }
@@ -100,10 +107,10 @@ std::optional<Bytes> chooseAlpha(const PngImage& image, const MatReader& mat, bo
     std::optional<Bytes> stored;
     if (mat.alpha() && sameSize) stored.emplace(mat.alpha()->getData(), mat.alpha()->getData() + mat.alpha()->getLength());
     std::optional<Bytes> fromColour, fromMask;
-    if (image.hasAlpha()) fromColour = alphaPlane(image, 4);
+    if (image.hasAlpha()) fromColour = alphaPlane(image, image.indexed() ? 1 : 4);
     const std::string maskname = path + "_alpha.png";
     if (exists(maskname)) {
-        const PngImage mask(maskname, PNG_FORMAT_GRAY);
+        const PngImage mask(maskname, 1);
         if (mask.width() != image.width() || mask.height() != image.height())
             throw FormatError(maskname + " is " + std::to_string(mask.width()) + " x " + std::to_string(mask.height()) + ", but " +
                               path + ".png is " + std::to_string(image.width()) + " x " + std::to_string(image.height()));
@@ -208,7 +215,7 @@ void rebuildMat(const std::string& path) {
     mat.readPalette();
     mat.readPlanes();
     mat.requirePixels();
-    const PngImage image(imagename, PNG_FORMAT_RGBA);
+    const PngImage image(imagename, 4, mat.colours());
     const bool sameSize = image.width() == static_cast<std::uint32_t>(mat.width()) &&
                           image.height() == static_cast<std::uint32_t>(mat.height());
     const Bytes pixels = mapColours(image, mat, sameSize, imagename);
