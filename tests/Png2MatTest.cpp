@@ -263,3 +263,92 @@ TEST(Png2Mat, AnyKindOfPngGivesTheSameFile) {
         EXPECT_TRUE(w.read("mat/f.mat") == std::string(expected.begin(), expected.end())) << c.what;
     }
 }
+
+namespace {
+
+// colours() with entry 20 repeating entry 10
+Bytes twice() {
+    Bytes table = colours();
+    std::copy(table.begin() + 30, table.begin() + 33, table.begin() + 60);
+    return table;
+}
+
+// A 4 x 3 image of stored `pixels` (bottom row first): their indices with `palette` as PLTE, or their
+// colours in `table` (16-bit: v * 257 - 128, which rounds back to v but truncates to v - 1).
+RawPng image(const Bytes& pixels, int type, const Bytes& palette = twice(), int depth = 8) {
+    RawPng raw;
+    raw.width = 4, raw.height = 3, raw.type = type, raw.depth = depth;
+    for (int y = 2; y >= 0; --y)
+        for (int x = 0; x < 4; ++x) {
+            const std::uint8_t index = pixels[std::size_t(y) * 4 + x];
+            if (type == PNG_COLOR_TYPE_PALETTE) raw.samples.push_back(index);
+            for (int c = 0; c < 3 && type != PNG_COLOR_TYPE_PALETTE; ++c) {
+                const std::uint8_t v = palette[3 * index + c];
+                const unsigned wide = v ? v * 257u - 128 : 0;
+                raw.samples = raw.samples + (depth == 16 ? Bytes{std::uint8_t(wide >> 8), std::uint8_t(wide)} : Bytes{v});
+            }
+        }
+    if (type == PNG_COLOR_TYPE_PALETTE) raw.palette = palette;
+    return raw;
+}
+
+Bytes entries(std::size_t count) {
+    Bytes table = twice();
+    table.resize(3 * count);
+    return table;
+}
+
+RawPng with(RawPng raw, std::function<void(RawPng&)> change) {
+    change(raw);
+    return raw;
+}
+
+}  // namespace
+
+TEST(Png2Mat, IndexedImagesAndSamplesAsStored) {
+    // the index 20 painted by index stays 20; mapped by colour it becomes 10, the lowest entry of its colour
+    const Bytes painted = {20, 10, 20, 3, 1, 0, 2, 15, 10, 20, 5, 7}, byColour = {10, 10, 10, 3, 1, 0, 2, 15, 10, 10, 5, 7};
+    const Bytes low = {0, 1, 1, 0, 1, 0, 0, 0, 1, 1, 1, 0}, four = {3, 2, 1, 0, 0, 1, 2, 3, 3, 3, 0, 1}, swapped = {20, 10, 20, 3, 0, 1, 2, 15, 10, 20, 5, 7};
+    const Mat before{4, 3, 1, cmap(twice()), Bytes(12, 0), Bytes(12, 0), {}};
+    const auto after = [&](const Bytes& pixels, Bytes alpha = Bytes(12, 0)) { return Mat{4, 3, 1, cmap(twice()), pixels, alpha, {}}; };
+    const Bytes reordered = [] { Bytes t = twice(); std::swap_ranges(t.begin(), t.begin() + 3, t.begin() + 3); return t; }();
+    const Bytes profile = be32(132) + Bytes(4, 0) + be32(0x02100000) + text("mntrRGB XYZ ") + Bytes(12, 0) + text("acsp") +
+                          Bytes(24, 0) + be32(0) + be32(0xF6D6) + be32(0x10000) + be32(0xD32D) + Bytes(48, 0) + be32(0);
+    const struct {
+        const char* what;
+        RawPng png;
+        Mat expected;
+        png_uint_32 chunk = 0;  // the chunk the image must carry
+    } cases[] = {
+        {"indexed, the second of two equal entries", image(painted, PNG_COLOR_TYPE_PALETTE), after(painted)},
+        {"indexed, palette cut after the last index used", image(painted, PNG_COLOR_TYPE_PALETTE, entries(21)), after(painted)},
+        {"indexed, interlaced", with(image(painted, PNG_COLOR_TYPE_PALETTE), [](RawPng& p) { p.interlaced = true; }), after(painted)},
+        {"indexed, 1 bit", image(low, PNG_COLOR_TYPE_PALETTE, entries(2), 1), after(low)},
+        {"indexed, 2 bits", image(four, PNG_COLOR_TYPE_PALETTE, entries(4), 2), after(four)},
+        {"indexed, 4 bits", with(image(painted, PNG_COLOR_TYPE_PALETTE), [](RawPng& p) { for (auto& s : p.samples) s &= 15; p.depth = 4; p.palette.resize(48); }),
+         after({4, 10, 4, 3, 1, 0, 2, 15, 10, 4, 5, 7})},
+        {"indexed with tRNS, alpha per entry", with(image(painted, PNG_COLOR_TYPE_PALETTE), [](RawPng& p) { p.trns = Bytes(11, 255); p.trns[10] = 5, p.trns[3] = 0; }),
+         after(painted, {0, 250, 0, 255, 0, 0, 0, 0, 250, 0, 0, 0})},
+        {"indexed, another order: by colour", image(swapped, PNG_COLOR_TYPE_PALETTE, reordered), after(byColour)},
+        {"indexed with gAMA 1.0", with(image(painted, PNG_COLOR_TYPE_PALETTE), [](RawPng& p) { p.chunks = [](auto png, auto info) { png_set_gAMA(png, info, 1.0); }; }), after(painted), PNG_INFO_gAMA},
+        {"RGB with gAMA 1.0", with(image(painted, PNG_COLOR_TYPE_RGB), [](RawPng& p) { p.chunks = [](auto png, auto info) { png_set_gAMA(png, info, 1.0); }; }), after(byColour), PNG_INFO_gAMA},
+        {"RGB with cHRM", with(image(painted, PNG_COLOR_TYPE_RGB), [](RawPng& p) { p.chunks = [](auto png, auto info) { png_set_cHRM(png, info, 0.3, 0.3, 0.7, 0.3, 0.2, 0.7, 0.1, 0.1); }; }), after(byColour), PNG_INFO_cHRM},
+        {"RGB with sRGB", with(image(painted, PNG_COLOR_TYPE_RGB), [](RawPng& p) { p.chunks = [](auto png, auto info) { png_set_sRGB_gAMA_and_cHRM(png, info, PNG_sRGB_INTENT_PERCEPTUAL); }; }), after(byColour), PNG_INFO_sRGB},
+        {"RGB with iCCP", with(image(painted, PNG_COLOR_TYPE_RGB), [&](RawPng& p) { p.chunks = [&](auto png, auto info) {
+             png_set_text_compression_level(png, 0);  // libpng reads a profile deflated to fewer bytes than its header as too short
+             png_set_iCCP(png, info, "test", 0, profile.data(), 132);
+         }; }), after(byColour), PNG_INFO_iCCP},
+        {"16-bit RGB with gAMA 2.2, rounded", with(image(painted, PNG_COLOR_TYPE_RGB, twice(), 16), [](RawPng& p) { p.chunks = [](auto png, auto info) { png_set_gAMA(png, info, 2.2); }; }), after(byColour), PNG_INFO_gAMA},
+    };
+    for (const auto& c : cases) {
+        Workdir w;
+        w.put("mat/f.mat", before.bytes());
+        ASSERT_TRUE(writePng(w / "mat/f.mat.png", c.png)) << c.what;
+        EXPECT_EQ(readHeader(w / "mat/f.mat.png").valid & c.chunk, c.chunk) << c.what;
+        const Outcome run = w.run("", "", "--exact --no-backup", png2mat);
+        EXPECT_EQ(run.out, "Updated mat/f.mat\n") << c.what;
+        EXPECT_EQ(run.err, "") << c.what;
+        const Bytes expected = c.expected.bytes();
+        EXPECT_TRUE(w.read("mat/f.mat") == std::string(expected.begin(), expected.end())) << c.what;
+    }
+}

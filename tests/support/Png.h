@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 #include <png.h>
 
+#include <cstdio>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -50,4 +52,62 @@ inline void expectImages(const Workdir& w, const std::string& mat, const iff::Ma
             EXPECT_EQ(alpha->channels(), 1u);
             EXPECT_EQ(*alpha->at(x, y), 255 - (*m.alpha)[p]) << p;
         }
+}
+
+// An image written through libpng's regular API, for what the simplified one cannot write: chosen bit depths,
+// interlacing, a palette with duplicates or tRNS, colour-space chunks. One byte per sample (big-endian pairs at
+// depth 16), top row first.
+struct RawPng {
+    png_uint_32 width = 0, height = 0;
+    int type = PNG_COLOR_TYPE_PALETTE, depth = 8;
+    bool interlaced = false;
+    std::vector<png_byte> samples, palette, trns;  // palette: RGB entries
+    std::function<void(png_structp, png_infop)> chunks = [](png_structp, png_infop) {};
+};
+
+inline bool writePng(const fs::path& path, const RawPng& raw) {
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    const bool ok = !setjmp(png_jmpbuf(png));
+    if (ok) {
+        png_init_io(png, file);
+        png_set_IHDR(png, info, raw.width, raw.height, raw.depth, raw.type, raw.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
+                     PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+        if (!raw.palette.empty()) png_set_PLTE(png, info, reinterpret_cast<png_const_colorp>(raw.palette.data()), int(raw.palette.size() / 3));
+        if (!raw.trns.empty()) png_set_tRNS(png, info, raw.trns.data(), int(raw.trns.size()), nullptr);
+        raw.chunks(png, info);
+        png_write_info(png, info);
+        if (raw.depth < 8) png_set_packing(png);
+        const std::size_t stride = raw.samples.size() / raw.height;
+        for (int pass = png_set_interlace_handling(png); pass > 0; --pass)
+            for (png_uint_32 y = 0; y < raw.height; ++y) png_write_row(png, &raw.samples[y * stride]);
+        png_write_end(png, nullptr);
+    }
+    png_destroy_write_struct(&png, &info);
+    std::fclose(file);
+    return ok;
+}
+
+// The header of a PNG and which ancillary chunks libpng found in it (png_get_valid flags).
+struct PngHeader {
+    int type = -1, depth = 0, interlace = 0;
+    png_uint_32 valid = 0;
+    double gamma = 0;
+};
+
+inline PngHeader readHeader(const fs::path& path) {
+    PngHeader header;
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    if (file && !setjmp(png_jmpbuf(png))) {
+        png_init_io(png, file);
+        png_read_info(png, info);
+        header = {png_get_color_type(png, info), png_get_bit_depth(png, info), png_get_interlace_type(png, info), png_get_valid(png, info, ~0u), 0};
+        png_get_gAMA(png, info, &header.gamma);
+    }
+    png_destroy_read_struct(&png, &info, nullptr);
+    if (file) std::fclose(file);
+    return header;
 }
