@@ -352,3 +352,48 @@ TEST(Png2Mat, IndexedImagesAndSamplesAsStored) {
         EXPECT_TRUE(w.read("mat/f.mat") == std::string(expected.begin(), expected.end())) << c.what;
     }
 }
+
+TEST(Png2Mat, ImageMagickAsTheEditor) {
+    const std::string convert = "/usr/bin/convert";  // /usr/local/bin may hold a stand-in that alters calls
+    if (!fs::exists(convert)) GTEST_SKIP() << convert << " is missing: install Debian's imagemagick (scripts/install-deps.sh)";
+    const Mat m{8, 6, 1, cmap(twice()), noise(48, 9), {}, {}};
+    // x 1 to 3 of the PNG's rows 1 and 2, the stored rows 4 and 3
+    const auto rectangle = [&](std::uint8_t index) {
+        Mat painted = m;
+        for (int y = 1; y <= 2; ++y)
+            for (int x = 1; x <= 3; ++x) painted.pixels[std::size_t(5 - y) * 8 + x] = index;
+        return painted;
+    };
+    // entry 200 is #C83778; #649BBD is one step of blue from entry 100, #649BBC, and far from every other entry
+    const std::string draw = " +antialias -draw 'rectangle 1,1 3,2' ";
+    const struct {
+        const char* what;
+        std::string args;
+        std::function<bool(const PngHeader&)> saved;  // the editor really wrote what the case is about
+        Mat expected;
+        std::string err;
+    } cases[] = {
+        {"RGB", "PNG24:", [](auto& h) { return h.type == PNG_COLOR_TYPE_RGB; }, m, ""},
+        {"16-bit", "-depth 16 PNG48:", [](auto& h) { return h.depth == 16; }, m, ""},
+        {"interlaced", "-interlace PNG PNG24:", [](auto& h) { return h.interlace == PNG_INTERLACE_ADAM7; }, m, ""},
+        {"indexed", "PNG8:", [](auto& h) { return h.type == PNG_COLOR_TYPE_PALETTE; }, m, ""},
+        {"gAMA 1.0", "-set gamma 1.0 PNG24:", [](auto& h) { return h.valid & PNG_INFO_gAMA && h.gamma == 1.0; }, m, ""},
+        {"palette colour", "-fill '#C83778'" + draw + "PNG24:", [](auto& h) { return h.type == PNG_COLOR_TYPE_RGB; }, rectangle(200), ""},
+        {"palette colour, indexed", "-fill '#C83778'" + draw + "PNG8:", [](auto& h) { return h.type == PNG_COLOR_TYPE_PALETTE; }, rectangle(200), ""},
+        {"off the palette", "-fill '#649BBD'" + draw + "PNG24:", [](auto& h) { return h.type == PNG_COLOR_TYPE_RGB; }, rectangle(100),
+         "png2mat: mat/f.mat.png: 6 pixels not in the palette, mapped to the nearest colour\n"},
+    };
+    for (const auto& c : cases) {
+        Workdir w;
+        w.put("mat/f.mat", m.bytes());
+        ASSERT_EQ(w.run().status, 0);
+        const Outcome edit = w.run("", "", "mat/f.mat.png " + c.args + "mat/f.mat.png", convert);
+        ASSERT_EQ(edit.status, 0) << c.what << ": " << edit.err;
+        EXPECT_TRUE(c.saved(readHeader(w / "mat/f.mat.png"))) << c.what;
+        const Outcome run = w.run("", "", "--no-backup", png2mat);
+        const Bytes expected = c.expected.bytes();
+        EXPECT_EQ(run.out, c.expected.pixels == m.pixels ? "" : "Updated mat/f.mat\n") << c.what;
+        EXPECT_EQ(run.err, c.err) << c.what;
+        EXPECT_TRUE(w.read("mat/f.mat") == std::string(expected.begin(), expected.end())) << c.what;
+    }
+}
