@@ -56,26 +56,28 @@ TEST(Png2Mat, UneditedImagesGiveBackTheSameBytes) {
         {3, 5, -1, cmap(), noise(15, 2), {}, {}, Bytes{1, 2, 3}},
         {4, 4, 1, cmap(), noise(16, 3), Bytes(5, 1), {}},  // an alpha plane of the wrong size is no alpha to mat2png
     };
-    Workdir w;
-    w.put("pal/p.pal", paletteFile(colours()));
-    fs::create_directories(w / "pal/sub");
-    w.put("pal/sub/p.pal", paletteFile(twice));
-    for (std::size_t i = 0; i < std::size(shapes); ++i) w.put("mat/m" + std::to_string(i) + ".mat", shapes[i].bytes());
-    w.put("mat/anim.mat", form("ANIM", Bytes(2, 0)));
-    w.put("mat/anim.mat.png", text("not an image"));
-    w.put("mat/lonely.mat", Mat().bytes());  // no image: passed over
-    ASSERT_EQ(w.run().status, 0);
-    fs::remove(w / "mat/lonely.mat.png");
-    const long entries = w.entries("mat");
-    const Outcome run = w.run("", "", "", png2mat);
-    EXPECT_EQ(run.out, "");
-    EXPECT_EQ(run.err, "");
-    EXPECT_EQ(run.status, 0);
-    for (std::size_t i = 0; i < std::size(shapes); ++i) {
-        const Bytes bytes = shapes[i].bytes();
-        EXPECT_TRUE(w.read("mat/m" + std::to_string(i) + ".mat") == std::string(bytes.begin(), bytes.end())) << i;
+    for (const std::string option : {"", "--indexed"}) {
+        Workdir w;
+        w.put("pal/p.pal", paletteFile(colours()));
+        fs::create_directories(w / "pal/sub");
+        w.put("pal/sub/p.pal", paletteFile(twice));
+        for (std::size_t i = 0; i < std::size(shapes); ++i) w.put("mat/m" + std::to_string(i) + ".mat", shapes[i].bytes());
+        w.put("mat/anim.mat", form("ANIM", Bytes(2, 0)));
+        w.put("mat/anim.mat.png", text("not an image"));
+        w.put("mat/lonely.mat", Mat().bytes());  // no image: passed over
+        ASSERT_EQ(w.run("", "", option).status, 0);
+        fs::remove(w / "mat/lonely.mat.png");
+        const long entries = w.entries("mat");
+        const Outcome run = w.run("", "", "", png2mat);
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.err, "");
+        EXPECT_EQ(run.status, 0);
+        for (std::size_t i = 0; i < std::size(shapes); ++i) {
+            const Bytes bytes = shapes[i].bytes();
+            EXPECT_TRUE(w.read("mat/m" + std::to_string(i) + ".mat") == std::string(bytes.begin(), bytes.end())) << i;
     }
     EXPECT_EQ(w.entries("mat"), entries);  // neither a backup nor a temporary file
+    }
 }
 
 TEST(Png2Mat, EditsAndFailures) {
@@ -322,7 +324,7 @@ TEST(Png2Mat, IndexedImagesAndSamplesAsStored) {
     } cases[] = {
         {"indexed, the second of two equal entries", image(painted, PNG_COLOR_TYPE_PALETTE), after(painted)},
         {"indexed, palette cut after the last index used", image(painted, PNG_COLOR_TYPE_PALETTE, entries(21)), after(painted)},
-        {"indexed, interlaced", with(image(painted, PNG_COLOR_TYPE_PALETTE), [](RawPng& p) { p.interlaced = true; }), after(painted)},
+        {"indexed, interlaced", with(image(painted, PNG_COLOR_TYPE_PALETTE), [](RawPng& p) { p.interlace = PNG_INTERLACE_ADAM7; }), after(painted)},
         {"indexed, 1 bit", image(low, PNG_COLOR_TYPE_PALETTE, entries(2), 1), after(low)},
         {"indexed, 2 bits", image(four, PNG_COLOR_TYPE_PALETTE, entries(4), 2), after(four)},
         {"indexed, 4 bits", with(image(painted, PNG_COLOR_TYPE_PALETTE), [](RawPng& p) { for (auto& s : p.samples) s &= 15; p.depth = 4; p.palette.resize(48); }),
@@ -344,7 +346,7 @@ TEST(Png2Mat, IndexedImagesAndSamplesAsStored) {
         Workdir w;
         w.put("mat/f.mat", before.bytes());
         ASSERT_TRUE(writePng(w / "mat/f.mat.png", c.png)) << c.what;
-        EXPECT_EQ(readHeader(w / "mat/f.mat.png").valid & c.chunk, c.chunk) << c.what;
+        EXPECT_EQ(readRaw(w / "mat/f.mat.png").valid & c.chunk, c.chunk) << c.what;
         const Outcome run = w.run("", "", "--exact --no-backup", png2mat);
         EXPECT_EQ(run.out, "Updated mat/f.mat\n") << c.what;
         EXPECT_EQ(run.err, "") << c.what;
@@ -369,7 +371,7 @@ TEST(Png2Mat, ImageMagickAsTheEditor) {
     const struct {
         const char* what;
         std::string args;
-        std::function<bool(const PngHeader&)> saved;  // the editor really wrote what the case is about
+        std::function<bool(const RawPng&)> saved;  // the editor really wrote what the case is about
         Mat expected;
         std::string err;
     } cases[] = {
@@ -389,7 +391,7 @@ TEST(Png2Mat, ImageMagickAsTheEditor) {
         ASSERT_EQ(w.run().status, 0);
         const Outcome edit = w.run("", "", "mat/f.mat.png " + c.args + "mat/f.mat.png", convert);
         ASSERT_EQ(edit.status, 0) << c.what << ": " << edit.err;
-        EXPECT_TRUE(c.saved(readHeader(w / "mat/f.mat.png"))) << c.what;
+        EXPECT_TRUE(c.saved(readRaw(w / "mat/f.mat.png"))) << c.what;
         const Outcome run = w.run("", "", "--no-backup", png2mat);
         const Bytes expected = c.expected.bytes();
         EXPECT_EQ(run.out, c.expected.pixels == m.pixels ? "" : "Updated mat/f.mat\n") << c.what;
