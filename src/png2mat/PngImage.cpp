@@ -97,11 +97,10 @@ PngImage::PngImage(const std::string& path, unsigned channels, const std::uint8_
 
     const std::size_t count = std::size_t{w} * h;
     if (mapped) {
-        bool used[256] = {};
-        for (std::size_t p = 0; p < count; ++p) used[data[p]] = true;
         indices = colours != nullptr;
-        for (unsigned n = 0; n < 256 && indices; ++n)
-            indices = !used[n] || (n < entryCount && std::memcmp(&entries[4 * n], colours + 3 * n, 3) == 0);
+        bool other[256] = {}, any = false;  // entries that do not show the colour of the same index
+        for (unsigned n = 0; indices && n < 256; ++n) any |= other[n] = n >= entryCount || std::memcmp(&entries[4 * n], colours + 3 * n, 3) != 0;
+        for (std::size_t p = 0; any && indices && p < count; ++p) indices = !other[data[p]];
         if (indices) return;
         auto expanded = std::make_unique_for_overwrite<std::uint8_t[]>(count * channels);
         for (std::size_t p = 0; p < count; ++p) {
