@@ -64,17 +64,17 @@ PngImage::PngImage(const std::string& path, unsigned channels, const std::uint8_
     const int type = png_get_color_type(png, info);
     alpha = (type & PNG_COLOR_MASK_ALPHA) || png_get_valid(png, info, PNG_INFO_tRNS);
     const bool mapped = type == PNG_COLOR_TYPE_PALETTE, greyFile = !(type & PNG_COLOR_MASK_COLOR);
+    int entryCount = 0;
     // no gamma, background or colour-space transform is set, so samples stay as stored
     png_set_scale_16(png);
     if (mapped) {
         png_set_packing(png);
         for (unsigned n = 0; n < 256; ++n) entries[4 * n + 3] = 255;
         png_colorp palette = nullptr;
-        int count = 0;
-        png_get_PLTE(png, info, &palette, &count);
-        for (int n = 0; n < count; ++n) std::memcpy(&entries[4 * n], &palette[n], 3);
-        entryCount = static_cast<unsigned>(count);
+        png_get_PLTE(png, info, &palette, &entryCount);
+        for (int n = 0; n < entryCount; ++n) std::memcpy(&entries[4 * n], &palette[n], 3);
         png_bytep trans = nullptr;
+        int count = 0;
         if (png_get_tRNS(png, info, &trans, &count, nullptr) & PNG_INFO_tRNS)
             for (int n = 0; n < count; ++n) entries[4 * n + 3] = trans[n];
     } else if (channels == 1 && greyFile) {
@@ -88,6 +88,7 @@ PngImage::PngImage(const std::string& path, unsigned channels, const std::uint8_
     png_set_interlace_handling(png);
     png_read_update_info(png, info);
     const std::size_t stride = png_get_rowbytes(png, info);
+    // the rows are sized by the layout asked for, so a transform that did not apply must not overrun them
     if (stride != std::size_t{w} * (mapped || (channels == 1 && greyFile) ? 1 : 4)) throw FormatError(path + ": unexpected sample layout");
     data = std::make_unique_for_overwrite<std::uint8_t[]>(stride * h);
     rows.resize(h);
@@ -99,7 +100,7 @@ PngImage::PngImage(const std::string& path, unsigned channels, const std::uint8_
     if (mapped) {
         indices = colours != nullptr;
         bool other[256] = {}, any = false;  // entries that do not show the colour of the same index
-        for (unsigned n = 0; indices && n < 256; ++n) any |= other[n] = n >= entryCount || std::memcmp(&entries[4 * n], colours + 3 * n, 3) != 0;
+        for (unsigned n = 0; indices && n < 256; ++n) any |= other[n] = int(n) >= entryCount || std::memcmp(&entries[4 * n], colours + 3 * n, 3) != 0;
         for (std::size_t p = 0; any && indices && p < count; ++p) indices = !other[data[p]];
         if (indices) return;
         auto expanded = std::make_unique_for_overwrite<std::uint8_t[]>(count * channels);

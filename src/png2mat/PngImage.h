@@ -30,7 +30,6 @@ public:
 private:
     std::uint32_t w = 0, h = 0;
     bool alpha = false, indices = false;
-    unsigned entryCount = 0;
     std::uint8_t entries[4 * 256] = {};  // a colour-mapped file's palette as RGBA
     std::unique_ptr<std::uint8_t[]> data;
 };
