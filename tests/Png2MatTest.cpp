@@ -276,7 +276,7 @@ Bytes twice() {
 }
 
 // A 4 x 3 image of stored `pixels` (bottom row first): their indices with `palette` as PLTE, or their
-// colours in `table` (16-bit: v * 257 - 128, which rounds back to v but truncates to v - 1).
+// colours in `palette` (16-bit: v * 257 - 128, which rounds back to v but truncates to v - 1).
 RawPng image(const Bytes& pixels, int type, const Bytes& palette = twice(), int depth = 8) {
     RawPng raw;
     raw.width = 4, raw.height = 3, raw.type = type, raw.depth = depth;
@@ -305,6 +305,11 @@ RawPng with(RawPng raw, std::function<void(RawPng&)> change) {
     return raw;
 }
 
+RawPng carrying(RawPng raw, std::function<void(png_structp, png_infop)> chunks) {
+    raw.chunks = std::move(chunks);
+    return raw;
+}
+
 }  // namespace
 
 TEST(Png2Mat, IndexedImagesAndSamplesAsStored) {
@@ -313,6 +318,7 @@ TEST(Png2Mat, IndexedImagesAndSamplesAsStored) {
     const Bytes low = {0, 1, 1, 0, 1, 0, 0, 0, 1, 1, 1, 0}, four = {3, 2, 1, 0, 0, 1, 2, 3, 3, 3, 0, 1}, swapped = {20, 10, 20, 3, 0, 1, 2, 15, 10, 20, 5, 7};
     const Mat before{4, 3, 1, cmap(twice()), Bytes(12, 0), Bytes(12, 0), {}};
     const auto after = [&](const Bytes& pixels, Bytes alpha = Bytes(12, 0)) { return Mat{4, 3, 1, cmap(twice()), pixels, alpha, {}}; };
+    const RawPng indexed = image(painted, PNG_COLOR_TYPE_PALETTE), rgb = image(painted, PNG_COLOR_TYPE_RGB);
     const Bytes reordered = [] { Bytes t = twice(); std::swap_ranges(t.begin(), t.begin() + 3, t.begin() + 3); return t; }();
     const Bytes profile = be32(132) + Bytes(4, 0) + be32(0x02100000) + text("mntrRGB XYZ ") + Bytes(12, 0) + text("acsp") +
                           Bytes(24, 0) + be32(0) + be32(0xF6D6) + be32(0x10000) + be32(0xD32D) + Bytes(48, 0) + be32(0);
@@ -322,25 +328,25 @@ TEST(Png2Mat, IndexedImagesAndSamplesAsStored) {
         Mat expected;
         png_uint_32 chunk = 0;  // the chunk the image must carry
     } cases[] = {
-        {"indexed, the second of two equal entries", image(painted, PNG_COLOR_TYPE_PALETTE), after(painted)},
+        {"indexed, the second of two equal entries", indexed, after(painted)},
         {"indexed, palette cut after the last index used", image(painted, PNG_COLOR_TYPE_PALETTE, entries(21)), after(painted)},
-        {"indexed, interlaced", with(image(painted, PNG_COLOR_TYPE_PALETTE), [](RawPng& p) { p.interlace = PNG_INTERLACE_ADAM7; }), after(painted)},
+        {"indexed, interlaced", with(indexed, [](RawPng& p) { p.interlace = PNG_INTERLACE_ADAM7; }), after(painted)},
         {"indexed, 1 bit", image(low, PNG_COLOR_TYPE_PALETTE, entries(2), 1), after(low)},
         {"indexed, 2 bits", image(four, PNG_COLOR_TYPE_PALETTE, entries(4), 2), after(four)},
-        {"indexed, 4 bits", with(image(painted, PNG_COLOR_TYPE_PALETTE), [](RawPng& p) { for (auto& s : p.samples) s &= 15; p.depth = 4; p.palette.resize(48); }),
+        {"indexed, 4 bits", with(indexed, [](RawPng& p) { for (auto& s : p.samples) s &= 15; p.depth = 4; p.palette.resize(48); }),
          after({4, 10, 4, 3, 1, 0, 2, 15, 10, 4, 5, 7})},
-        {"indexed with tRNS, alpha per entry", with(image(painted, PNG_COLOR_TYPE_PALETTE), [](RawPng& p) { p.trns = Bytes(11, 255); p.trns[10] = 5, p.trns[3] = 0; }),
+        {"indexed with tRNS, alpha per entry", with(indexed, [](RawPng& p) { p.trns = Bytes(11, 255); p.trns[10] = 5, p.trns[3] = 0; }),
          after(painted, {0, 250, 0, 255, 0, 0, 0, 0, 250, 0, 0, 0})},
         {"indexed, another order: by colour", image(swapped, PNG_COLOR_TYPE_PALETTE, reordered), after(byColour)},
-        {"indexed with gAMA 1.0", with(image(painted, PNG_COLOR_TYPE_PALETTE), [](RawPng& p) { p.chunks = [](auto png, auto info) { png_set_gAMA(png, info, 1.0); }; }), after(painted), PNG_INFO_gAMA},
-        {"RGB with gAMA 1.0", with(image(painted, PNG_COLOR_TYPE_RGB), [](RawPng& p) { p.chunks = [](auto png, auto info) { png_set_gAMA(png, info, 1.0); }; }), after(byColour), PNG_INFO_gAMA},
-        {"RGB with cHRM", with(image(painted, PNG_COLOR_TYPE_RGB), [](RawPng& p) { p.chunks = [](auto png, auto info) { png_set_cHRM(png, info, 0.3, 0.3, 0.7, 0.3, 0.2, 0.7, 0.1, 0.1); }; }), after(byColour), PNG_INFO_cHRM},
-        {"RGB with sRGB", with(image(painted, PNG_COLOR_TYPE_RGB), [](RawPng& p) { p.chunks = [](auto png, auto info) { png_set_sRGB_gAMA_and_cHRM(png, info, PNG_sRGB_INTENT_PERCEPTUAL); }; }), after(byColour), PNG_INFO_sRGB},
-        {"RGB with iCCP", with(image(painted, PNG_COLOR_TYPE_RGB), [&](RawPng& p) { p.chunks = [&](auto png, auto info) {
+        {"indexed with gAMA 1.0", carrying(indexed, [](auto png, auto info) { png_set_gAMA(png, info, 1.0); }), after(painted), PNG_INFO_gAMA},
+        {"RGB with gAMA 1.0", carrying(rgb, [](auto png, auto info) { png_set_gAMA(png, info, 1.0); }), after(byColour), PNG_INFO_gAMA},
+        {"RGB with cHRM", carrying(rgb, [](auto png, auto info) { png_set_cHRM(png, info, 0.3, 0.3, 0.7, 0.3, 0.2, 0.7, 0.1, 0.1); }), after(byColour), PNG_INFO_cHRM},
+        {"RGB with sRGB", carrying(rgb, [](auto png, auto info) { png_set_sRGB_gAMA_and_cHRM(png, info, PNG_sRGB_INTENT_PERCEPTUAL); }), after(byColour), PNG_INFO_sRGB},
+        {"RGB with iCCP", carrying(rgb, [&](auto png, auto info) {
              png_set_text_compression_level(png, 0);  // libpng reads a profile deflated to fewer bytes than its header as too short
              png_set_iCCP(png, info, "test", 0, profile.data(), 132);
-         }; }), after(byColour), PNG_INFO_iCCP},
-        {"16-bit RGB with gAMA 2.2, rounded", with(image(painted, PNG_COLOR_TYPE_RGB, twice(), 16), [](RawPng& p) { p.chunks = [](auto png, auto info) { png_set_gAMA(png, info, 2.2); }; }), after(byColour), PNG_INFO_gAMA},
+         }), after(byColour), PNG_INFO_iCCP},
+        {"16-bit RGB with gAMA 2.2, rounded to 8 bits", carrying(image(painted, PNG_COLOR_TYPE_RGB, twice(), 16), [](auto png, auto info) { png_set_gAMA(png, info, 2.2); }), after(byColour), PNG_INFO_gAMA},
     };
     for (const auto& c : cases) {
         Workdir w;
