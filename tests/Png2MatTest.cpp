@@ -104,6 +104,13 @@ TEST(Png2Mat, EditsAndFailures) {
          withPixels(plain, {0, 1, 3, 4}), "png2mat: mat/f.mat.png: 2 pixels not in the palette, mapped to the nearest colour\n"},
         {"nearest after a tie", plain, [](auto& w) { repaint(w, "mat/f.mat.png", 0, 0, {150, 150, 150}); }, "",
          withPixels(plain, {1, 2, 4, 4}), "png2mat: mat/f.mat.png: 1 pixel not in the palette"},
+        // entries 1 and 2 are both red 10: by colour the first pixel would stay 2 and the third become 1
+        {"indexed image edited by index", plain, [](auto& w) {
+             w.run("", "", "--indexed");
+             RawPng png = readRaw(w / "mat/f.mat.png");
+             png.samples[0] = 2, png.samples[3] = 1;
+             writePng(w / "mat/f.mat.png", png);
+         }, "--exact", withPixels(plain, {1, 1, 2, 4}), ""},
         {"--exact", plain, [](auto& w) { repaint(w, "mat/f.mat.png", 1, 0, {1, 2, 3}); }, "--exact", {},
          "png2mat: mat/f.mat: 1 pixel not in the palette, the first #010203 at x 1, y 0 of mat/f.mat.png\n"},
         {"alpha edited in the colour image", alpha, [](auto& w) { repaint(w, "mat/f.mat.png", 0, 0, {10, 0, 0, 55}); }, "",
