@@ -11,7 +11,9 @@ N is the number of CPUs this process may run on (sched_getaffinity). The tools:
                    first, each to the share with the least time so far): the limit of encoding
                    on N cores; its time is that of the slowest;
   peer             peer.py, one process;
-  peer pool ×N     peer_pool.py, peer.py's conversion in a multiprocessing pool of N workers.
+  peer pool ×N     peer_pool.py, peer.py's conversion in a multiprocessing pool of N workers;
+  mat2png --indexed -j 1 and floor --indexed: the same with colour-mapped colour images, the stored
+                   indices under the file's palette (alpha images unchanged).
 The tools take turns converting one copy of a workload; the PNGs are removed before every run,
 outside the timing. A round runs each tool once, back to back, and the ratios are the medians of the
 ratios within a round, so that a slow spell of the machine weighs on both sides of a ratio. The
@@ -26,7 +28,8 @@ all; the ratios come from the least disturbed rounds, and the table gives the wo
 Peak memory comes from one more, untimed run of each tool in its own copy, under bench_peak, which
 reads every process's peak resident set as it exits: "per process" is the largest, "total" the sum
 over the processes of the run (a bound on what they held at once; pages shared after a fork count
-in each). The images of these runs are checked: every tool's PNGs must decode to the floor's pixels.
+in each). The images of these runs are checked: every tool's PNGs must decode to the floor's pixels
+(indexed ones to the indexed floor's indices and palettes), and their bytes are summed.
 Prints Markdown tables and exits non-zero when a run fails or a tool's pixels differ from the floor's.
 """
 import ctypes
@@ -146,12 +149,17 @@ def peaks(commands, cwd, probe):
 
 
 def images(directory):
-    """Name -> (mode, size, digest of the pixels) of every PNG written in mat/."""
+    """Name -> (mode, size, digest of the pixels and palette) of every PNG written in mat/."""
     found = {}
     for path in sorted(glob.glob(os.path.join(directory, "mat", "*.png"))):
         with Image.open(path) as image:
-            found[os.path.basename(path)] = (image.mode, image.size, hashlib.sha256(image.tobytes()).digest())
+            digest = hashlib.sha256(image.tobytes() + bytes(image.getpalette() or [])).digest()
+            found[os.path.basename(path)] = (image.mode, image.size, digest)
     return found
+
+
+def png_bytes(directory, suffix=".png"):
+    return sum(os.path.getsize(p) for p in glob.glob(os.path.join(directory, "mat", "*" + suffix)))
 
 
 def differences(found, expected):
@@ -180,7 +188,7 @@ def main():
     # tmpfs: on ext4, creating files right after deleting as many costs up to a millisecond per
     # file (it passes over inodes freed in the last half minute), which would drown what is measured
     scratch = tempfile.mkdtemp(prefix="mat2png-bench-", dir="/dev/shm" if os.path.isdir("/dev/shm") else corpus)
-    rows, ratios, failed = [], [], False
+    rows, ratios, indexed_rows, failed = [], [], [], False
     for workload in sys.argv[4:] or WORKLOADS:
         began = time.perf_counter()
         source = os.path.join(corpus, workload)
@@ -189,7 +197,7 @@ def main():
         # the timed runs take turns in one copy, so that the file system's state is the same for all;
         # each tool has its own copy besides, for the images to compare
         shared = os.path.join(scratch, workload, "shared")
-        dirs = [os.path.join(scratch, workload, f"own{k}") for k in range(6)]
+        dirs = [os.path.join(scratch, workload, f"own{k}") for k in range(8)]
         for directory in [shared] + dirs:
             shutil.rmtree(directory, ignore_errors=True)
             shutil.copytree(source, directory)
@@ -201,9 +209,12 @@ def main():
             f"floor ×{parallel}": [[floor] + share for share in shares(floor, shared, parallel)],
             "peer": [[python, os.path.join(here, "peer.py")]],
             f"peer pool ×{CPUS}": [[python, os.path.join(here, "peer_pool.py")]],
+            "mat2png --indexed -j 1": [[mat2png, "--indexed", "-j", "1"]],
+            "floor --indexed": [[floor, "--indexed"]],
         }
         names = list(tools)
         default, single, floor_n, pool = "mat2png", "mat2png -j 1", f"floor ×{parallel}", f"peer pool ×{CPUS}"
+        indexed, floor_indexed = "mat2png --indexed -j 1", "floor --indexed"
         dirs = dict(zip(names, dirs))
         rounds = runs * 3 if workload == "tiny" else runs
         done = []  # per round: the share of the CPUs others took, and each tool's wall and CPU seconds
@@ -226,11 +237,11 @@ def main():
         disturbed = max(others for others, _ in used)
         # one more, untimed run of each tool in its own copy gives the peaks and the images to compare
         memory = {tool: peaks(tools[tool], dirs[tool], probe) for tool in names}
-        expected = images(dirs["floor"])
+        expected = {tool: images(dirs[tool]) for tool in ("floor", floor_indexed)}
         for tool in names:
-            if tool == "floor":
+            if tool in expected:
                 continue
-            differ = differences(images(dirs[tool]), expected)
+            differ = differences(images(dirs[tool]), expected[floor_indexed if "--indexed" in tool else "floor"])
             if differ:
                 failed = True
                 print(f"{workload}: {tool} differs from the floor in {len(differ)} files, e.g. {differ[0]}")
@@ -242,25 +253,34 @@ def main():
             median = statistics.median(times[tool])
             rows.append((workload, tool, len(memory[tool]), median, ratio(times, tool, "floor"),
                          statistics.median(cpu[tool]), ratio(cpu, tool, "floor"),
-                         max(memory[tool]) / 1024, sum(memory[tool]) / 1024, files / median))
+                         max(memory[tool]) / 1024, sum(memory[tool]) / 1024, files / median, png_bytes(dirs[tool]) / 1e6))
         rows.append(None)
         ratios.append((workload, f"{len(used)}/{len(done)}", 100 * disturbed, ratio(times, default, floor_n), ratio(times, default, "floor"),
                        ratio(times, default, pool), ratio(times, single, "floor"), ratio(cpu, default, floor_n)))
+        colour = lambda tool: png_bytes(dirs[tool]) - png_bytes(dirs[tool], "_alpha.png")
+        indexed_rows.append((workload, ratio(times, indexed, "floor"), ratio(times, indexed, floor_indexed),
+                             ratio(times, floor_indexed, "floor"), png_bytes(dirs[indexed]) / png_bytes(dirs[single]),
+                             colour(indexed) / colour(single)))
         print(f"{workload}: {len(done)} rounds in {time.perf_counter() - began:.0f} s, others took "
               + " ".join(f"{100 * others:.0f}" for others, _ in done) + " % of the CPUs", file=sys.stderr)
     print(f"\n{CPUS} CPUs available ({model()}). Working copies in {os.path.dirname(scratch)}. Tools taking turns;")
     print("the PNG pixels of every tool checked against the floor's. Ratios are medians over the rounds;")
     print("wall time decides, CPU time (user + system, all processes) is shown beside it.\n")
-    print("| workload | tool | processes | median s | tool/floor | CPU s | CPU tool/floor | peak MiB per process | peak MiB total | files/s |")
-    print("| --- | --- | ---: | ---: | ---: | ---: | ---: | ---: | ---: | ---: |")
+    print("| workload | tool | processes | median s | tool/floor | CPU s | CPU tool/floor | peak MiB per process | peak MiB total | files/s | PNG MB |")
+    print("| --- | --- | ---: | ---: | ---: | ---: | ---: | ---: | ---: | ---: | ---: |")
     for row in rows:
         if row:
-            print("| %s | %s | %d | %.3f | %.3f | %.3f | %.3f | %.1f | %.1f | %.0f |" % row)
+            print("| %s | %s | %d | %.3f | %.3f | %.3f | %.3f | %.1f | %.1f | %.0f | %.2f |" % row)
     print(f"\nmat2png by default (N = {CPUS}) and with -j 1, against the floor and the peer; time ratios, and the CPU ratio to the parallel floor:\n")
     print("| workload | rounds used/run | others' CPU %, worst used round | mat2png / floor ×N | mat2png / floor | mat2png / peer pool ×N | mat2png -j 1 / floor | CPU mat2png / floor ×N |")
     print("| --- | ---: | ---: | ---: | ---: | ---: | ---: | ---: |")
     for row in ratios:
         print("| %s | %s | %.1f | %.3f | %.3f | %.3f | %.3f | %.3f |" % row)
+    print("\nmat2png --indexed -j 1 against the RGB floor and the indexed floor (time), and its PNG bytes against mat2png -j 1's:\n")
+    print("| workload | indexed / floor | indexed / indexed floor | indexed floor / floor | bytes, all PNGs | bytes, colour images |")
+    print("| --- | ---: | ---: | ---: | ---: | ---: |")
+    for row in indexed_rows:
+        print("| %s | %.3f | %.3f | %.3f | %.3f | %.3f |" % row)
     shutil.rmtree(scratch)
     sys.exit(1 if failed else 0)
 

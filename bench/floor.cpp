@@ -5,6 +5,8 @@
 // bench_floor converts every .mat file in mat/; bench_floor NAME... converts only mat/NAME for
 // each NAME, so that several floors can share out one directory. With --times first, it also
 // prints each file's conversion time, "SECONDS NAME" a line, for sharing out the work evenly.
+// With --indexed (after --times, if any), the colour image is the stored indices under the
+// 256-entry palette, colour type 3, as mat2png --indexed writes it; the alpha image is unchanged.
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -47,8 +49,10 @@ struct Chunks {
     }
 };
 
-// Rows are handed over last stored row first, as mat2png's images come out.
-bool writePng(const std::string& name, int width, int height, int channels, const std::uint8_t* pixels) {
+// Rows are handed over last stored row first, as mat2png's images come out. With a palette,
+// `pixels` are one index each.
+bool writePng(const std::string& name, int width, int height, int channels, const std::uint8_t* pixels,
+              const std::uint8_t* palette = nullptr) {
     FILE* file = std::fopen(name.c_str(), "wb");
     if (!file) return false;
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
@@ -59,9 +63,13 @@ bool writePng(const std::string& name, int width, int height, int channels, cons
         return false;
     }
     png_init_io(png, file);
-    const int type = channels == 1 ? PNG_COLOR_TYPE_GRAY : channels == 3 ? PNG_COLOR_TYPE_RGB : PNG_COLOR_TYPE_RGBA;
+    const int type = palette ? PNG_COLOR_TYPE_PALETTE
+                     : channels == 1 ? PNG_COLOR_TYPE_GRAY
+                     : channels == 3 ? PNG_COLOR_TYPE_RGB
+                                     : PNG_COLOR_TYPE_RGBA;
     png_set_IHDR(png, info, width, height, 8, type, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                  PNG_FILTER_TYPE_DEFAULT);
+    if (palette) png_set_PLTE(png, info, reinterpret_cast<png_const_colorp>(palette), 256);
     png_write_info(png, info);
     const std::size_t stride = std::size_t(width) * channels;
     for (int y = height - 1; y >= 0; --y) png_write_row(png, pixels + stride * y);
@@ -72,6 +80,13 @@ bool writePng(const std::string& name, int width, int height, int channels, cons
 
 // Buffers kept from file to file, as a tuned converter would.
 Bytes file, palettefile, colour, mask;
+bool indexed = false;
+
+bool writeMask(const std::string& path, int width, int height, const std::uint8_t* alpha, std::size_t count) {
+    mask.resize(count);
+    for (std::size_t p = 0; p < count; ++p) mask[p] = std::uint8_t(255 - alpha[p]);
+    return writePng(path + "_alpha.png", width, height, 1, mask.data());
+}
 
 bool convert(const std::string& path) {
     if (!slurp(path, file)) return false;
@@ -105,6 +120,10 @@ bool convert(const std::string& path) {
     const std::size_t count = std::size_t(width) * height;
     if (width <= 0 || height <= 0 || !palette || pixelsSize != count) return false;
     if (alphaSize != count) alpha = nullptr;
+    if (indexed) {
+        if (alpha && !writeMask(path, width, height, alpha, count)) return false;
+        return writePng(path + ".png", width, height, 1, pixels, palette);
+    }
     const int channels = alpha ? 4 : 3;
     colour.resize(count * channels);
     std::uint8_t* out = colour.data();
@@ -115,11 +134,7 @@ bool convert(const std::string& path) {
         *out++ = entry[2];
         if (alpha) *out++ = std::uint8_t(255 - alpha[p]);
     }
-    if (alpha) {
-        mask.resize(count);
-        for (std::size_t p = 0; p < count; ++p) mask[p] = std::uint8_t(255 - alpha[p]);
-        if (!writePng(path + "_alpha.png", width, height, 1, mask.data())) return false;
-    }
+    if (alpha && !writeMask(path, width, height, alpha, count)) return false;
     return writePng(path + ".png", width, height, channels, colour.data());
 }
 
@@ -138,10 +153,8 @@ bool convertTimed(const std::string& name) {
 int main(int argc, char** argv) {
     mallopt(M_TRIM_THRESHOLD, 64 << 20);
     int first = 1;
-    if (argc > 1 && std::string(argv[1]) == "--times") {
-        times = true;
-        first = 2;
-    }
+    if (argc > first && std::string(argv[first]) == "--times") times = ++first;
+    if (argc > first && std::string(argv[first]) == "--indexed") indexed = ++first;
     bool failed = false;
     if (argc > first) {
         for (int i = first; i < argc; ++i) failed |= !convertTimed(argv[i]);

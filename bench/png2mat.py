@@ -1,4 +1,5 @@
-"""Benchmarks png2mat: the typical set rebuilt from its PNGs against the floor, and a 2048 x 2048 image
+"""Benchmarks png2mat: the typical set rebuilt from its PNGs against the floor, written as RGB and as
+indexed images (mat2png --indexed, against the floor's indexed decode), and a 2048 x 2048 image
 whose pixels are 100,000 distinct colours that are not in the palette against one of palette colours.
 
 Usage: png2mat.py BUILD_DIR CORPUS_DIR RUNS
@@ -56,30 +57,31 @@ def main():
     scratch = tempfile.mkdtemp(prefix="png2mat-bench-", dir="/dev/shm" if os.path.isdir("/dev/shm") else corpus)
     rows = []
 
-    typical = os.path.join(scratch, "typical")
-    shutil.copytree(os.path.join(corpus, "typical"), typical)
-    timed([os.path.join(build, "mat2png"), "-q"], typical)
-    times = {"png2mat -j 1": [], "png2mat": [], "floor": []}
-    cpu = {tool: [] for tool in times}
-    commands = {"png2mat -j 1": [png2mat, "-q", "-j", "1"], "png2mat": [png2mat, "-q"], "floor": [floor]}
-    for run in range(runs):
-        order = list(commands)
-        for tool in order[run % 3:] + order[:run % 3]:
-            seconds, busy = timed(commands[tool], typical)
-            times[tool].append(seconds)
-            cpu[tool].append(busy)
-    for name in os.listdir(os.path.join(corpus, "typical", "mat")):
-        with open(os.path.join(corpus, "typical", "mat", name), "rb") as a, open(os.path.join(typical, "mat", name), "rb") as b:
-            if a.read() != b.read():
-                sys.exit(f"png2mat changed {name}")
-    files = len(os.listdir(os.path.join(corpus, "typical", "mat")))
     def row(label, tool, times, cpu):
         ratio = statistics.median(t / f for t, f in zip(times[tool], times["floor"]))
         cpu_ratio = statistics.median(t / f for t, f in zip(cpu[tool], cpu["floor"]))
         return (label, tool, statistics.median(times[tool]), ratio, statistics.median(cpu[tool]), cpu_ratio)
 
-    for tool in commands:
-        rows.append(row("typical (%d files, unchanged)" % files, tool, times, cpu))
+    for kind, option in (("typical", []), ("typical indexed", ["--indexed"])):
+        typical = os.path.join(scratch, kind.replace(" ", "-"))
+        shutil.copytree(os.path.join(corpus, "typical"), typical)
+        timed([os.path.join(build, "mat2png"), "-q"] + option, typical)
+        times = {"png2mat -j 1": [], "png2mat": [], "floor": []}
+        cpu = {tool: [] for tool in times}
+        commands = {"png2mat -j 1": [png2mat, "-q", "-j", "1"], "png2mat": [png2mat, "-q"], "floor": [floor] + option}
+        for run in range(runs):
+            order = list(commands)
+            for tool in order[run % 3:] + order[:run % 3]:
+                seconds, busy = timed(commands[tool], typical)
+                times[tool].append(seconds)
+                cpu[tool].append(busy)
+        for name in os.listdir(os.path.join(corpus, "typical", "mat")):
+            with open(os.path.join(corpus, "typical", "mat", name), "rb") as a, open(os.path.join(typical, "mat", name), "rb") as b:
+                if a.read() != b.read():
+                    sys.exit(f"png2mat changed {name}")
+        files = len(os.listdir(os.path.join(corpus, "typical", "mat")))
+        for tool in commands:
+            rows.append(row("%s (%d files, unchanged)" % (kind, files), tool, times, cpu))
 
     big = os.path.join(scratch, "big")
     os.makedirs(os.path.join(big, "mat"))

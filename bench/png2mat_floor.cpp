@@ -1,6 +1,8 @@
 // The png2mat floor: for every mat/NAME.mat with mat/NAME.mat.png, the PNG decoded through libpng's
 // simplified API and every pixel looked up exactly in the file's palette, and nothing else (no checks
 // beyond staying inside the file, no output, buffers reused). Run in a working directory like png2mat.
+// With --indexed, the PNGs are indexed: their indices, and the alpha images beside them, are decoded through
+// libpng's regular API instead.
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -9,7 +11,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csetjmp>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -42,11 +46,40 @@ const std::uint8_t* palette(const Bytes& mat, Bytes& palettefile) {
 }
 
 Bytes file, palettefile, rgba, indices;
+std::vector<png_bytep> rows;
+bool indexed = false;
+
+bool decodeIndices(const std::string& path) {
+    std::FILE* in = std::fopen(path.c_str(), "rb");
+    if (!in) return false;
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    const bool ok = !setjmp(png_jmpbuf(png));
+    if (ok) {
+        png_init_io(png, in);
+        png_read_info(png, info);
+        png_set_packing(png);
+        png_set_interlace_handling(png);
+        png_read_update_info(png, info);
+        const std::size_t stride = png_get_rowbytes(png, info), height = png_get_image_height(png, info);
+        indices.resize(stride * height);
+        rows.resize(height);
+        for (std::size_t y = 0; y < height; ++y) rows[y] = &indices[y * stride];
+        png_read_image(png, rows.data());
+        png_read_end(png, nullptr);
+    }
+    png_destroy_read_struct(&png, &info, nullptr);
+    std::fclose(in);
+    return ok;
+}
 
 bool rebuild(const std::string& path) {
     if (!slurp(path, file)) return false;
     const std::uint8_t* colours = palette(file, palettefile);
     if (!colours) return false;
+    // an indexed image holds no alpha, so the alpha image is read too, as png2mat must
+    struct stat st;
+    if (indexed) return decodeIndices(path + ".png") && (stat((path + "_alpha.png").c_str(), &st) != 0 || decodeIndices(path + "_alpha.png"));
     // exact lookup: open addressing over the 256 entries, first entry of a colour wins
     std::uint32_t keys[1024] = {};
     std::uint8_t values[1024];
@@ -76,7 +109,8 @@ bool rebuild(const std::string& path) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    indexed = argc > 1 && std::string(argv[1]) == "--indexed";
     DIR* dir = opendir("mat");
     if (!dir) return 2;
     bool failed = false;

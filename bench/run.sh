@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds in release mode, generates the workloads and benchmarks mat2png, on one core and on all,
-# against the libpng floor and the Pillow peer, each also on one core and on all.
+# against the libpng floor and the Pillow peer, each also on one core and on all, and --indexed on
+# one core against the indexed floor.
 # Usage: bench/run.sh [RUNS [WORKLOAD...]] (default: 7 rounds of tiny, typical and large, about a
 # quarter of an hour on 2 cores). Work files go to build-bench/.
 set -euo pipefail

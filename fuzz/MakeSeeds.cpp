@@ -19,17 +19,23 @@ Bytes image(const Mat& m, std::uint32_t format, const Bytes& table = colours()) 
     png.version = PNG_IMAGE_VERSION;
     png.width = std::uint32_t(m.width), png.height = std::uint32_t(m.height), png.format = format;
     const unsigned channels = PNG_IMAGE_SAMPLE_CHANNELS(format);
+    const bool mapped = format & PNG_FORMAT_FLAG_COLORMAP;  // the table as PLTE, the stored indices as samples
+    png.colormap_entries = mapped ? 256 : 0;
     Bytes samples;
     for (int y = m.height - 1; y >= 0; --y)
         for (int x = 0; x < m.width; ++x) {
             const std::size_t p = std::size_t(y) * m.width + x;
+            if (mapped) {
+                samples.push_back(m.pixels[p]);
+                continue;
+            }
             for (unsigned c = 0; c < std::min(channels, 3u); ++c) samples.push_back(table[3 * m.pixels[p] + c]);
             if (channels == 4) samples.push_back(std::uint8_t(255 - (m.alpha ? (*m.alpha)[p] : 0)));
         }
     png_alloc_size_t size = 0;
-    png_image_write_to_memory(&png, nullptr, &size, 0, samples.data(), 0, nullptr);
+    png_image_write_to_memory(&png, nullptr, &size, 0, samples.data(), 0, mapped ? table.data() : nullptr);
     Bytes bytes(size);
-    png_image_write_to_memory(&png, bytes.data(), &size, 0, samples.data(), 0, nullptr);
+    png_image_write_to_memory(&png, bytes.data(), &size, 0, samples.data(), 0, mapped ? table.data() : nullptr);
     return bytes;
 }
 
@@ -86,6 +92,7 @@ int main(int argc, char** argv) {
         {"rgb", plain.bytes() + pngSeparator + image(plain, PNG_FORMAT_RGB)},
         {"rgba", alpha.bytes() + pngSeparator + image(alpha, PNG_FORMAT_RGBA)},
         {"rgb-of-alpha", alpha.bytes() + pngSeparator + image(alpha, PNG_FORMAT_RGB)},
+        {"indexed", alpha.bytes() + pngSeparator + image(alpha, PNG_FORMAT_RGB_COLORMAP)},
         {"grey", plain.bytes() + pngSeparator + image(plain, PNG_FORMAT_GRAY)},
         {"resized", plain.bytes() + pngSeparator + image(resized, PNG_FORMAT_RGB)},
         {"named", named.bytes() + pngSeparator + image(named, PNG_FORMAT_RGB) + separator + paletteFile()},

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <map>
+
 #include "support/Workdir.h"
 #include "support/Png.h"
 
@@ -60,5 +63,65 @@ TEST(Conversion, AlphaPlaneIsUsedOnlyWhenItDeclaresThePixelCount) {
                                     : "type 1\nNo alpha channel in mat/t.mat\n");
         if (!c.used) m.alpha.reset();
         expectImages(w, "mat/t.mat", m);
+    }
+}
+
+TEST(Conversion, IndexedImagesHoldTheStoredIndicesUnderTheWholePalette) {
+    Bytes twins = colours();  // entries 6 and 7 alike: each must keep its own index
+    std::copy_n(&twins[18], 3, &twins[21]);
+    const struct {
+        const char* name;
+        Mat mat;
+        Bytes table;
+    } cases[] = {
+        {"a", {3, 5, 1, cmap(twins), {0, 6, 7, 255, 6, 7, 1, 2, 3, 4, 5, 6, 7, 8, 9}, {}, {}}, twins},
+        {"b", {2, 3, 2, cmap(), {0, 1, 2, 3, 254, 255}, Bytes{0, 0x40, 0x80, 0xFF, 1, 2}, {}}, colours()},
+        {"c", {4, 1, 3, name("sub\\P"), {6, 7, 7, 6}, {}, {}}, twins},
+    };
+    Workdir w;
+    fs::create_directory(w / "pal/sub");
+    w.put("pal/sub/p.pal", paletteFile(twins));
+    for (const auto& c : cases) w.put("mat/" + std::string(c.name) + ".mat", c.mat.bytes());
+    w.put("mat/z.mat", Mat{2, 2, 1, name("none"), {1, 2, 3, 4}, {}, {}}.bytes());
+    const Outcome plain = w.run("", "", "-j 1");
+    EXPECT_EQ(plain.status, 1);
+    for (const auto& c : cases) {  // no option: RGB as ever
+        EXPECT_EQ(readRaw(w / ("mat/" + std::string(c.name) + ".mat.png")).type,
+                  c.mat.alpha ? PNG_COLOR_TYPE_RGBA : PNG_COLOR_TYPE_RGB);
+        expectImages(w, "mat/" + std::string(c.name) + ".mat", c.mat, c.table);
+    }
+    std::map<std::string, std::string> single;
+    for (const std::string args : {"-i -j 1", "--indexed -j 2"}) {
+        const Outcome run = w.run("", "", args);
+        EXPECT_EQ(run.out, plain.out) << args;
+        EXPECT_EQ(run.err, plain.err) << args;
+        EXPECT_EQ(run.status, plain.status) << args;
+        EXPECT_EQ(w.entries("mat"), 8) << args;  // 4 files, 3 colour images, 1 alpha image, nothing else
+        for (const auto& c : cases) {
+            const std::string path = "mat/" + std::string(c.name) + ".mat";
+            const RawPng png = readRaw(w / (path + ".png"));
+            EXPECT_EQ(png.type, PNG_COLOR_TYPE_PALETTE) << path;
+            EXPECT_EQ(png.depth, 8) << path;
+            EXPECT_TRUE(png.trns.empty()) << path;
+            EXPECT_EQ(png.palette, c.table) << path;
+            ASSERT_EQ(png.width * png.height, c.mat.pixels.size()) << path;
+            ASSERT_EQ(png.width, png_uint_32(c.mat.width)) << path;
+            for (int y = 0; y < c.mat.height; ++y)  // the first stored row is the bottom row
+                for (int x = 0; x < c.mat.width; ++x)
+                    EXPECT_EQ(png.samples[std::size_t(y) * c.mat.width + x],
+                              c.mat.pixels[std::size_t(c.mat.height - 1 - y) * c.mat.width + x]) << path << " " << x << "," << y;
+            const auto alpha = readPng(w / (path + "_alpha.png"));
+            ASSERT_EQ(bool(alpha), bool(c.mat.alpha)) << path;
+            if (!alpha) continue;
+            ASSERT_EQ(alpha->channels(), 1u);
+            for (int y = 0; y < c.mat.height; ++y)
+                for (int x = 0; x < c.mat.width; ++x)
+                    EXPECT_EQ(*alpha->at(x, y), 255 - (*c.mat.alpha)[std::size_t(c.mat.height - 1 - y) * c.mat.width + x]);
+        }
+        std::map<std::string, std::string> files;
+        for (const auto& entry : fs::directory_iterator(w / "mat"))
+            files[entry.path().filename()] = w.read("mat/" + entry.path().filename().string());
+        if (single.empty()) single = files;
+        EXPECT_EQ(files, single) << args;  // the same bytes from workers
     }
 }

@@ -71,26 +71,28 @@ TEST(Png2Mat, UneditedImagesGiveBackTheSameBytes) {
         {3, 5, -1, cmap(), noise(15, 2), {}, {}, Bytes{1, 2, 3}},
         {4, 4, 1, cmap(), noise(16, 3), Bytes(5, 1), {}},  // an alpha plane of the wrong size is no alpha to mat2png
     };
-    Workdir w;
-    w.put("pal/p.pal", paletteFile(colours()));
-    fs::create_directories(w / "pal/sub");
-    w.put("pal/sub/p.pal", paletteFile(twice));
-    for (std::size_t i = 0; i < std::size(shapes); ++i) w.put("mat/m" + std::to_string(i) + ".mat", shapes[i].bytes());
-    w.put("mat/anim.mat", form("ANIM", Bytes(2, 0)));
-    w.put("mat/anim.mat.png", text("not an image"));
-    w.put("mat/lonely.mat", Mat().bytes());  // no image: passed over
-    ASSERT_EQ(w.run().status, 0);
-    fs::remove(w / "mat/lonely.mat.png");
-    const long entries = w.entries("mat");
-    const Outcome run = w.run("", "", "", png2mat);
-    EXPECT_EQ(run.out, "");
-    EXPECT_EQ(run.err, "");
-    EXPECT_EQ(run.status, 0);
-    for (std::size_t i = 0; i < std::size(shapes); ++i) {
-        const Bytes bytes = shapes[i].bytes();
-        EXPECT_TRUE(w.read("mat/m" + std::to_string(i) + ".mat") == std::string(bytes.begin(), bytes.end())) << i;
+    for (const std::string option : {"", "--indexed"}) {
+        Workdir w;
+        w.put("pal/p.pal", paletteFile(colours()));
+        fs::create_directories(w / "pal/sub");
+        w.put("pal/sub/p.pal", paletteFile(twice));
+        for (std::size_t i = 0; i < std::size(shapes); ++i) w.put("mat/m" + std::to_string(i) + ".mat", shapes[i].bytes());
+        w.put("mat/anim.mat", form("ANIM", Bytes(2, 0)));
+        w.put("mat/anim.mat.png", text("not an image"));
+        w.put("mat/lonely.mat", Mat().bytes());  // no image: passed over
+        ASSERT_EQ(w.run("", "", option).status, 0);
+        fs::remove(w / "mat/lonely.mat.png");
+        const long entries = w.entries("mat");
+        const Outcome run = w.run("", "", "", png2mat);
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.err, "");
+        EXPECT_EQ(run.status, 0);
+        for (std::size_t i = 0; i < std::size(shapes); ++i) {
+            const Bytes bytes = shapes[i].bytes();
+            EXPECT_TRUE(w.read("mat/m" + std::to_string(i) + ".mat") == std::string(bytes.begin(), bytes.end())) << i;
     }
     EXPECT_EQ(w.entries("mat"), entries);  // neither a backup nor a temporary file
+    }
 }
 
 TEST(Png2Mat, EditsAndFailures) {
@@ -117,6 +119,13 @@ TEST(Png2Mat, EditsAndFailures) {
          withPixels(plain, {0, 1, 3, 4}), "png2mat: mat/f.mat.png: 2 pixels not in the palette, mapped to the nearest colour\n"},
         {"nearest after a tie", plain, [](auto& w) { repaint(w, "mat/f.mat.png", 0, 0, {150, 150, 150}); }, "",
          withPixels(plain, {1, 2, 4, 4}), "png2mat: mat/f.mat.png: 1 pixel not in the palette"},
+        // entries 1 and 2 are both red 10: by colour the first pixel would stay 2 and the third become 1
+        {"indexed image edited by index", plain, [](auto& w) {
+             w.run("", "", "--indexed");
+             RawPng png = readRaw(w / "mat/f.mat.png");
+             png.samples[0] = 2, png.samples[3] = 1;
+             writePng(w / "mat/f.mat.png", png);
+         }, "--exact", withPixels(plain, {1, 1, 2, 4}), ""},
         {"--exact", plain, [](auto& w) { repaint(w, "mat/f.mat.png", 1, 0, {1, 2, 3}); }, "--exact", {},
          "png2mat: mat/f.mat: 1 pixel not in the palette, the first #010203 at x 1, y 0 of mat/f.mat.png\n"},
         {"alpha edited in the colour image", alpha, [](auto& w) { repaint(w, "mat/f.mat.png", 0, 0, {10, 0, 0, 55}); }, "",
@@ -378,4 +387,144 @@ TEST(Png2Mat, InterruptedCreationLeavesWholeFilesOnly) {
     }
     EXPECT_EQ(w.entries("mat"), files + created);  // no temporary file
     EXPECT_TRUE(run.status == 128 + SIGINT || created == files) << run.status;
+}
+
+namespace {
+
+// colours() with entry 20 repeating entry 10
+Bytes twice() {
+    Bytes table = colours();
+    std::copy(table.begin() + 30, table.begin() + 33, table.begin() + 60);
+    return table;
+}
+
+// A 4 x 3 image of stored `pixels` (bottom row first): their indices with `palette` as PLTE, or their
+// colours in `palette` (16-bit: v * 257 - 128, which rounds back to v but truncates to v - 1).
+RawPng image(const Bytes& pixels, int type, const Bytes& palette = twice(), int depth = 8) {
+    RawPng raw;
+    raw.width = 4, raw.height = 3, raw.type = type, raw.depth = depth;
+    for (int y = 2; y >= 0; --y)
+        for (int x = 0; x < 4; ++x) {
+            const std::uint8_t index = pixels[std::size_t(y) * 4 + x];
+            if (type == PNG_COLOR_TYPE_PALETTE) raw.samples.push_back(index);
+            for (int c = 0; c < 3 && type != PNG_COLOR_TYPE_PALETTE; ++c) {
+                const std::uint8_t v = palette[3 * index + c];
+                const unsigned wide = v ? v * 257u - 128 : 0;
+                raw.samples = raw.samples + (depth == 16 ? Bytes{std::uint8_t(wide >> 8), std::uint8_t(wide)} : Bytes{v});
+            }
+        }
+    if (type == PNG_COLOR_TYPE_PALETTE) raw.palette = palette;
+    return raw;
+}
+
+Bytes entries(std::size_t count) {
+    Bytes table = twice();
+    table.resize(3 * count);
+    return table;
+}
+
+RawPng with(RawPng raw, std::function<void(RawPng&)> change) {
+    change(raw);
+    return raw;
+}
+
+RawPng carrying(RawPng raw, std::function<void(png_structp, png_infop)> chunks) {
+    raw.chunks = std::move(chunks);
+    return raw;
+}
+
+}  // namespace
+
+TEST(Png2Mat, IndexedImagesAndSamplesAsStored) {
+    // the index 20 painted by index stays 20; mapped by colour it becomes 10, the lowest entry of its colour
+    const Bytes painted = {20, 10, 20, 3, 1, 0, 2, 15, 10, 20, 5, 7}, byColour = {10, 10, 10, 3, 1, 0, 2, 15, 10, 10, 5, 7};
+    const Bytes low = {0, 1, 1, 0, 1, 0, 0, 0, 1, 1, 1, 0}, four = {3, 2, 1, 0, 0, 1, 2, 3, 3, 3, 0, 1}, swapped = {20, 10, 20, 3, 0, 1, 2, 15, 10, 20, 5, 7};
+    const Mat before{4, 3, 1, cmap(twice()), Bytes(12, 0), Bytes(12, 0), {}};
+    const auto after = [&](const Bytes& pixels, Bytes alpha = Bytes(12, 0)) { return Mat{4, 3, 1, cmap(twice()), pixels, alpha, {}}; };
+    const RawPng indexed = image(painted, PNG_COLOR_TYPE_PALETTE), rgb = image(painted, PNG_COLOR_TYPE_RGB);
+    const Bytes reordered = [] { Bytes t = twice(); std::swap_ranges(t.begin(), t.begin() + 3, t.begin() + 3); return t; }();
+    const Bytes profile = be32(132) + Bytes(4, 0) + be32(0x02100000) + text("mntrRGB XYZ ") + Bytes(12, 0) + text("acsp") +
+                          Bytes(24, 0) + be32(0) + be32(0xF6D6) + be32(0x10000) + be32(0xD32D) + Bytes(48, 0) + be32(0);
+    const struct {
+        const char* what;
+        RawPng png;
+        Mat expected;
+        png_uint_32 chunk = 0;  // the chunk the image must carry
+    } cases[] = {
+        {"indexed, the second of two equal entries", indexed, after(painted)},
+        {"indexed, palette cut after the last index used", image(painted, PNG_COLOR_TYPE_PALETTE, entries(21)), after(painted)},
+        {"indexed, interlaced", with(indexed, [](RawPng& p) { p.interlace = PNG_INTERLACE_ADAM7; }), after(painted)},
+        {"indexed, 1 bit", image(low, PNG_COLOR_TYPE_PALETTE, entries(2), 1), after(low)},
+        {"indexed, 2 bits", image(four, PNG_COLOR_TYPE_PALETTE, entries(4), 2), after(four)},
+        {"indexed, 4 bits", with(indexed, [](RawPng& p) { for (auto& s : p.samples) s &= 15; p.depth = 4; p.palette.resize(48); }),
+         after({4, 10, 4, 3, 1, 0, 2, 15, 10, 4, 5, 7})},
+        {"indexed with tRNS, alpha per entry", with(indexed, [](RawPng& p) { p.trns = Bytes(11, 255); p.trns[10] = 5, p.trns[3] = 0; }),
+         after(painted, {0, 250, 0, 255, 0, 0, 0, 0, 250, 0, 0, 0})},
+        {"indexed, another order: by colour", image(swapped, PNG_COLOR_TYPE_PALETTE, reordered), after(byColour)},
+        {"indexed with gAMA 1.0", carrying(indexed, [](auto png, auto info) { png_set_gAMA(png, info, 1.0); }), after(painted), PNG_INFO_gAMA},
+        {"RGB with gAMA 1.0", carrying(rgb, [](auto png, auto info) { png_set_gAMA(png, info, 1.0); }), after(byColour), PNG_INFO_gAMA},
+        {"RGB with cHRM", carrying(rgb, [](auto png, auto info) { png_set_cHRM(png, info, 0.3, 0.3, 0.7, 0.3, 0.2, 0.7, 0.1, 0.1); }), after(byColour), PNG_INFO_cHRM},
+        {"RGB with sRGB", carrying(rgb, [](auto png, auto info) { png_set_sRGB_gAMA_and_cHRM(png, info, PNG_sRGB_INTENT_PERCEPTUAL); }), after(byColour), PNG_INFO_sRGB},
+        {"RGB with iCCP", carrying(rgb, [&](auto png, auto info) {
+             png_set_text_compression_level(png, 0);  // libpng reads a profile deflated to fewer bytes than its header as too short
+             png_set_iCCP(png, info, "test", 0, profile.data(), 132);
+         }), after(byColour), PNG_INFO_iCCP},
+        {"16-bit RGB with gAMA 2.2, rounded to 8 bits", carrying(image(painted, PNG_COLOR_TYPE_RGB, twice(), 16), [](auto png, auto info) { png_set_gAMA(png, info, 2.2); }), after(byColour), PNG_INFO_gAMA},
+    };
+    for (const auto& c : cases) {
+        Workdir w;
+        w.put("mat/f.mat", before.bytes());
+        ASSERT_TRUE(writePng(w / "mat/f.mat.png", c.png)) << c.what;
+        EXPECT_EQ(readRaw(w / "mat/f.mat.png").valid & c.chunk, c.chunk) << c.what;
+        const Outcome run = w.run("", "", "--exact --no-backup", png2mat);
+        EXPECT_EQ(run.out, "Updated mat/f.mat\n") << c.what;
+        EXPECT_EQ(run.err, "") << c.what;
+        const Bytes expected = c.expected.bytes();
+        EXPECT_TRUE(w.read("mat/f.mat") == std::string(expected.begin(), expected.end())) << c.what;
+    }
+}
+
+TEST(Png2Mat, ImageMagickAsTheEditor) {
+    const std::string convert = "/usr/bin/convert";  // /usr/local/bin may hold a stand-in that alters calls
+    if (!fs::exists(convert)) GTEST_SKIP() << convert << " is missing: install Debian's imagemagick (scripts/install-deps.sh)";
+    const Mat m{8, 6, 1, cmap(twice()), noise(48, 9), {}, {}};
+    // x 1 to 3 of the PNG's rows 1 and 2, the stored rows 4 and 3
+    const auto rectangle = [&](std::uint8_t index) {
+        Mat painted = m;
+        for (int y = 1; y <= 2; ++y)
+            for (int x = 1; x <= 3; ++x) painted.pixels[std::size_t(5 - y) * 8 + x] = index;
+        return painted;
+    };
+    // entry 200 is #C83778; #649BBD is one step of blue from entry 100, #649BBC, and far from every other entry
+    const std::string draw = " +antialias -draw 'rectangle 1,1 3,2' ";
+    const struct {
+        const char* what;
+        std::string args;
+        std::function<bool(const RawPng&)> saved;  // the editor really wrote what the case is about
+        Mat expected;
+        std::string err;
+    } cases[] = {
+        {"RGB", "PNG24:", [](auto& h) { return h.type == PNG_COLOR_TYPE_RGB; }, m, ""},
+        {"16-bit", "-depth 16 PNG48:", [](auto& h) { return h.depth == 16; }, m, ""},
+        {"interlaced", "-interlace PNG PNG24:", [](auto& h) { return h.interlace == PNG_INTERLACE_ADAM7; }, m, ""},
+        {"indexed", "PNG8:", [](auto& h) { return h.type == PNG_COLOR_TYPE_PALETTE; }, m, ""},
+        {"gAMA 1.0", "-set gamma 1.0 PNG24:", [](auto& h) { return h.valid & PNG_INFO_gAMA && h.gamma == 1.0; }, m, ""},
+        {"palette colour", "-fill '#C83778'" + draw + "PNG24:", [](auto& h) { return h.type == PNG_COLOR_TYPE_RGB; }, rectangle(200), ""},
+        {"palette colour, indexed", "-fill '#C83778'" + draw + "PNG8:", [](auto& h) { return h.type == PNG_COLOR_TYPE_PALETTE; }, rectangle(200), ""},
+        {"off the palette", "-fill '#649BBD'" + draw + "PNG24:", [](auto& h) { return h.type == PNG_COLOR_TYPE_RGB; }, rectangle(100),
+         "png2mat: mat/f.mat.png: 6 pixels not in the palette, mapped to the nearest colour\n"},
+    };
+    for (const auto& c : cases) {
+        Workdir w;
+        w.put("mat/f.mat", m.bytes());
+        ASSERT_EQ(w.run().status, 0);
+        const Outcome edit = w.run("", "", "mat/f.mat.png " + c.args + "mat/f.mat.png", convert);
+        ASSERT_EQ(edit.status, 0) << c.what << ": " << edit.err;
+        EXPECT_TRUE(c.saved(readRaw(w / "mat/f.mat.png"))) << c.what;
+        const Outcome run = w.run("", "", "--no-backup", png2mat);
+        const Bytes expected = c.expected.bytes();
+        EXPECT_EQ(run.out, c.expected.pixels == m.pixels ? "" : "Updated mat/f.mat\n") << c.what;
+        EXPECT_EQ(run.err, c.err) << c.what;
+        EXPECT_TRUE(w.read("mat/f.mat") == std::string(expected.begin(), expected.end())) << c.what;
+    }
 }

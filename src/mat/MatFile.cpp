@@ -49,7 +49,7 @@ void expand(const std::uint8_t* colours, const std::uint8_t* indices, const std:
 
 }  // namespace
 
-MatFile::MatFile(std::string path) {
+MatFile::MatFile(std::string path, bool indexed) {
     MatReader mat(path);
     if (mat.isAnim()) return;
     printLine("type ", std::to_string(mat.type()));
@@ -79,6 +79,14 @@ MatFile::MatFile(std::string path) {
 
     mat.requirePixels();
     LibraryImage image;
+    if (indexed) {
+        // the indices as stored, under the whole palette: an editor shows it and paints with its entries only
+        texImage(width, height, 1, IL_COLOUR_INDEX, mat.pixels().getData());
+        ilRegisterPal(const_cast<std::uint8_t*>(mat.colours()), 768, IL_PAL_RGB24);
+        mat.release();
+        saveImage(path + ".png");
+        return;
+    }
     texImage(width, height, alpha ? 4 : 3, alpha ? IL_RGBA : IL_RGB, nullptr);
     // expanded straight into the library's image: a buffer of our own would be one more full-size copy
     std::uint8_t* out = ilGetData();

@@ -67,8 +67,14 @@ std::string pixelsText(std::int64_t count) { return std::to_string(count) + (cou
 // `current`: the stored indices of an image of the same size, or null.
 Bytes mapColours(const PngImage& image, const std::uint8_t* colours, const std::uint8_t* current, const std::string& imagename) {
     const std::uint32_t width = image.width(), height = image.height();
-    ColourMap map(colours);
     Bytes indices(std::size_t{width} * height);
+    // indices painted in an editor's indexed mode are the ones meant, even where the palette repeats a colour
+    if (image.indexed()) {
+        for (std::uint32_t row = 0; row < height; ++row)
+            std::memcpy(indices.data() + std::size_t{row} * width, image.samples() + std::size_t{height - 1 - row} * width, width);
+        return indices;
+    }
+    ColourMap map(colours);
     std::int64_t off = 0;
     std::uint32_t firstColour = 0, firstX = 0, firstY = 0;
     for (std::uint32_t row = 0; row < height; ++row) {
@@ -101,14 +107,15 @@ Bytes mapColours(const PngImage& image, const std::uint8_t* colours, const std::
     return indices;
 }
 
-// An alpha plane as stored (255 minus opacity, bottom row first) from samples of `channels`, opacity last.
+// An alpha plane as stored (255 minus opacity, bottom row first) from samples of `channels`, opacity last,
+// or from the palette entries of an image's indices.
 Bytes alphaPlane(const PngImage& image, unsigned channels) {
     const std::uint32_t width = image.width(), height = image.height();
     Bytes plane(std::size_t{width} * height);
     for (std::uint32_t row = 0; row < height; ++row) {
         const std::uint8_t* in = image.samples() + (std::size_t{height - 1 - row} * width) * channels + channels - 1;
         std::uint8_t* out = plane.data() + std::size_t{row} * width;
-        for (std::uint32_t x = 0; x < width; ++x, in += channels) out[x] = static_cast<std::uint8_t>(255 - *in);
+        for (std::uint32_t x = 0; x < width; ++x, in += channels) out[x] = static_cast<std::uint8_t>(255 - (image.indexed() ? image.opacity(*in) : *in));
     }
     return plane;
 }
@@ -120,10 +127,10 @@ std::optional<Bytes> chooseAlpha(const PngImage& image, const Chunk* storedAlpha
     std::optional<Bytes> stored;
     if (storedAlpha && sameSize) stored.emplace(storedAlpha->getData(), storedAlpha->getData() + storedAlpha->getLength());
     std::optional<Bytes> fromColour, fromMask;
-    if (image.hasAlpha()) fromColour = alphaPlane(image, 4);
+    if (image.hasAlpha()) fromColour = alphaPlane(image, image.indexed() ? 1 : 4);
     const std::string maskname = path + "_alpha.png";
     if (exists(maskname)) {
-        const PngImage mask(maskname, PNG_FORMAT_GRAY);
+        const PngImage mask(maskname, 1);
         if (mask.width() != image.width() || mask.height() != image.height())
             throw FormatError(maskname + " is " + std::to_string(mask.width()) + " x " + std::to_string(mask.height()) + ", but " +
                               path + ".png is " + std::to_string(image.width()) + " x " + std::to_string(image.height()));
@@ -235,7 +242,7 @@ void rebuildMat(const std::string& path) {
     mat.readPalette();
     mat.readPlanes();
     mat.requirePixels();
-    const PngImage image(imagename, PNG_FORMAT_RGBA);
+    const PngImage image(imagename, 4, mat.colours());
     const bool sameSize = image.width() == static_cast<std::uint32_t>(mat.width()) &&
                           image.height() == static_cast<std::uint32_t>(mat.height());
     const Bytes pixels = mapColours(image, mat.colours(), sameSize ? mat.pixels().getData() : nullptr, imagename);
@@ -257,8 +264,8 @@ void createMat(const std::string& path) {
     const auto same = matsByLowerName.find(lower(base));
     if (same != matsByLowerName.end() && same->second != base)
         throw FormatError("its MAT file would be " + path + ", but mat/" + same->second + " differs from that name only in case");
-    const PngImage image(imagename, PNG_FORMAT_RGBA);
     const std::uint8_t* colours = newPalette->getPalette();
+    const PngImage image(imagename, 4, colours);
     const Bytes pixels = mapColours(image, colours, nullptr, imagename);
     const std::optional<Bytes> alpha = chooseAlpha(image, nullptr, false, path);
     Bytes palette(colours, colours + 256 * 3);

@@ -3,37 +3,116 @@
 #include <png.h>
 #include <sys/stat.h>
 
+#include <cerrno>
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
 #include "iff/FormatError.h"
 #include "mat/MatReader.h"
 
 namespace {
 
-// Frees libpng's state on every way out, including an exception between the two reads.
+// The file and libpng's state, freed on every way out; libpng's errors come back through its jump with their message.
 struct Reader {
-    png_image image{};
-    Reader() { image.version = PNG_IMAGE_VERSION; }
-    ~Reader() { png_image_free(&image); }
+    std::FILE* file;
+    png_structp png = nullptr;
+    png_infop info = nullptr;
+    char message[200] = "";
+
+    explicit Reader(const std::string& path) : file(std::fopen(path.c_str(), "rbe")) {
+        png = png_create_read_struct(PNG_LIBPNG_VER_STRING, this, fail, [](png_structp, png_const_charp) {});
+        if (png) info = png_create_info_struct(png);
+    }
+    ~Reader() {
+        png_destroy_read_struct(&png, &info, nullptr);
+        if (file) std::fclose(file);
+    }
+
+    [[noreturn]] static void fail(png_structp png, png_const_charp text) {
+        Reader* reader = static_cast<Reader*>(png_get_error_ptr(png));
+        std::snprintf(reader->message, sizeof reader->message, "%s", text);
+        png_longjmp(png, 1);
+    }
 };
+
+// libpng's default weights for grey from RGB, applied to the stored values so that r = g = b gives r.
+std::uint8_t grey(const std::uint8_t* rgb) { return static_cast<std::uint8_t>((6968 * rgb[0] + 23434 * rgb[1] + 2366 * rgb[2] + 16384) >> 15); }
 
 }  // namespace
 
-PngImage::PngImage(const std::string& path, std::uint32_t format) {
-    Reader reader;
-    png_image& image = reader.image;
-    if (!png_image_begin_read_from_file(&image, path.c_str())) throw FormatError(path + ": " + image.message);
-    w = image.width;
-    h = image.height;
-    alpha = (image.format & PNG_FORMAT_FLAG_ALPHA) != 0;
+PngImage::PngImage(const std::string& path, unsigned channels, const std::uint8_t* colours) {
+    Reader reader(path);
+    if (!reader.file) throw FormatError(path + ": " + std::strerror(errno));
+    if (!reader.info) throw FormatError(path + ": out of memory");
+    png_structp png = reader.png;
+    png_infop info = reader.info;
+    std::vector<png_bytep> rows;
+    if (setjmp(png_jmpbuf(png))) throw FormatError(path + ": " + reader.message);
+    png_init_io(png, reader.file);
+    png_read_info(png, info);
+    w = png_get_image_width(png, info);
+    h = png_get_image_height(png, info);
     const std::int64_t pixels = convertiblePixels(w, h);
     if (pixels < 0) throw FormatError(path + ": the image size " + std::to_string(w) + " x " + std::to_string(h) + " cannot be converted");
     // deflate packs at most 1032 bytes into one and a pixel takes at least one bit, so a forged
     // header cannot make us reserve memory that the file's data could never fill
     struct stat st;
-    if (::stat(path.c_str(), &st) != 0 || pixels / 8 / 1032 > st.st_size)
+    if (::fstat(::fileno(reader.file), &st) != 0 || pixels / 8 / 1032 > st.st_size)
         throw FormatError(path + ": the image size " + std::to_string(w) + " x " + std::to_string(h) + " is more than the file holds");
-    image.format = format;
-    data = std::make_unique_for_overwrite<std::uint8_t[]>(PNG_IMAGE_SIZE(image));
-    if (!png_image_finish_read(&image, nullptr, data.get(), 0, nullptr)) throw FormatError(path + ": " + image.message);
+    const int type = png_get_color_type(png, info);
+    alpha = (type & PNG_COLOR_MASK_ALPHA) || png_get_valid(png, info, PNG_INFO_tRNS);
+    const bool mapped = type == PNG_COLOR_TYPE_PALETTE, greyFile = !(type & PNG_COLOR_MASK_COLOR);
+    int entryCount = 0;
+    // no gamma, background or colour-space transform is set, so samples stay as stored
+    png_set_scale_16(png);
+    if (mapped) {
+        png_set_packing(png);
+        for (unsigned n = 0; n < 256; ++n) entries[4 * n + 3] = 255;
+        png_colorp palette = nullptr;
+        png_get_PLTE(png, info, &palette, &entryCount);
+        for (int n = 0; n < entryCount; ++n) std::memcpy(&entries[4 * n], &palette[n], 3);
+        png_bytep trans = nullptr;
+        int count = 0;
+        if (png_get_tRNS(png, info, &trans, &count, nullptr) & PNG_INFO_tRNS)
+            for (int n = 0; n < count; ++n) entries[4 * n + 3] = trans[n];
+    } else if (channels == 1 && greyFile) {
+        png_set_expand_gray_1_2_4_to_8(png);
+        png_set_strip_alpha(png);
+    } else {
+        png_set_expand(png);
+        png_set_gray_to_rgb(png);
+        png_set_filler(png, 0xff, PNG_FILLER_AFTER);
+    }
+    png_set_interlace_handling(png);
+    png_read_update_info(png, info);
+    const std::size_t stride = png_get_rowbytes(png, info);
+    // the rows are sized by the layout asked for, so a transform that did not apply must not overrun them
+    if (stride != std::size_t{w} * (mapped || (channels == 1 && greyFile) ? 1 : 4)) throw FormatError(path + ": unexpected sample layout");
+    data = std::make_unique_for_overwrite<std::uint8_t[]>(stride * h);
+    rows.resize(h);
+    for (std::uint32_t y = 0; y < h; ++y) rows[y] = data.get() + y * stride;
+    png_read_image(png, rows.data());
+    png_read_end(png, nullptr);
+
+    const std::size_t count = std::size_t{w} * h;
+    if (mapped) {
+        indices = colours != nullptr;
+        bool other[256] = {}, any = false;  // entries that do not show the colour of the same index
+        for (unsigned n = 0; indices && n < 256; ++n) any |= other[n] = int(n) >= entryCount || std::memcmp(&entries[4 * n], colours + 3 * n, 3) != 0;
+        for (std::size_t p = 0; any && indices && p < count; ++p) indices = !other[data[p]];
+        if (indices) return;
+        auto expanded = std::make_unique_for_overwrite<std::uint8_t[]>(count * channels);
+        for (std::size_t p = 0; p < count; ++p) {
+            const std::uint8_t* entry = &entries[4 * data[p]];
+            if (channels == 1) expanded[p] = grey(entry);
+            else std::memcpy(&expanded[4 * p], entry, 4);
+        }
+        data = std::move(expanded);
+    } else if (channels == 1 && !greyFile) {
+        for (std::size_t p = 0; p < count; ++p) data[p] = grey(&data[4 * p]);
+    }
 }
 
 PngImage::~PngImage() = default;

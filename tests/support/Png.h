@@ -5,7 +5,10 @@
 #include <gtest/gtest.h>
 #include <png.h>
 
+#include <cstdio>
+#include <functional>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "support/Workdir.h"
@@ -50,4 +53,71 @@ inline void expectImages(const Workdir& w, const std::string& mat, const iff::Ma
             EXPECT_EQ(alpha->channels(), 1u);
             EXPECT_EQ(*alpha->at(x, y), 255 - (*m.alpha)[p]) << p;
         }
+}
+
+// A PNG as stored, read or written through libpng's regular API: IHDR fields, PLTE (RGB entries), tRNS, and one
+// byte per sample unexpanded (big-endian pairs at depth 16), top row first. Reading also tells which ancillary
+// chunks are there (png_get_valid flags) and the gAMA value; writing adds the chunks `chunks` sets.
+struct RawPng {
+    png_uint_32 width = 0, height = 0;
+    int type = -1, depth = 8, interlace = PNG_INTERLACE_NONE;
+    iff::Bytes palette, trns, samples;
+    png_uint_32 valid = 0;
+    double gamma = 0;
+    std::function<void(png_structp, png_infop)> chunks = [](png_structp, png_infop) {};
+};
+
+inline RawPng readRaw(const fs::path& path) {
+    RawPng raw;
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    if (file && !setjmp(png_jmpbuf(png))) {
+        png_init_io(png, file);
+        png_read_info(png, info);
+        png_get_IHDR(png, info, &raw.width, &raw.height, &raw.depth, &raw.type, &raw.interlace, nullptr, nullptr);
+        raw.valid = png_get_valid(png, info, ~0u);
+        png_get_gAMA(png, info, &raw.gamma);
+        png_colorp plte = nullptr;
+        png_bytep trns = nullptr;
+        int entries = 0;
+        if (png_get_PLTE(png, info, &plte, &entries))
+            for (int n = 0; n < entries; ++n) raw.palette.insert(raw.palette.end(), {plte[n].red, plte[n].green, plte[n].blue});
+        if (png_get_tRNS(png, info, &trns, &entries, nullptr) && trns) raw.trns.assign(trns, trns + entries);
+        png_set_packing(png);
+        png_set_interlace_handling(png);
+        png_read_update_info(png, info);
+        const std::size_t stride = png_get_rowbytes(png, info);
+        raw.samples.resize(stride * raw.height);
+        std::vector<png_bytep> rows(raw.height);
+        for (png_uint_32 y = 0; y < raw.height; ++y) rows[y] = &raw.samples[y * stride];
+        png_read_image(png, rows.data());
+        png_read_end(png, nullptr);
+    }
+    png_destroy_read_struct(&png, &info, nullptr);
+    if (file) std::fclose(file);
+    return raw;
+}
+
+inline bool writePng(const fs::path& path, const RawPng& raw) {
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    const bool ok = !setjmp(png_jmpbuf(png));
+    if (ok) {
+        png_init_io(png, file);
+        png_set_IHDR(png, info, raw.width, raw.height, raw.depth, raw.type, raw.interlace, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+        if (!raw.palette.empty()) png_set_PLTE(png, info, reinterpret_cast<png_const_colorp>(raw.palette.data()), int(raw.palette.size() / 3));
+        if (!raw.trns.empty()) png_set_tRNS(png, info, raw.trns.data(), int(raw.trns.size()), nullptr);
+        raw.chunks(png, info);
+        png_write_info(png, info);
+        png_set_packing(png);
+        const std::size_t stride = raw.samples.size() / raw.height;
+        for (int pass = png_set_interlace_handling(png); pass > 0; --pass)
+            for (png_uint_32 y = 0; y < raw.height; ++y) png_write_row(png, &raw.samples[y * stride]);
+        png_write_end(png, nullptr);
+    }
+    png_destroy_write_struct(&png, &info);
+    std::fclose(file);
+    return ok;
 }
