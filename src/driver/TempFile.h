@@ -1,5 +1,6 @@
 #pragma once
 
+#include <ctime>
 #include <string>
 
 // A new file beside `target`, named ".PROGRAM-PID-N.EXTENSION", that becomes
@@ -18,8 +19,9 @@ public:
     const std::string& path() const { return temp; }
     // A write error seen by the caller (an errno value): commit() then fails with it.
     void fail(int error);
-    // Closes the file and renames it over the target.
-    void commit();
+    // Closes the file and renames it over the target, with `modified` as its modification time
+    // when given (an update run compares it with its sources').
+    void commit(const timespec* modified = nullptr);
 
 private:
     [[noreturn]] void raise(int error) const;

@@ -55,6 +55,8 @@ MatFile::MatFile(std::string path) {
     printLine("type ", std::to_string(mat.type()));
     mat.readPalette();
     mat.readPlanes();
+    // the images carry their sources' time, by which an update run knows them current or edited
+    const timespec source = mat.sourceTime();
 
     ilInit();
     ilEnable(IL_ORIGIN_SET);
@@ -70,7 +72,7 @@ MatFile::MatFile(std::string path) {
             LibraryImage image;
             texImage(width, height, 1, IL_LUMINANCE, mat.alpha()->getData());
             iluNegative();
-            saveImage(alphaname);
+            saveImage(alphaname, source);
         }
         printLine("Wrote alpha channel in ", alphaname);
     } else {
@@ -87,7 +89,7 @@ MatFile::MatFile(std::string path) {
            out);
     // the planes are spent; freeing them before encoding keeps the peak at one image
     mat.release();
-    saveImage(path + ".png");
+    saveImage(path + ".png", source);
 }
 
 MatFile::~MatFile() = default;

@@ -9,6 +9,7 @@ PalFile::PalFile(std::string path) {
     reader.enterForm();
     reader.expectChunk("CMAP", "chunk 'CMAP' first in FORM 'PAL '");
     palettechunk = reader.readChunk();
+    mtime = reader.modified();
     // every index 0 to 255 can occur in the pixels, so the table must be complete
     if (palettechunk->getLength() < 256 * 3)
         throw FormatError("the colour table 'CMAP' holds " + std::to_string(palettechunk->getLength()) +

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <memory>
 #include <string>
 
@@ -17,7 +18,9 @@ public:
 
     // 768 bytes: 256 entries of red, green, blue.
     const std::uint8_t* getPalette() const { return palettechunk->getData(); }
+    const timespec& modified() const { return mtime; }
 
 private:
     std::unique_ptr<Chunk> palettechunk;
+    timespec mtime{};
 };

@@ -2,11 +2,43 @@
 
 #include <IL/il.h>
 
+#include "driver/FileTime.h"
 #include "mat/MatFile.h"
+#include "mat/MatReader.h"
+#include "mat/PaletteLookup.h"
 
 namespace {
 
 void convert(const std::string& name) { MatFile file("mat/" + name); }
+
+// Current when every image the file makes carries its newest source's time, as written; an image
+// newer than that was edited and is not overwritten.
+Freshness freshness(const std::string& name) {
+    const std::string path = "mat/" + name;
+    MatReader mat(path);
+    if (mat.isAnim()) return {Freshness::passed, "", ""};
+    const MatReader::Outline outline = mat.outline();
+    timespec source = mat.modifiedTime();
+    std::string sources = path;
+    if (!outline.palette.empty()) {
+        const PaletteStamp& palette = paletteStamp(outline.palette);
+        if (!palette.found) return {Freshness::stale, "", ""};
+        source = latest(source, palette.time);
+        sources += " and " + palette.path;
+    }
+    bool stale = false;
+    for (const std::string& image : {path + ".png", outline.alpha ? path + "_alpha.png" : std::string()}) {
+        timespec written;
+        if (image.empty()) continue;
+        if (!modifiedTime(image, written)) {
+            stale = true;
+            continue;
+        }
+        if (later(written, source)) return {Freshness::passed, image, "newer than " + sources + ", not overwritten"};
+        stale = stale || later(source, written);
+    }
+    return {stale ? Freshness::stale : Freshness::current, "", ""};
+}
 
 std::string libraries() {
     return "DevIL " + std::to_string(IL_VERSION / 100) + "." + std::to_string(IL_VERSION / 10 % 10) + "." +
@@ -24,4 +56,6 @@ const Program mat2png = {
     convert,
     libraries,
     {},
+    nullptr,
+    freshness,
 };

@@ -14,12 +14,14 @@
 #include <vector>
 
 #include "driver/Console.h"
+#include "driver/FileTime.h"
 #include "driver/Interrupts.h"
 #include "driver/TempFile.h"
 #include "iff/FormatError.h"
 #include "iff/IffWriter.h"
 #include "iff/WriteError.h"
 #include "mat/MatReader.h"
+#include "mat/PaletteLookup.h"
 #include "png2mat/ColourMap.h"
 #include "png2mat/PngImage.h"
 
@@ -34,6 +36,23 @@ bool exists(const std::string& path) {
     struct stat st;
     return ::lstat(path.c_str(), &st) == 0;
 }
+
+// The newest time of the images mat/NAME is rebuilt from, or false when it has no colour image.
+bool imageTime(const std::string& path, timespec& newest) {
+    if (!modifiedTime(path + ".png", newest)) return false;
+    timespec alpha;
+    if (modifiedTime(path + "_alpha.png", alpha)) newest = latest(newest, alpha);
+    return true;
+}
+
+// An image with its MAT file beside it, under the name png2mat reads, is taken with that file.
+bool takenWithMat(const std::string& name, bool& matExists) {
+    const std::size_t length = name.size();
+    matExists = exists("mat/" + name.substr(0, length - 4));
+    return matExists && name.compare(length - 4, 4, ".png") == 0;
+}
+
+bool isImageName(const std::string& name) { return name.size() > 4 && ::strcasecmp(name.c_str() + name.size() - 4, ".png") == 0; }
 
 std::string hexColour(std::uint32_t rgb) {
     char text[16];
@@ -216,23 +235,49 @@ void rebuildMat(const std::string& path) {
     const Bytes bytes = rebuild(mat, image.width(), image.height(), pixels, alpha);
     struct stat st;
     if (::stat(path.c_str(), &st) != 0) throw WriteError("cannot write " + path + ": " + std::strerror(errno));
-    if (holds(path, bytes, st)) return;
+    if (holds(path, bytes, st)) {
+        // found stale but unchanged: the file takes its images' time, so that the next update run finds it current
+        timespec images;
+        if (updating() && imageTime(path, images) && later(images, st.st_mtim)) {
+            const timespec times[2] = {{0, UTIME_OMIT}, images};
+            if (::utimensat(AT_FDCWD, path.c_str(), times, 0) != 0)
+                throw WriteError("cannot set the time of " + path + ": " + std::strerror(errno));
+        }
+        return;
+    }
     write(path, bytes, st.st_mode);
     printLine("Updated ", path);
 }
 
 void convert(const std::string& name) {
-    const std::size_t length = name.size();
-    if (length > 4 && ::strcasecmp(name.c_str() + length - 4, ".png") == 0) {
+    if (isImageName(name)) {
         // an image is rebuilt together with its MAT file; alone it has no palette to map to
-        const std::string mat = "mat/" + name.substr(0, length - 4);
-        if (exists(mat) && name.compare(length - 4, 4, ".png") == 0) return;
-        if (exists(mat)) throw FormatError("the image of " + mat + " is read from " + mat + ".png, not from this name");
+        const std::string mat = "mat/" + name.substr(0, name.size() - 4);
+        bool matExists;
+        if (takenWithMat(name, matExists)) return;
+        if (matExists) throw FormatError("the image of " + mat + " is read from " + mat + ".png, not from this name");
         throw FormatError("there is no MAT file " + mat + " beside it, so no palette to map its colours to");
     }
     const std::string path = "mat/" + name;
     if (!exists(path + ".png")) return;
     rebuildMat(path);
+}
+
+// Stale when an image is newer than the files mat2png made it from: it carries their newest time as written.
+Freshness freshness(const std::string& name) {
+    bool matExists;
+    if (isImageName(name)) return {takenWithMat(name, matExists) ? Freshness::passed : Freshness::stale, "", ""};
+    const std::string path = "mat/" + name;
+    timespec images, source;
+    if (!imageTime(path, images)) return {Freshness::passed, "", ""};
+    if (!modifiedTime(path, source)) return {Freshness::stale, "", ""};
+    if (!later(images, source)) return {Freshness::current, "", ""};
+    // the images may carry the time of a palette file newer than the MAT file
+    MatReader mat(path);
+    if (mat.isAnim()) return {Freshness::passed, "", ""};
+    const std::string palette = mat.outline().palette;
+    if (!palette.empty() && paletteStamp(palette).found) source = latest(source, paletteStamp(palette).time);
+    return {later(images, source) ? Freshness::stale : Freshness::current, "", ""};
 }
 
 std::string libraries() {
@@ -251,4 +296,6 @@ const Program png2mat = {
     libraries,
     {{"exact", 0, nullptr, "fail a file whose image has colours not in its palette", &exact},
      {"no-backup", 0, nullptr, "replace NAME.mat without keeping it as NAME.mat.bak", &noBackup}},
+    nullptr,
+    freshness,
 };
