@@ -176,8 +176,14 @@ void IffReader::skip() {
     const std::uint64_t content = checkedLength();
     // the pad byte after the file's last chunk may be missing
     const std::uint64_t step = std::min(content + (content & 1), remaining());
-    if (std::fseek(file, static_cast<long>(step), SEEK_CUR) != 0)
+    // a short step is read through the buffer: a seek would cost a system call and the buffer's refill
+    if (step <= 16384) {
+        char discard[16384];
+        if (std::fread(discard, 1, step, file) < step)
+            throw FormatError("reading " + describe() + ": " + (std::ferror(file) ? std::strerror(errno) : "the file got shorter"));
+    } else if (std::fseek(file, static_cast<long>(step), SEEK_CUR) != 0) {
         throw FormatError("cannot skip " + describe() + ": " + std::strerror(errno));
+    }
     position += step;
     readHeader();
 }
