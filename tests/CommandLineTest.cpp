@@ -79,6 +79,8 @@ TEST(CommandLine, OptionsAndUsageErrors) {
         {"-V", 0, "mat2png 1.1.0\n", ""},
         {"--bogus", 64, "", "mat2png: unknown option '--bogus'\n" + tryHelp},
         {"--quiet=yes", 64, "", "mat2png: unknown option '--quiet=yes'\n" + tryHelp},
+        {"-uqx --no-progress", 64, "", "mat2png: unknown option '-x'\n" + tryHelp},
+        {"--no-progress=1", 64, "", "mat2png: unknown option '--no-progress=1'\n" + tryHelp},
         {"-qx", 64, "", "mat2png: unknown option '-x'\n" + tryHelp},
         {"mat/f.mat", 64, "", "mat2png: unexpected argument 'mat/f.mat'\n" + tryHelp},
         {"-j 0", 64, "", "mat2png: invalid number of jobs '0': give 1 to 1024\n" + tryHelp},

@@ -24,6 +24,8 @@
 namespace {
 
 constexpr int usageError = 64;
+// getopt's code for --no-progress, clear of the letters and of the programs' own codes (256 on)
+constexpr int noProgress = 1 << 16;
 
 struct Options {
     const char* directory = nullptr;
@@ -40,7 +42,7 @@ void printHelp(const Program& program) {
         "  -C, --directory=DIR  work in DIR as if started there\n"
         "  -j, --jobs=N         convert N files at a time (default: one per CPU)\n"
         "  -q, --quiet          print only the lines of files that could not be processed\n"
-        "  -u, --update         convert only files whose outputs are missing or older than their sources\n"
+        "  -u, --update         process only files whose outputs are missing or out of date\n"
         "      --no-progress    no progress line on a terminal\n");
     for (const ProgramOption& option : program.options) {
         const std::string longform = std::string(option.name) + (option.argument ? std::string("=") + option.argument : "");
@@ -130,7 +132,7 @@ int runProgram(int argc, char** argv, const Program& program) {
         {"directory", required_argument, nullptr, 'C'}, {"jobs", required_argument, nullptr, 'j'},
         {"quiet", no_argument, nullptr, 'q'},           {"help", no_argument, nullptr, 'h'},
         {"version", no_argument, nullptr, 'V'},         {"update", no_argument, nullptr, 'u'},
-        {"no-progress", no_argument, nullptr, 'P'},
+        {"no-progress", no_argument, nullptr, noProgress},
     };
     std::string shortopts = ":C:j:quhV";
     for (std::size_t i = 0; i < program.options.size(); ++i) {
@@ -164,7 +166,7 @@ int runProgram(int argc, char** argv, const Program& program) {
         case 'u':
             update = true;
             break;
-        case 'P':
+        case noProgress:
             options.progress = false;
             break;
         case 'h':
