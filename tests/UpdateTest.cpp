@@ -159,12 +159,16 @@ TEST(Progress, OnATerminalOnly) {
     w.put("mat/cut.mat", text("FORM"));
     const Outcome plain = w.run("", "", "-j1");
     ASSERT_EQ(plain.status, 1);
+    const std::string failure = "Could not process cut.mat\n";
+    std::string mixed = plain.out;  // both streams on one terminal
+    mixed.insert(mixed.find(failure) + failure.size(), plain.err);
     const struct {
         std::string args;
-        bool outputOnTerminal, shown;
+        bool outputOnTerminal, errorOnTerminal, shown;  // the other stream goes to a file
     } cases[] = {
-        {"-j1", false, true}, {"-j2", false, true}, {"-q", true, true},
-        {"--no-progress", false, false}, {"", true, false},  // the console's lines are on the terminal
+        {"-j1", false, true, true}, {"-j2", false, true, true}, {"-q", true, true, true},
+        {"--no-progress", false, true, false}, {"", true, true, false},  // the console's lines are on the terminal
+        {"-q", true, false, false},                                       // standard error is not a terminal
     };
     for (const auto& c : cases) {
         int master = -1, slave = -1;
@@ -174,17 +178,17 @@ TEST(Progress, OnATerminalOnly) {
         ::cfmakeraw(&raw);
         ::tcsetattr(slave, TCSANOW, &raw);
         const std::string outname = w.root.string() + ".out";
-        const int out = ::open(outname.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        const int file = ::open(outname.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
         const auto start = std::chrono::steady_clock::now();
         const pid_t pid = ::fork();
         if (pid == 0) {
-            ::dup2(c.outputOnTerminal ? slave : out, 1);
-            ::dup2(slave, 2);
+            ::dup2(c.outputOnTerminal ? slave : file, 1);
+            ::dup2(c.errorOnTerminal ? slave : file, 2);
             ::execl("/bin/sh", "sh", "-c", ("cd '" + w.root.string() + "' && exec " + mat2png + " " + c.args).c_str(), nullptr);
             ::_exit(127);
         }
         ::close(slave);
-        ::close(out);
+        ::close(file);
         std::string tty;
         char buffer[4096];
         for (ssize_t n; (n = ::read(master, buffer, sizeof buffer)) > 0;) tty.append(buffer, std::size_t(n));  // EIO once it has ended
@@ -192,19 +196,17 @@ TEST(Progress, OnATerminalOnly) {
         int status = 0;
         ::waitpid(pid, &status, 0);
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        const std::string what = c.args + (c.outputOnTerminal ? " on the terminal" : "");
+        const std::string what = c.args + (c.outputOnTerminal ? ", output on the terminal" : "") + (c.errorOnTerminal ? "" : ", errors in a file");
         EXPECT_EQ(WEXITSTATUS(status), 1) << what;
         // the lines drawn, and what is left once they are taken out: exactly the other lines, in order
         const std::regex line("\r(mat2png: \\d+ of 7 files, [0-9.]+ files/s, \\d+:\\d\\d left)?\033\\[K");
         const long drawn = std::distance(std::sregex_iterator(tty.begin(), tty.end(), line), {});
-        const std::string rest = std::regex_replace(tty, line, "");
-        std::string mixed = plain.out;
-        mixed.insert(mixed.find("Could not process cut.mat\n") + 26, plain.err);
-        EXPECT_EQ(rest, !c.outputOnTerminal ? plain.err : c.args == "-q" ? "Could not process cut.mat\n" + plain.err : mixed) << what;
+        const std::string out = c.args == "-q" ? failure : plain.out;
+        const std::string both = c.args == "-q" ? failure + plain.err : mixed;
+        EXPECT_EQ(std::regex_replace(tty, line, ""), c.outputOnTerminal ? (c.errorOnTerminal ? both : out) : plain.err) << what;
         std::ifstream saved(outname);
-        if (!c.outputOnTerminal) {
-            EXPECT_EQ(std::string(std::istreambuf_iterator<char>(saved), {}), plain.out) << what;
-        }
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(saved), {}), c.outputOnTerminal ? (c.errorOnTerminal ? "" : plain.err) : out)
+            << what;
         fs::remove(outname);
         if (!c.shown) {
             EXPECT_EQ(tty.find('\r'), std::string::npos) << what;
