@@ -72,13 +72,13 @@ TEST(Update, RulesOverASequenceOfEdits) {
         {{}, mat2png, "", up("mat2png", 4)},  // 1: a second run converts nothing
         {{}, png2mat, "", up("png2mat", 4)},
         // 2: an edited image is not overwritten
-        {[](const Workdir& w) { paint(w, "mat/a.mat.png", 2000); }, mat2png, "",
-         "mat2png: mat/a.mat.png: newer than mat/a.mat, not overwritten\n" + up("mat2png", 3)},
+        {[](const Workdir& w) { paint(w, "mat/b.mat.png", 2000); }, mat2png, "",
+         "mat2png: mat/b.mat.png: newer than mat/b.mat and pal/p.pal, not overwritten\n" + up("mat2png", 3)},
         // 3: exactly the files whose colour or alpha image was edited are rebuilt
-        {[](const Workdir& w) { paint(w, "mat/c.mat_alpha.png", 2000); }, png2mat, "ac", up("png2mat", 2)},
+        {[](const Workdir& w) { paint(w, "mat/c.mat_alpha.png", 2000); }, png2mat, "bc", up("png2mat", 2)},
         {{}, png2mat, "", up("png2mat", 4)},
         // 5: a rebuilt file is converted once, then not again
-        {{}, mat2png, "ac", up("mat2png", 2)},
+        {{}, mat2png, "bc", up("mat2png", 2)},
         {{}, mat2png, "", up("mat2png", 4)},
         // 4: a changed palette converts the files that name it, and only those; png2mat finds them current
         {[](const Workdir& w) {

@@ -2,9 +2,9 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <ctime>
 #include <memory>
 #include <string>
-#include <ctime>
 
 #include "iff/Chunk.h"
 

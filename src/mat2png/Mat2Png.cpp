@@ -19,13 +19,9 @@ Freshness freshness(const std::string& name) {
     if (mat.isAnim()) return {Freshness::passed, "", ""};
     const MatReader::Outline outline = mat.outline();
     timespec source = mat.modifiedTime();
-    std::string sources = path;
-    if (!outline.palette.empty()) {
-        const PaletteStamp& palette = paletteStamp(outline.palette);
-        if (!palette.found) return {Freshness::stale, "", ""};
-        source = latest(source, palette.time);
-        sources += " and " + palette.path;
-    }
+    const PaletteStamp* palette = outline.palette.empty() ? nullptr : &paletteStamp(outline.palette);
+    if (palette && !palette->found) return {Freshness::stale, "", ""};
+    if (palette) source = latest(source, palette->time);
     bool stale = false;
     for (const std::string& image : {path + ".png", outline.alpha ? path + "_alpha.png" : std::string()}) {
         timespec written;
@@ -34,7 +30,8 @@ Freshness freshness(const std::string& name) {
             stale = true;
             continue;
         }
-        if (later(written, source)) return {Freshness::passed, image, "newer than " + sources + ", not overwritten"};
+        if (later(written, source))
+            return {Freshness::passed, image, "newer than " + path + (palette ? " and " + palette->path : "") + ", not overwritten"};
         stale = stale || later(source, written);
     }
     return {stale ? Freshness::stale : Freshness::current, "", ""};
