@@ -1,5 +1,6 @@
 // Writes the benchmark workloads: make_corpus DIR creates DIR/tiny, DIR/typical and DIR/large,
-// each a working directory with mat/ (and pal/ where files name their palette).
+// each a working directory with mat/ (and pal/ where files name their palette); make_corpus DIR
+// many N makes DIR the update runs' workload of N files.
 
 #include <algorithm>
 #include <cmath>
@@ -74,9 +75,34 @@ void workload(const fs::path& dir, int count, int side, int alphaEvery, int name
     }
 }
 
+// `count` files of 32 x 32 for update runs, cycling through 16 textures: every fourth with an alpha
+// plane, every other one naming one of the eight palettes.
+void many(const fs::path& dir, int count) {
+    fs::create_directories(dir / "mat");
+    fs::create_directories(dir / "pal/tex");
+    for (unsigned p = 0; p < 8; ++p) save(dir / ("pal/tex/set" + std::to_string(p) + ".pal"), paletteFile(ramp(p)));
+    std::vector<Bytes> files;
+    for (int i = 0; i < 16; ++i) {
+        Mat mat{32, 32, 1, cmap(ramp(unsigned(i))), texture(32, 32, unsigned(i)), {}, {}};
+        if (i % 4 == 0) mat.alpha = mask(32, 32);
+        if (i % 2 == 0) mat.palette = name("tex\\set" + std::to_string(i / 2 % 8));
+        files.push_back(mat.bytes());
+    }
+    for (int i = 0; i < count; ++i) {
+        char file[32];
+        std::snprintf(file, sizeof file, "mat/m%06d.mat", i);
+        save(dir / file, files[std::size_t(i % 16)]);
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    // "make_corpus DIR many N": only the update workload, N files in DIR
+    if (argc == 4 && std::string(argv[2]) == "many") {
+        many(argv[1], std::stoi(argv[3]));
+        return 0;
+    }
     if (argc != 2) return 2;
     const fs::path dir = argv[1];
     workload(dir / "tiny", 2000, 32, 0, 0);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -78,6 +79,8 @@ TEST(CommandLine, OptionsAndUsageErrors) {
         {"-V", 0, "mat2png 1.1.0\n", ""},
         {"--bogus", 64, "", "mat2png: unknown option '--bogus'\n" + tryHelp},
         {"--quiet=yes", 64, "", "mat2png: unknown option '--quiet=yes'\n" + tryHelp},
+        {"-uqx --no-progress", 64, "", "mat2png: unknown option '-x'\n" + tryHelp},
+        {"--no-progress=1", 64, "", "mat2png: unknown option '--no-progress=1'\n" + tryHelp},
         {"-qx", 64, "", "mat2png: unknown option '-x'\n" + tryHelp},
         {"mat/f.mat", 64, "", "mat2png: unexpected argument 'mat/f.mat'\n" + tryHelp},
         {"-j 0", 64, "", "mat2png: invalid number of jobs '0': give 1 to 1024\n" + tryHelp},
@@ -143,18 +146,24 @@ TEST(CommandLine, InterruptsLeaveNoTemporaryFile) {
         int sig;
         std::string jobs;
         bool ignored;
+        bool update = false;  // the earlier images are older than b.mat: an update run converts it
     } cases[] = {
         {SIGINT, "-j1", false}, {SIGTERM, "-j1", false}, {SIGHUP, "-j1", false},
         {SIGINT, "-j2", false}, {SIGTERM, "-j2", false}, {SIGHUP, "-j2", true},  // nohup: the run goes on
+        {SIGINT, "-j1", false, true}, {SIGTERM, "-j2", false, true},
     };
     for (const auto& c : cases) {
-        const std::string what = std::string(strsignal(c.sig)) + " " + c.jobs + (c.ignored ? " ignored" : "");
+        const std::string what = std::string(strsignal(c.sig)) + " " + c.jobs + (c.ignored ? " ignored" : "") + (c.update ? " -u" : "");
         Workdir w;
         w.put("mat/a.mat", small.bytes());
         w.put("mat/b.mat", large.bytes());
         w.put("mat/b.mat.png", text("earlier"));
         w.put("mat/b.mat_alpha.png", text("earlier alpha"));
-        const pid_t pid = start(w.root, {c.jobs}, -1, c.ignored ? std::set<int>{c.sig} : std::set<int>{});
+        const timespec old[2] = {{1000, 0}, {1000, 0}};
+        for (const char* image : {"mat/b.mat.png", "mat/b.mat_alpha.png"}) ::utimensat(AT_FDCWD, (w / image).c_str(), old, 0);
+        std::vector<std::string> args{c.jobs};
+        if (c.update) args.push_back("-u");
+        const pid_t pid = start(w.root, args, -1, c.ignored ? std::set<int>{c.sig} : std::set<int>{});
         while (temporaryFiles(w).empty()) std::this_thread::yield();
         ::kill(pid, c.sig);
         const int status = waitFor(pid);
@@ -170,6 +179,12 @@ TEST(CommandLine, InterruptsLeaveNoTemporaryFile) {
         EXPECT_TRUE(colour == "earlier" || readPng(w / "mat/b.mat.png")) << what;
         EXPECT_TRUE(alpha == "earlier alpha" || readPng(w / "mat/b.mat_alpha.png")) << what;
         EXPECT_TRUE(colour == "earlier" || alpha != "earlier alpha") << what;  // the alpha image comes first
+        if (!c.update) continue;
+        // an image renamed into place carries its source's time already: the next update run converts b.mat if
+        // it had not both, and the one after finds everything current
+        EXPECT_EQ(w.run("", "", "-u").status, 0) << what;
+        expectImages(w, "mat/b.mat", large);
+        EXPECT_EQ(w.run("", "", "-u").err, "mat2png: 2 files up to date\n") << what;
     }
 
     // a reader that goes away after one line: the program ends by SIGPIPE, whole images only

@@ -46,17 +46,17 @@ TEST(Descriptors, NoneLeftOpenAfterAFailedFile) {
 
     const auto before = openDescriptors();
     for (const char* name : {"palette-missing.mat", "palette-short.mat", "truncated.mat", "forged.mat", "output-taken.mat", "fifo.mat", "absent.mat"})
-        EXPECT_FALSE(processFile(mat2png, name)) << name;
+        EXPECT_EQ(processFile(mat2png, name), Processed::failed) << name;
     // a write limit of 8 KiB fails the image in the middle of its data
     struct rlimit limit {}, small {8192, 0};
     ::getrlimit(RLIMIT_FSIZE, &limit);
     small.rlim_max = limit.rlim_max;
     const auto handler = std::signal(SIGXFSZ, SIG_IGN);
     ::setrlimit(RLIMIT_FSIZE, &small);
-    EXPECT_FALSE(processFile(mat2png, "disk-full.mat"));
+    EXPECT_EQ(processFile(mat2png, "disk-full.mat"), Processed::failed);
     ::setrlimit(RLIMIT_FSIZE, &limit);
     std::signal(SIGXFSZ, handler);
-    EXPECT_TRUE(processFile(mat2png, "good.mat"));
+    EXPECT_EQ(processFile(mat2png, "good.mat"), Processed::done);
     EXPECT_EQ(openDescriptors(), before);
     EXPECT_EQ(w.entries("mat"), 11);  // the alpha image of output-taken and the good image: no temporary file
     fs::current_path(home);

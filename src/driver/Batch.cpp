@@ -15,6 +15,7 @@
 #include "driver/Console.h"
 #include "driver/DirectorySearch.h"
 #include "driver/Interrupts.h"
+#include "driver/Progress.h"
 #include "driver/Workers.h"
 #include "iff/FileNotFoundException.h"
 #include "iff/FormatError.h"
@@ -23,19 +24,26 @@
 namespace {
 
 constexpr int usageError = 64;
+// getopt's code for --no-progress, clear of the letters and of the programs' own codes (256 on)
+constexpr int noProgress = 1 << 16;
 
 struct Options {
     const char* directory = nullptr;
     bool quiet = false;
     long jobs = 0;  // 0: one per CPU this process may run on
+    bool progress = true;
 };
+
+bool update = false;
 
 void printHelp(const Program& program) {
     std::printf("Usage: %s [OPTION]...\n%s\n", program.name, program.summary);
     std::printf(
         "  -C, --directory=DIR  work in DIR as if started there\n"
         "  -j, --jobs=N         convert N files at a time (default: one per CPU)\n"
-        "  -q, --quiet          print only the lines of files that could not be processed\n");
+        "  -q, --quiet          print only the lines of files that could not be processed\n"
+        "  -u, --update         process only files whose outputs are missing or out of date\n"
+        "      --no-progress    no progress line on a terminal\n");
     for (const ProgramOption& option : program.options) {
         const std::string longform = std::string(option.name) + (option.argument ? std::string("=") + option.argument : "");
         if (option.letter) std::printf("  -%c, --%-15s%s\n", option.letter, longform.c_str(), option.help);
@@ -85,15 +93,36 @@ std::string reasonOf(std::exception_ptr error) {
     }
 }
 
+// The program's decision on a file for an update run; a file it cannot decide on is converted.
+Freshness freshness(const Program& program, const std::string& name) {
+    if (!program.freshness) return {};
+    try {
+        return program.freshness(name);
+    } catch (...) {
+        reasonOf(std::current_exception());
+        return {};
+    }
+}
+
 }  // namespace
 
-bool processFile(const Program& program, const std::string& name) {
+bool updating() { return update; }
+
+Processed processFile(const Program& program, const std::string& name) {
     try {
+        if (update) {
+            const Freshness decision = freshness(program, name);
+            if (decision.state == Freshness::current) return Processed::current;
+            if (decision.state == Freshness::passed) {
+                if (!decision.subject.empty()) printDiagnostic(decision.subject, decision.text);
+                return Processed::done;
+            }
+        }
         program.convert(name);
-        return true;
+        return Processed::done;
     } catch (...) {
         printFailure(name, "mat/" + name, reasonOf(std::current_exception()));
-        return false;
+        return Processed::failed;
     }
 }
 
@@ -102,9 +131,10 @@ int runProgram(int argc, char** argv, const Program& program) {
     std::vector<option> longopts = {
         {"directory", required_argument, nullptr, 'C'}, {"jobs", required_argument, nullptr, 'j'},
         {"quiet", no_argument, nullptr, 'q'},           {"help", no_argument, nullptr, 'h'},
-        {"version", no_argument, nullptr, 'V'},
+        {"version", no_argument, nullptr, 'V'},         {"update", no_argument, nullptr, 'u'},
+        {"no-progress", no_argument, nullptr, noProgress},
     };
-    std::string shortopts = ":C:j:qhV";
+    std::string shortopts = ":C:j:quhV";
     for (std::size_t i = 0; i < program.options.size(); ++i) {
         const ProgramOption& option = program.options[i];
         const int code = option.letter ? option.letter : 256 + static_cast<int>(i);
@@ -132,6 +162,12 @@ int runProgram(int argc, char** argv, const Program& program) {
         }
         case 'q':
             options.quiet = true;
+            break;
+        case 'u':
+            update = true;
+            break;
+        case noProgress:
+            options.progress = false;
             break;
         case 'h':
             printHelp(program);
@@ -172,24 +208,43 @@ int runProgram(int argc, char** argv, const Program& program) {
     setQuiet(options.quiet);
     installInterruptHandlers();
 
+    // an update run converts, and hands to workers, only the files it does not find current
     std::vector<std::string> names;
+    bool found = false;
+    std::size_t current = 0;
     {
         DirectorySearch search("mat", program.suffixes);
-        for (std::optional<std::string> name = search.findFirst(); name; name = search.findNext())
+        for (std::optional<std::string> name = search.findFirst(); name; name = search.findNext()) {
+            found = true;
+            if (update) {
+                const Freshness decision = freshness(program, *name);
+                if (decision.state == Freshness::current) ++current;
+                if (decision.state == Freshness::current || (decision.state == Freshness::passed && decision.subject.empty()))
+                    continue;
+            }
             names.push_back(*name);
+        }
     }
-    if (names.empty()) {
+    if (!found) {
         std::printf("No *.iff files in current directory!\n");
         return 2;
     }
     const long jobs = std::min<long>(options.jobs ? options.jobs : cpuCount(), static_cast<long>(names.size()));
     int status = 0;
-    if (jobs > 1) {
-        status = runWorkers(program, names, static_cast<int>(jobs));
-    } else {
-        for (const std::string& name : names)
-            if (!processFile(program, name)) status = 1;
+    {
+        Progress progress(names.size(), options.progress, options.quiet);
+        if (jobs > 1) {
+            status = runWorkers(program, names, static_cast<int>(jobs), progress, current);
+        } else {
+            for (const std::string& name : names) {
+                const Processed result = processFile(program, name);
+                if (result == Processed::failed) status = 1;
+                if (result == Processed::current) ++current;
+                progress.advance();
+            }
+        }
     }
+    if (current) std::fprintf(stderr, "%s: %zu %s up to date\n", program.name, current, current == 1 ? "file" : "files");
     // lines that could not be written are a failure too, as with any tool whose output is read
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
         std::fprintf(stderr, "%s: standard output: %s\n", program.name, std::strerror(errno ? errno : EIO));

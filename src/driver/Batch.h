@@ -4,6 +4,9 @@
 
 #include "driver/Program.h"
 
-// Converts mat/<name> with the program's conversion; reports a failure with
-// its console line and reason, and returns false, never lets an error escape.
-bool processFile(const Program& program, const std::string& name);
+enum class Processed { done, failed, current };
+
+// Converts mat/<name> with the program's conversion, unless an update run finds it
+// current or passes it over; reports a failure with its console line and reason,
+// never lets an error escape.
+Processed processFile(const Program& program, const std::string& name);

@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "driver/Progress.h"
+
 const char* programName = "mat2png";
 
 namespace {
@@ -33,6 +35,7 @@ void emit(std::FILE* stream, const std::string& text) {
         sendMessage(stream == stdout ? 'O' : 'E', text);
         return;
     }
+    clearProgress(stream);
     std::fwrite(text.data(), 1, text.size(), stream);
     std::fflush(stream);
 }

@@ -16,6 +16,7 @@ constexpr int maxWorkers = 1024;
 // read by the handler: fixed storage, no allocation
 char pending[PATH_MAX];
 volatile sig_atomic_t haspending = 0;
+volatile sig_atomic_t progressShown = 0;
 volatile pid_t workers[maxWorkers];
 
 sigset_t interruptSignals() {
@@ -28,6 +29,7 @@ sigset_t interruptSignals() {
 void onSignal(int sig) {
     const int saved = errno;
     if (haspending) ::unlink(pending);
+    if (progressShown && ::write(STDERR_FILENO, "\r\033[K", 4) < 0) progressShown = 0;
     for (volatile pid_t& pid : workers)
         if (pid > 0) ::kill(pid, sig == SIGPIPE ? SIGTERM : sig);
     // the workers remove their own temporary files; the parent ends only after they have
@@ -71,6 +73,8 @@ void setPendingFile(const char* path) {
     haspending = 1;
 }
 
+void setProgressShown(bool shown) { progressShown = shown; }
+
 void addWorker(pid_t pid) {
     for (volatile pid_t& slot : workers)
         if (slot == 0) {
@@ -86,6 +90,7 @@ void removeWorker(pid_t pid) {
 
 void forgetInheritedState() {
     haspending = 0;
+    progressShown = 0;
     for (volatile pid_t& slot : workers) slot = 0;
     // the fork happened with the signals held back; the worker's own guard never ends
     const sigset_t block = interruptSignals();

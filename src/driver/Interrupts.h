@@ -12,6 +12,9 @@ void installInterruptHandlers();
 // or gone.
 void setPendingFile(const char* path);
 
+// Whether the progress line is on the terminal, for a signal to erase it.
+void setProgressShown(bool shown);
+
 // A worker process that a signal must stop; forgotten again once reaped.
 void addWorker(pid_t pid);
 void removeWorker(pid_t pid);

@@ -13,6 +13,14 @@ struct ProgramOption {
     std::string* value = nullptr;  // the argument, for an option that takes one
 };
 
+// What an update run (-u) makes of one file before converting it.
+struct Freshness {
+    // stale: convert it; current: up to date, counted; passed: nothing to do, not counted
+    enum State { stale, current, passed } state = stale;
+    // for a file passed over: the diagnostic "PROGRAM: SUBJECT: TEXT" saying why, if any
+    std::string subject, text;
+};
+
 // What a batch program adds to the shared command line and batch driver.
 struct Program {
     const char* name;         // "mat2png": diagnostics, --help and --version
@@ -33,9 +41,16 @@ struct Program {
         bool hint = false;
     };
     Complaint (*prepare)() = nullptr;
+    // With -u: whether the file needs converting, by the modification times of its outputs and
+    // sources alone. Asked once while mat/ is listed, and again just before the conversion; an error
+    // it raises makes the file stale, so that the conversion reports it.
+    Freshness (*freshness)(const std::string& name) = nullptr;
 };
 
-// Parses the command line (-C, -q, -j, -h, -V and the program's options), runs
+// True when the run was started with -u (--update).
+bool updating();
+
+// Parses the command line (-C, -q, -j, -u, --no-progress, -h, -V and the program's options), runs
 // the batch over mat/ of the working directory and returns the exit status:
 // 0 all converted or passed over, 1 some failed, 2 none found, 64 usage error.
 int runProgram(int argc, char** argv, const Program& program);

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <pthread.h>
 #include <unistd.h>
 
@@ -77,9 +78,11 @@ void TempFile::fail(int code) {
     if (!error) error = code ? code : EIO;
 }
 
-void TempFile::commit(bool replace) {
+void TempFile::commit(const timespec* modified, bool replace) {
     const int fd = descriptor;
     descriptor = -1;
+    const timespec times[2] = {{0, UTIME_OMIT}, modified ? *modified : timespec{0, UTIME_OMIT}};
+    if (modified && ::futimens(fd, times) != 0) fail(errno);
     if (::close(fd) != 0) fail(errno);
     if (error) raise(error);
     // forgotten only after the rename: a signal in between finds no file under the old name

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <ctime>
 #include <string>
 
 // A new file beside `target`, named ".PROGRAM-PID-N.EXTENSION", that becomes
@@ -18,9 +19,10 @@ public:
     const std::string& path() const { return temp; }
     // A write error seen by the caller (an errno value): commit() then fails with it.
     void fail(int error);
-    // Closes the file and renames it over the target; with `replace` false, a target that
-    // exists by then is left alone and commit() fails with EEXIST.
-    void commit(bool replace = true);
+    // Closes the file and renames it over the target, with `modified` as its modification time
+    // when given (an update run compares it with its sources'); with `replace` false, a target
+    // that exists by then is left alone and commit() fails with EEXIST.
+    void commit(const timespec* modified = nullptr, bool replace = true);
 
 private:
     [[noreturn]] void raise(int error) const;

@@ -37,6 +37,7 @@ struct FileResult {
     std::string messages;
     bool done = false;
     bool failed = false;
+    bool current = false;  // found up to date
     bool spoke = false;    // a worker sent a line of it, so it was started
     bool retried = false;  // handed to a second worker after the first died before a line of it
 };
@@ -103,8 +104,8 @@ bool receiveAll(int fd, void* data, std::size_t size) {
         }
         const std::uint32_t index = indices[at++];
         if (index >= names.size()) break;
-        const bool ok = processFile(program, names[index]);
-        sendMessage('D', ok ? "1" : "0");
+        const Processed result = processFile(program, names[index]);
+        sendMessage('D', result == Processed::failed ? "0" : result == Processed::current ? "u" : "1");
     }
     // nothing buffered is the worker's to flush: the parent owns the console
     ::_exit(0);
@@ -112,15 +113,15 @@ bool receiveAll(int fd, void* data, std::size_t size) {
 
 class Pool {
 public:
-    Pool(const Program& program, const std::vector<std::string>& names, int jobs)
-        : program(program), names(names), results(names.size()), cap(4 * jobs) {
+    Pool(const Program& program, const std::vector<std::string>& names, int jobs, Progress& progress)
+        : program(program), names(names), progress(progress), results(names.size()), cap(4 * jobs) {
         // buffered lines would otherwise be printed once more by every worker
         std::fflush(stdout);
         std::fflush(stderr);
         for (int i = 0; i < jobs; ++i) start();
     }
 
-    int run() {
+    int run(std::size_t& current) {
         while (printed < names.size()) {
             if (workers.empty()) break;
             waitForMessages();
@@ -134,11 +135,20 @@ public:
         }
         workers.clear();
         // no worker is left to do the rest: the replacements ran out or could not be started
-        bool failed = false;
-        for (const FileResult& result : results) failed |= result.failed;
         for (; printed < names.size(); ++printed) {
-            print(results[printed].messages);
-            if (!results[printed].done) failed |= !processFile(program, names[printed]);
+            FileResult& result = results[printed];
+            print(result.messages);
+            if (!result.done) {
+                const Processed processed = processFile(program, names[printed]);
+                result.failed = processed == Processed::failed;
+                result.current = processed == Processed::current;
+            }
+            progress.advance();
+        }
+        bool failed = false;
+        for (const FileResult& result : results) {
+            failed |= result.failed;
+            current += result.current;
         }
         return failed ? 1 : 0;
     }
@@ -232,6 +242,7 @@ private:
             if (kind == 'D') {
                 result.done = true;
                 result.failed = text == "0";
+                result.current = text == "u";
                 worker.files.pop_front();
                 const auto now = std::chrono::steady_clock::now();
                 worker.quick = now - worker.since < quick;
@@ -292,14 +303,17 @@ private:
     // Prints what the files in order have produced, up to the first one still being converted.
     void flushInOrder() {
         std::string ready;
+        std::size_t finished = 0;
         while (printed < names.size()) {
             FileResult& result = results[printed];
             ready += result.messages;
             result.messages.clear();
             if (!result.done) break;
             ++printed;
+            ++finished;
         }
         print(ready);
+        progress.advance(finished);
     }
 
     // Writes the messages' texts; a stream is flushed when the other one takes over, so that the
@@ -311,6 +325,7 @@ private:
         for (std::size_t at = 0; takeMessage(messages, at, kind, text);) {
             std::FILE* stream = kind == 'O' ? stdout : stderr;
             if (last && stream != last) std::fflush(last);
+            clearProgress(stream);
             std::fwrite(text.data(), 1, text.size(), stream);
             last = stream;
         }
@@ -319,6 +334,7 @@ private:
 
     const Program& program;
     const std::vector<std::string>& names;
+    Progress& progress;
     std::vector<FileResult> results;
     std::vector<Worker> workers;
     std::size_t next = 0;        // the first file not yet handed out
@@ -329,6 +345,7 @@ private:
 
 }  // namespace
 
-int runWorkers(const Program& program, const std::vector<std::string>& names, int jobs) {
-    return Pool(program, names, jobs).run();
+int runWorkers(const Program& program, const std::vector<std::string>& names, int jobs, Progress& progress,
+               std::size_t& current) {
+    return Pool(program, names, jobs, progress).run(current);
 }

@@ -23,7 +23,7 @@ const char* kindOf(mode_t mode) {
 
 // Opens a regular file; anything else raises FileNotFoundException with the system's error text
 // or what the entry is.
-std::FILE* openRegularFile(const std::string& path, std::uint64_t& size) {
+std::FILE* openRegularFile(const std::string& path, std::uint64_t& size, timespec& mtime) {
     // O_NONBLOCK keeps a FIFO from blocking the open; it is refused below anyway, and reads of a
     // regular file ignore it
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -41,6 +41,7 @@ std::FILE* openRegularFile(const std::string& path, std::uint64_t& size) {
         throw new FileNotFoundException(reason);
     }
     size = static_cast<std::uint64_t>(st.st_size);
+    mtime = st.st_mtim;
     return file;
 }
 
@@ -67,7 +68,7 @@ std::string quoteId(const std::string& id) {
 }
 
 IffReader::IffReader(const std::string& path) {
-    file = openRegularFile(path, filesize);
+    file = openRegularFile(path, filesize, mtime);
     readHeader();
 }
 
@@ -175,8 +176,14 @@ void IffReader::skip() {
     const std::uint64_t content = checkedLength();
     // the pad byte after the file's last chunk may be missing
     const std::uint64_t step = std::min(content + (content & 1), remaining());
-    if (std::fseek(file, static_cast<long>(step), SEEK_CUR) != 0)
+    // a short step is read through the buffer: a seek would cost a system call and the buffer's refill
+    if (step <= 16384) {
+        char discard[16384];
+        if (std::fread(discard, 1, step, file) < step)
+            throw FormatError("reading " + describe() + ": " + (std::ferror(file) ? std::strerror(errno) : "the file got shorter"));
+    } else if (std::fseek(file, static_cast<long>(step), SEEK_CUR) != 0) {
         throw FormatError("cannot skip " + describe() + ": " + std::strerror(errno));
+    }
     position += step;
     readHeader();
 }

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <ctime>
 #include <memory>
 #include <string>
 
@@ -40,6 +41,10 @@ public:
     void enterForm();
     void skip();
     std::unique_ptr<Chunk> readChunk();
+    // The declared content length of the chunk the reader is on.
+    std::int64_t chunkLength() const { return length; }
+    // The file's modification time, taken when it was opened.
+    const timespec& modified() const { return mtime; }
     // True once a header read has met the end of the file.
     bool eof() const { return atend; }
     void close();
@@ -64,4 +69,5 @@ private:
     std::FILE* file = nullptr;
     std::uint64_t filesize = 0;
     std::uint64_t position = 0;
+    timespec mtime{};
 };

@@ -55,6 +55,8 @@ MatFile::MatFile(std::string path, bool indexed) {
     printLine("type ", std::to_string(mat.type()));
     mat.readPalette();
     mat.readPlanes();
+    // the images carry the MAT file's time, by which an update run knows them current or edited
+    const timespec source = mat.modifiedTime();
 
     ilInit();
     ilEnable(IL_ORIGIN_SET);
@@ -70,7 +72,7 @@ MatFile::MatFile(std::string path, bool indexed) {
             LibraryImage image;
             texImage(width, height, 1, IL_LUMINANCE, mat.alpha()->getData());
             iluNegative();
-            saveImage(alphaname);
+            saveImage(alphaname, source);
         }
         printLine("Wrote alpha channel in ", alphaname);
     } else {
@@ -84,7 +86,7 @@ MatFile::MatFile(std::string path, bool indexed) {
         texImage(width, height, 1, IL_COLOUR_INDEX, mat.pixels().getData());
         ilRegisterPal(const_cast<std::uint8_t*>(mat.colours()), 768, IL_PAL_RGB24);
         mat.release();
-        saveImage(path + ".png");
+        saveImage(path + ".png", source);
         return;
     }
     texImage(width, height, alpha ? 4 : 3, alpha ? IL_RGBA : IL_RGB, nullptr);
@@ -95,7 +97,7 @@ MatFile::MatFile(std::string path, bool indexed) {
            out);
     // the planes are spent; freeing them before encoding keeps the peak at one image
     mat.release();
-    saveImage(path + ".png");
+    saveImage(path + ".png", source);
 }
 
 MatFile::~MatFile() = default;

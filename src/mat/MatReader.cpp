@@ -1,5 +1,6 @@
 #include "mat/MatReader.h"
 
+#include "iff/FileNotFoundException.h"
 #include "iff/FormatError.h"
 
 namespace {
@@ -49,6 +50,23 @@ void MatReader::readPalette() {
     palettechunk = reader.readChunk();
     if (!palettechunk->hasMore()) throw FormatError("the palette name in chunk 'NAME' is empty");
     loadPalette(palfile, palettechunk->readString());
+}
+
+MatReader::Outline MatReader::outline() {
+    Outline outline;
+    if (!reader.isForm() || reader.eof()) reader.skip();
+    reader.expectForm("PAL ");
+    reader.enterForm();
+    if (reader.atChunk("NAME")) {
+        const std::unique_ptr<Chunk> name = reader.readChunk();
+        if (name->hasMore()) outline.palette = name->readString();
+    } else {
+        reader.skip();
+    }
+    reader.expectChunk("PXLS");
+    reader.skip();
+    outline.alpha = reader.atChunk("ALPH") && pixelCount() > 0 && reader.chunkLength() == pixelCount();
+    return outline;
 }
 
 void MatReader::readPlanes() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <memory>
 #include <optional>
 #include <string>
@@ -26,6 +27,14 @@ public:
 
     void readPalette();
     void readPlanes();
+    // Instead of the two steps above, for a decision on the file that needs neither its palette nor
+    // its planes: the palette name it holds (empty for an embedded table) and whether its ALPH
+    // plane holds one byte per pixel, so that mat2png writes an alpha image for it.
+    struct Outline {
+        std::string palette;
+        bool alpha = false;
+    };
+    Outline outline();
     // Raises FormatError unless the size can be converted and PXLS holds one byte per pixel.
     void requirePixels() const;
 
@@ -43,6 +52,8 @@ public:
     // 256 entries of red, green, blue: the embedded table or the named palette file's.
     const std::uint8_t* colours() const { return palfile ? palfile->getPalette() : palettechunk->getData(); }
     const Chunk& pixels() const { return *pixelschunk; }
+    // The MAT file's modification time.
+    const timespec& modifiedTime() const { return reader.modified(); }
     // Frees the planes and the palette once they are spent.
     void release();
 

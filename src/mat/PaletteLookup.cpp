@@ -5,6 +5,9 @@
 #include <strings.h>
 #include <sys/stat.h>
 
+#include <map>
+
+#include "driver/FileTime.h"
 #include "iff/FormatError.h"
 
 namespace {
@@ -46,4 +49,14 @@ std::string findPalette(std::string name) {
     }
     ::closedir(dir);
     return best.empty() ? path : directory + "/" + best;
+}
+
+const PaletteStamp& paletteStamp(const std::string& name) {
+    static std::map<std::string, PaletteStamp> stamps;
+    const auto [at, added] = stamps.try_emplace(name);
+    if (added) {
+        at->second.path = findPalette(name);
+        at->second.found = modifiedTime(at->second.path, at->second.time);
+    }
+    return at->second;
 }

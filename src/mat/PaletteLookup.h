@@ -1,5 +1,6 @@
 #pragma once
 
+#include <ctime>
 #include <string>
 
 // The path of the palette file that a MAT file names: "pal/" + name + ".pal".
@@ -7,3 +8,13 @@
 // "pal/" raise FormatError. When the exact file is missing, a file in the
 // same directory whose name matches ignoring case is taken instead.
 std::string findPalette(std::string name);
+
+// The path of the palette file `name` refers to and its modification time (found false when
+// there is no such file), remembered per name for the process's life: an update run asks for the
+// same few palettes once per MAT file.
+struct PaletteStamp {
+    std::string path;
+    timespec time{};
+    bool found = false;
+};
+const PaletteStamp& paletteStamp(const std::string& name);

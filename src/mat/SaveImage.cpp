@@ -96,7 +96,7 @@ ILint ILAPIENTRY tellOutput(ILHANDLE handle) {
 
 }  // namespace
 
-void saveImage(const std::string& name) {
+void saveImage(const std::string& name, const timespec& modified) {
     // the temporary name must end in ".png": DevIL picks the format from it
     TempFile file(name, "png");
     // the buffer is written before it is read; zeroing 64 KiB per image would cost more than a small image's encoding
@@ -111,5 +111,5 @@ void saveImage(const std::string& name) {
     flush(*out);
     if (out->failed) file.fail(out->error);
     if (!saved || !out->opened) throw WriteError("the image library could not save " + name);
-    file.commit();
+    file.commit(&modified);
 }

@@ -1,14 +1,43 @@
 #include "mat2png/Mat2Png.h"
 
 #include <IL/il.h>
+#include <sys/stat.h>
 
+#include "driver/FileTime.h"
 #include "mat/MatFile.h"
+#include "mat/MatReader.h"
+#include "mat/PaletteLookup.h"
 
 namespace {
 
 bool indexed = false;
 
 void convert(const std::string& name) { MatFile file("mat/" + name, indexed); }
+
+// Current when every image the file makes carries the MAT file's time, as written, and was written
+// after its palette file last changed; an image newer than the MAT file was edited and is kept.
+Freshness freshness(const std::string& name) {
+    const std::string path = "mat/" + name;
+    MatReader mat(path);
+    if (mat.isAnim()) return {Freshness::passed, "", ""};
+    const MatReader::Outline outline = mat.outline();
+    const timespec& source = mat.modifiedTime();
+    const PaletteStamp* palette = outline.palette.empty() ? nullptr : &paletteStamp(outline.palette);
+    if (palette && !palette->found) return {Freshness::stale, "", ""};
+    bool stale = false;
+    for (const std::string& image : {path + ".png", outline.alpha ? path + "_alpha.png" : std::string()}) {
+        struct stat st;
+        if (image.empty()) continue;
+        if (::stat(image.c_str(), &st) != 0) {
+            stale = true;
+            continue;
+        }
+        if (later(st.st_mtim, source)) return {Freshness::passed, image, "newer than " + path + ", not overwritten"};
+        // an image's status changes last when it is written, so a palette changed since is newer than that
+        stale = stale || later(source, st.st_mtim) || (palette && later(palette->time, st.st_ctim));
+    }
+    return {stale ? Freshness::stale : Freshness::current, "", ""};
+}
 
 std::string libraries() {
     return "DevIL " + std::to_string(IL_VERSION / 100) + "." + std::to_string(IL_VERSION / 10 % 10) + "." +
@@ -27,4 +56,6 @@ const Program mat2png = {
     convert,
     libraries,
     {{"indexed", 'i', nullptr, "write NAME.mat.png as the stored indices under the file's palette", &indexed}},
+    nullptr,
+    freshness,
 };

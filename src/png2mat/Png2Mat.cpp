@@ -19,6 +19,7 @@
 
 #include "driver/Console.h"
 #include "driver/DirectorySearch.h"
+#include "driver/FileTime.h"
 #include "driver/Interrupts.h"
 #include "driver/TempFile.h"
 #include "iff/FileNotFoundException.h"
@@ -54,6 +55,23 @@ bool exists(const std::string& path) {
     struct stat st;
     return ::lstat(path.c_str(), &st) == 0;
 }
+
+// The newest time of the images mat/NAME is rebuilt from, or false when it has no colour image.
+bool imageTime(const std::string& path, timespec& newest) {
+    if (!modifiedTime(path + ".png", newest)) return false;
+    timespec alpha;
+    if (modifiedTime(path + "_alpha.png", alpha)) newest = latest(newest, alpha);
+    return true;
+}
+
+// An image with its MAT file beside it, under the name png2mat reads, is taken with that file.
+bool takenWithMat(const std::string& name, bool& matExists) {
+    const std::size_t length = name.size();
+    matExists = exists("mat/" + name.substr(0, length - 4));
+    return matExists && name.compare(length - 4, 4, ".png") == 0;
+}
+
+bool isImageName(const std::string& name) { return name.size() > 4 && ::strcasecmp(name.c_str() + name.size() - 4, ".png") == 0; }
 
 std::string hexColour(std::uint32_t rgb) {
     char text[16];
@@ -227,7 +245,7 @@ void write(const std::string& path, const Bytes& bytes, const struct stat* old) 
         }
         done += static_cast<std::size_t>(n);
     }
-    if (!old) return file.commit(false);
+    if (!old) return file.commit(nullptr, false);
     if (::fchmod(file.fd(), old->st_mode & 07777) != 0) file.fail(errno);
     // an interrupt between the two would leave a backup of a file that was never replaced
     InterruptGuard guard;
@@ -251,7 +269,16 @@ void rebuildMat(const std::string& path) {
                                mat.palette().getId().c_str(), contents(mat.palette()), pixels, alpha);
     struct stat st;
     if (::stat(path.c_str(), &st) != 0) throw WriteError("cannot write " + path + ": " + std::strerror(errno));
-    if (holds(path, bytes, st)) return;
+    if (holds(path, bytes, st)) {
+        // found stale but unchanged: the file takes its images' time, so that the next update run finds it current
+        timespec images;
+        if (updating() && imageTime(path, images) && later(images, st.st_mtim)) {
+            const timespec times[2] = {{0, UTIME_OMIT}, images};
+            if (::utimensat(AT_FDCWD, path.c_str(), times, 0) != 0)
+                throw WriteError("cannot set the time of " + path + ": " + std::strerror(errno));
+        }
+        return;
+    }
     write(path, bytes, &st);
     printLine("Updated ", path);
 }
@@ -277,12 +304,13 @@ void createMat(const std::string& path) {
 }
 
 void convert(const std::string& name) {
-    const std::size_t length = name.size();
-    if (length > 4 && ::strcasecmp(name.c_str() + length - 4, ".png") == 0) {
+    if (isImageName(name)) {
         // an image is rebuilt together with its MAT file; alone it has no palette to map to
+        const std::size_t length = name.size();
         const std::string mat = "mat/" + name.substr(0, length - 4);
-        if (exists(mat) && name.compare(length - 4, 4, ".png") == 0) return;
-        if (exists(mat)) throw FormatError("the image of " + mat + " is read from " + mat + ".png, not from this name");
+        bool matExists;
+        if (takenWithMat(name, matExists)) return;
+        if (matExists) throw FormatError("the image of " + mat + " is read from " + mat + ".png, not from this name");
         if (name.compare(length - 4, 4, ".png") != 0)
             throw FormatError("a new MAT file " + mat + " is made only from an image named " + mat + ".png");
         if (!paletteGiven)
@@ -318,7 +346,7 @@ Program::Complaint prepare() {
     std::vector<std::string> mats, images;
     DirectorySearch search("mat", {".mat", ".mat.png"});
     for (std::optional<std::string> name = search.findFirst(); name; name = search.findNext()) {
-        const bool image = name->size() > 4 && ::strcasecmp(name->c_str() + name->size() - 4, ".png") == 0;
+        const bool image = isImageName(*name);
         (image ? images : mats).push_back(*name);
     }
     for (const std::string& name : mats) matsByLowerName.emplace(lower(name), name);
@@ -343,6 +371,17 @@ Program::Complaint prepare() {
     return {};
 }
 
+// Stale when an image is newer than its MAT file: mat2png gives the images the MAT file's time.
+Freshness freshness(const std::string& name) {
+    bool matExists;
+    if (isImageName(name)) return {takenWithMat(name, matExists) ? Freshness::passed : Freshness::stale, "", ""};
+    const std::string path = "mat/" + name;
+    timespec images, source;
+    if (!imageTime(path, images)) return {Freshness::passed, "", ""};
+    if (!modifiedTime(path, source)) return {Freshness::stale, "", ""};
+    return {later(images, source) ? Freshness::stale : Freshness::current, "", ""};
+}
+
 std::string libraries() {
     return std::string("libpng ") + PNG_LIBPNG_VER_STRING + " (compiled), " + png_get_libpng_ver(nullptr) + " (loaded)\n";
 }
@@ -364,4 +403,5 @@ const Program png2mat = {
      {"embed-palette", 0, nullptr, "store the palette's colours in new files instead of its name", &embedPalette},
      {"type", 0, "N", "INFO type of new files (default: the most common one in mat/)", &typeGiven, &typeText}},
     prepare,
+    freshness,
 };

@@ -1,0 +1,74 @@
+#include "driver/Progress.h"
+
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "driver/Console.h"
+#include "driver/Interrupts.h"
+
+namespace {
+
+constexpr char erase[] = "\r\033[K";
+constexpr auto interval = std::chrono::milliseconds(100);
+
+bool shown = false;
+bool outputOnTerminal = false;  // standard output shares the terminal (-q with the console's output)
+
+void put(const std::string& text) {
+    for (std::size_t done = 0; done < text.size();) {
+        const ssize_t n = ::write(STDERR_FILENO, text.data() + done, text.size() - done);
+        if (n <= 0) return;
+        done += static_cast<std::size_t>(n);
+    }
+}
+
+std::string clock(double seconds) {
+    const long s = static_cast<long>(seconds + 0.5);
+    const std::string ss = std::to_string(s % 60);
+    return (s >= 3600 ? std::to_string(s / 3600) + ":" + (s / 60 % 60 < 10 ? "0" : "") : "") +
+           std::to_string(s / 60 % 60) + ":" + (ss.size() < 2 ? "0" : "") + ss;
+}
+
+}  // namespace
+
+Progress::Progress(std::size_t total, bool wanted, bool quiet)
+    : total(total), start(std::chrono::steady_clock::now()), drawn(start),
+      enabled(wanted && total > 0 && ::isatty(STDERR_FILENO) && (quiet || !::isatty(STDOUT_FILENO))) {
+    outputOnTerminal = enabled && ::isatty(STDOUT_FILENO);
+}
+
+Progress::~Progress() {
+    if (shown) put(erase);
+    shown = false;
+    setProgressShown(false);
+}
+
+void Progress::advance(std::size_t count) {
+    done += count;
+    if (!enabled || !count) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (now - drawn < interval) return;
+    drawn = now;
+    const double elapsed = std::chrono::duration<double>(now - start).count();
+    const double rate = done / elapsed;
+    char figure[32];
+    std::snprintf(figure, sizeof figure, rate < 10 ? "%.1f" : "%.0f", rate);
+    std::string text = std::string(programName) + ": " + std::to_string(done) + " of " + std::to_string(total) +
+                       " files, " + figure + " files/s, " + clock((total - done) / rate) + " left";
+    // a line wider than the terminal would wrap, and the carriage return would erase only its end
+    winsize size{};
+    if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 1 && text.size() >= size.ws_col)
+        text.resize(size.ws_col - 1u);
+    put("\r" + text + "\033[K");
+    shown = true;
+    setProgressShown(true);
+}
+
+void clearProgress(std::FILE* stream) {
+    if (!shown || (stream == stdout && !outputOnTerminal)) return;
+    put(erase);
+    shown = false;
+    setProgressShown(false);
+}
