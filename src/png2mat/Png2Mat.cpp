@@ -20,6 +20,7 @@
 #include "iff/IffWriter.h"
 #include "iff/WriteError.h"
 #include "mat/MatReader.h"
+#include "colour/Dither.h"
 #include "png2mat/ColourMap.h"
 #include "png2mat/PngImage.h"
 
@@ -29,6 +30,9 @@ using Bytes = std::vector<std::uint8_t>;
 
 bool exact = false;
 bool noBackup = false;
+bool matchGiven = false, rgbMatch = false;
+std::string matchRule;
+bool ditherGiven = false;
 
 bool exists(const std::string& path) {
     struct stat st;
@@ -44,18 +48,22 @@ std::string hexColour(std::uint32_t rgb) {
 std::string pixelsText(std::int64_t count) { return std::to_string(count) + (count == 1 ? " pixel" : " pixels"); }
 
 // Palette indices of the colour image in stored order: the PNG's bottom row is the first row stored.
-Bytes mapColours(const PngImage& image, const MatReader& mat, bool sameSize, const std::string& imagename) {
+// `alpha`: the plane the file gets, where 255 marks a fully transparent pixel.
+Bytes mapColours(const PngImage& image, const MatReader& mat, bool sameSize, const std::optional<Bytes>& alpha,
+                 const std::string& imagename) {
     const std::uint32_t width = image.width(), height = image.height();
     const std::uint8_t* colours = mat.colours();
     const std::uint8_t* current = sameSize ? mat.pixels().getData() : nullptr;
-    ColourMap map(colours);
-    Bytes indices(std::size_t{width} * height);
+    ColourMap map(colours, !rgbMatch);
+    // in the image's order while dithering, which runs from the top; rows are turned over at the end
+    Bytes indices(std::size_t{width} * height), open(ditherGiven ? indices.size() : 0);
     std::int64_t off = 0;
     std::uint32_t firstColour = 0, firstX = 0, firstY = 0;
     for (std::uint32_t row = 0; row < height; ++row) {
         const std::uint32_t y = height - 1 - row;
         const std::uint8_t* in = image.samples() + std::size_t{y} * width * 4;
-        std::uint8_t* out = indices.data() + std::size_t{row} * width;
+        const std::size_t at = std::size_t{ditherGiven ? y : row} * width;
+        std::uint8_t* out = indices.data() + at;
         for (std::uint32_t x = 0; x < width; ++x, in += 4) {
             // a pixel still showing its stored index's colour keeps that index, even where the palette repeats the colour
             if (current) {
@@ -68,7 +76,10 @@ Bytes mapColours(const PngImage& image, const MatReader& mat, bool sameSize, con
             const std::uint32_t rgb = std::uint32_t{in[0]} << 16 | in[1] << 8 | in[2];
             const unsigned value = map.lookup(rgb);
             out[x] = static_cast<std::uint8_t>(value);
-            if (value & ColourMap::offPalette && off++ == 0) {
+            if (!(value & ColourMap::offPalette)) continue;
+            // a transparent pixel takes the nearest colour and no error
+            if (ditherGiven && !(alpha && (*alpha)[std::size_t{row} * width + x] == 255)) open[at + x] = 1;
+            if (off++ == 0) {
                 firstColour = rgb;
                 firstX = x;
                 firstY = y;
@@ -78,7 +89,13 @@ Bytes mapColours(const PngImage& image, const MatReader& mat, bool sameSize, con
     if (off && exact)
         throw FormatError(pixelsText(off) + " not in the palette, the first " + hexColour(firstColour) + " at x " +
                           std::to_string(firstX) + ", y " + std::to_string(firstY) + " of " + imagename);
-    if (off) printDiagnostic(imagename, pixelsText(off) + " not in the palette, mapped to the nearest colour");
+    if (off) printDiagnostic(imagename, pixelsText(off) + " not in the palette, " + (ditherGiven ? "dithered" : "mapped to the nearest colour"));
+    if (ditherGiven) {
+        if (off) dither(image.samples(), width, height, colours, open.data(), indices.data());
+        for (std::uint32_t row = 0; row < height / 2; ++row)
+            std::swap_ranges(indices.begin() + std::ptrdiff_t{row} * width, indices.begin() + std::ptrdiff_t{row + 1} * width,
+                             indices.begin() + std::ptrdiff_t{height - 1 - row} * width);
+    }
     return indices;
 }
 
@@ -211,8 +228,8 @@ void rebuildMat(const std::string& path) {
     const PngImage image(imagename, PNG_FORMAT_RGBA);
     const bool sameSize = image.width() == static_cast<std::uint32_t>(mat.width()) &&
                           image.height() == static_cast<std::uint32_t>(mat.height());
-    const Bytes pixels = mapColours(image, mat, sameSize, imagename);
     const std::optional<Bytes> alpha = chooseAlpha(image, mat, sameSize, path);
+    const Bytes pixels = mapColours(image, mat, sameSize, alpha, imagename);
     const Bytes bytes = rebuild(mat, image.width(), image.height(), pixels, alpha);
     struct stat st;
     if (::stat(path.c_str(), &st) != 0) throw WriteError("cannot write " + path + ": " + std::strerror(errno));
@@ -239,6 +256,13 @@ std::string libraries() {
     return std::string("libpng ") + PNG_LIBPNG_VER_STRING + " (compiled), " + png_get_libpng_ver(nullptr) + " (loaded)\n";
 }
 
+Program::Complaint prepare() {
+    if (matchGiven && matchRule != "perceptual" && matchRule != "rgb")
+        return {"unknown matching rule '" + matchRule + "' (perceptual or rgb)", true};
+    rgbMatch = matchRule == "rgb";
+    return {};
+}
+
 }  // namespace
 
 const Program png2mat = {
@@ -250,5 +274,8 @@ const Program png2mat = {
     convert,
     libraries,
     {{"exact", 0, nullptr, "fail a file whose image has colours not in its palette", &exact},
+     {"match", 0, "RULE", "nearest colour by perceptual (CIEDE2000, the default) or rgb distance", &matchGiven, &matchRule},
+     {"dither", 0, nullptr, "diffuse the error of colours not in the palette", &ditherGiven},
      {"no-backup", 0, nullptr, "replace NAME.mat without keeping it as NAME.mat.bak", &noBackup}},
+    prepare,
 };
