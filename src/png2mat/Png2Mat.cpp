@@ -13,6 +13,7 @@
 #include <optional>
 #include <vector>
 
+#include "colour/Dither.h"
 #include "driver/Console.h"
 #include "driver/Interrupts.h"
 #include "driver/TempFile.h"
@@ -20,7 +21,6 @@
 #include "iff/IffWriter.h"
 #include "iff/WriteError.h"
 #include "mat/MatReader.h"
-#include "colour/Dither.h"
 #include "png2mat/ColourMap.h"
 #include "png2mat/PngImage.h"
 
