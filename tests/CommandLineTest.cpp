@@ -75,8 +75,8 @@ TEST(CommandLine, OptionsAndUsageErrors) {
     } cases[] = {
         {"--help", 0, "Usage: mat2png [OPTION]...\n", ""},
         {"-h -j 0", 0, "Usage: mat2png", ""},  // help ends the parsing before the bad number
-        {"--version", 0, "mat2png 1.1.0\nDevIL 1.7.8", ""},
-        {"-V", 0, "mat2png 1.1.0\n", ""},
+        {"--version", 0, "mat2png 1.2.0\nDevIL 1.7.8", ""},
+        {"-V", 0, "mat2png 1.2.0\n", ""},
         {"--bogus", 64, "", "mat2png: unknown option '--bogus'\n" + tryHelp},
         {"--quiet=yes", 64, "", "mat2png: unknown option '--quiet=yes'\n" + tryHelp},
         {"-uqx --no-progress", 64, "", "mat2png: unknown option '-x'\n" + tryHelp},
