@@ -154,4 +154,25 @@ TEST(Matching, DitheringKeepsWhatItMustAndSpreadsTheRest) {
         for (std::size_t p = band * 128; p < (band + 16) * 128; ++p) y += linear(greys[3 * reds[p]]) / (16 * 128);
         EXPECT_NEAR(y, wanted, 0.02) << band;
     }
+
+    // Beyond what the palette can show at all (greys up to 150, a cream far lighter): the cream gets the lightest
+    // grey, and none of its error floods the mid grey beside it, whose every band of rows keeps its luminance.
+    for (int n = 0; n < 256; ++n) std::fill_n(&greys[3 * n], 3, std::uint8_t(n % 8 * 150 / 7));
+    Png sign = image(128, 128, PNG_FORMAT_RGB);
+    for (std::size_t p = 0; p < 128 * 128; ++p) {
+        const bool cream = p % 128 < 64;
+        std::copy_n(cream ? Bytes{240, 220, 160}.data() : Bytes{90, 90, 90}.data(), 3, &sign.samples[3 * p]);
+    }
+    const Bytes signs = run(Mat{128, 128, 1, cmap(greys), Bytes(128 * 128, 0), {}, {}}, sign, "--dither",
+                            "png2mat: mat/f.mat.png: 16384 pixels not in the palette, dithered\n");
+    for (unsigned band = 0; band < 128; band += 16) {
+        double y = 0;
+        for (unsigned row = band; row < band + 16; ++row)
+            for (unsigned x = 0; x < 128; ++x) {
+                const std::uint8_t grey = greys[3 * signs[row * 128 + x]];
+                if (x < 64) EXPECT_EQ(grey, 150) << x << "," << row;
+                else if (x < 72) y += linear(grey) / (16 * 8);
+            }
+        EXPECT_NEAR(y, linear(90), 0.02) << band;
+    }
 }

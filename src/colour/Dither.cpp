@@ -21,6 +21,14 @@ constexpr float luminance[3] = {0.2126729f, 0.7151522f, 0.0721750f};
 void dither(const std::uint8_t* rgba, std::uint32_t width, std::uint32_t height, const std::uint8_t* colours,
             const std::uint8_t* open, std::uint8_t* indices) {
     const DitherPalette palette(colours);
+    // what the palette can show at all, per channel: a colour beyond it is aimed at its edge, so that the
+    // error of an unreachable colour is not handed on to flood its neighbours with the nearest extreme
+    float lowest[3] = {1, 1, 1}, highest[3] = {0, 0, 0};
+    for (unsigned index = 0; index < 256; ++index)
+        for (int c = 0; c < 3; ++c) {
+            lowest[c] = std::min(lowest[c], palette.linear(index)[c]);
+            highest[c] = std::max(highest[c], palette.linear(index)[c]);
+        }
     float decode[256];
     for (int v = 0; v < 256; ++v) decode[v] = static_cast<float>(linearFromSrgb(static_cast<std::uint8_t>(v)));
     // the error carried into this row and the next, three channels a pixel, a spare pixel at either end
@@ -44,7 +52,7 @@ void dither(const std::uint8_t* rgba, std::uint32_t width, std::uint32_t height,
             const float clampedY = std::clamp(ey, -maxLuminanceError, maxLuminanceError);
             float want[3], lab[3];
             for (int c = 0; c < 3; ++c) {
-                want[c] = std::clamp(decode[in[c]] + clampedY + (carried[c] - ey) * keep, 0.0f, 1.0f);
+                want[c] = std::clamp(decode[in[c]] + clampedY + (carried[c] - ey) * keep, lowest[c], highest[c]);
                 carried[c] = 0;
             }
             DitherPalette::labOf(want, lab);
