@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
@@ -102,10 +103,15 @@ void PNGCBAPI writePng(png_structp png, png_bytep data, std::size_t size) {
 
 void PNGCBAPI flushPng(png_structp) {}
 
-// libpng's messages would go to standard error; the first error is kept for the exception instead
+// libpng's messages would go to standard error; its error is kept for the exception instead, in a
+// buffer of ours: nothing may throw on the way back through libpng
+struct PngMessage {
+    char text[200] = "out of memory";
+};
+
 void PNGCBAPI pngError(png_structp png, png_const_charp message) {
-    std::string& kept = *static_cast<std::string*>(png_get_error_ptr(png));
-    if (kept.empty()) kept = message;
+    PngMessage& kept = *static_cast<PngMessage*>(png_get_error_ptr(png));
+    std::snprintf(kept.text, sizeof kept.text, "%s", message);
     png_longjmp(png, 1);
 }
 
@@ -139,7 +145,7 @@ void saveIndexedImage(const std::string& name, std::int32_t width, std::int32_t 
     TempFile file(name, "png");
     auto out = std::make_unique_for_overwrite<Output>();
     out->fd = file.fd();
-    std::string error;
+    PngMessage error;
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &error, pngError, pngWarning);
     png_infop info = png ? png_create_info_struct(png) : nullptr;
     const bool encoded = info && (png_set_write_fn(png, out.get(), writePng, flushPng),
@@ -148,7 +154,7 @@ void saveIndexedImage(const std::string& name, std::int32_t width, std::int32_t 
     png_destroy_write_struct(&png, &info);
     flush(*out);
     if (out->failed) file.fail(out->error);
-    if (!encoded) throw WriteError("cannot encode " + name + ": " + (error.empty() ? "out of memory" : error));
+    if (!encoded) throw WriteError("cannot encode " + name + ": " + error.text);
     file.commit(&modified);
 }
 
