@@ -6,12 +6,15 @@
 // each NAME, so that several floors can share out one directory. With --times first, it also
 // prints each file's conversion time, "SECONDS NAME" a line, for sharing out the work evenly.
 // With --indexed (after --times, if any), the colour image is the stored indices under the
-// 256-entry palette, colour type 3, as mat2png --indexed writes it; the alpha image is unchanged.
+// 256-entry palette, colour type 3, with the row filter and compression mat2png --indexed chooses
+// (Paeth rows compressed as runs where the palette is ordered, else libpng's defaults); the alpha
+// image is unchanged.
 
 #include <dirent.h>
 #include <fcntl.h>
 #include <malloc.h>
 #include <png.h>
+#include <zlib.h>
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -23,6 +26,7 @@
 #include <vector>
 
 #include "ReadFile.h"
+#include "mat/SaveImage.h"
 
 namespace {
 
@@ -70,6 +74,10 @@ bool writePng(const std::string& name, int width, int height, int channels, cons
     png_set_IHDR(png, info, width, height, 8, type, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                  PNG_FILTER_TYPE_DEFAULT);
     if (palette) png_set_PLTE(png, info, reinterpret_cast<png_const_colorp>(palette), 256);
+    if (palette && filterIndexRows(width, height, pixels)) {
+        png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_PAETH);
+        png_set_compression_strategy(png, Z_RLE);
+    }
     png_write_info(png, info);
     const std::size_t stride = std::size_t(width) * channels;
     for (int y = height - 1; y >= 0; --y) png_write_row(png, pixels + stride * y);

@@ -1,6 +1,7 @@
 // libFuzzer target: one input is a MAT file, optionally followed by the
 // separator "\n--pal--\n" and the bytes of pal/p.pal (the file that NAME "p" or
-// "P" finds); the real per-file conversion runs on them in a scratch directory.
+// "P" finds); the real per-file conversion runs on them in a scratch directory,
+// once writing RGB and once indexed (--indexed).
 
 #include <unistd.h>
 
@@ -39,16 +40,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (split == std::string_view::npos) fs::remove("pal/p.pal");
     else write("pal/p.pal", input.substr(split + separator.size()));
 
-    processFile(mat2png, "f.mat");
-
-    // outputs are removed so that every input starts alike; anything else left in mat/ is a leaked temporary file
-    fs::remove("mat/f.mat.png");
-    fs::remove("mat/f.mat_alpha.png");
-    for (const fs::directory_entry& entry : fs::directory_iterator("mat"))
-        if (entry.path().filename() != "f.mat") {
-            std::fprintf(stderr, "left behind: %s\n", entry.path().c_str());
-            std::abort();
-        }
+    for (const bool indexed : {false, true}) {
+        for (const ProgramOption& option : mat2png.options)
+            if (std::string_view(option.name) == "indexed") *option.given = indexed;
+        processFile(mat2png, "f.mat");
+        // outputs are removed so that every run starts alike; anything else left in mat/ is a leaked temporary file
+        fs::remove("mat/f.mat.png");
+        fs::remove("mat/f.mat_alpha.png");
+        for (const fs::directory_entry& entry : fs::directory_iterator("mat"))
+            if (entry.path().filename() != "f.mat") {
+                std::fprintf(stderr, "left behind: %s\n", entry.path().c_str());
+                std::abort();
+            }
+    }
     fs::current_path(home);
     return 0;
 }

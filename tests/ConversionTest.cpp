@@ -69,6 +69,8 @@ TEST(Conversion, AlphaPlaneIsUsedOnlyWhenItDeclaresThePixelCount) {
 TEST(Conversion, IndexedImagesHoldTheStoredIndicesUnderTheWholePalette) {
     Bytes twins = colours();  // entries 6 and 7 alike: each must keep its own index
     std::copy_n(&twins[18], 3, &twins[21]);
+    Bytes ramp(96 * 40);
+    for (std::size_t p = 0; p < ramp.size(); ++p) ramp[p] = std::uint8_t(p % 96 + p / 96 * 3 + p % 7 / 5);
     const struct {
         const char* name;
         Mat mat;
@@ -77,6 +79,7 @@ TEST(Conversion, IndexedImagesHoldTheStoredIndicesUnderTheWholePalette) {
         {"a", {3, 5, 1, cmap(twins), {0, 6, 7, 255, 6, 7, 1, 2, 3, 4, 5, 6, 7, 8, 9}, {}, {}}, twins},
         {"b", {2, 3, 2, cmap(), {0, 1, 2, 3, 254, 255}, Bytes{0, 0x40, 0x80, 0xFF, 1, 2}, {}}, colours()},
         {"c", {4, 1, 3, name("sub\\P"), {6, 7, 7, 6}, {}, {}}, twins},
+        {"d", {96, 40, 1, cmap(), ramp, {}, {}}, colours()},  // smooth indices: rows filtered
     };
     Workdir w;
     fs::create_directory(w / "pal/sub");
@@ -96,7 +99,7 @@ TEST(Conversion, IndexedImagesHoldTheStoredIndicesUnderTheWholePalette) {
         EXPECT_EQ(run.out, plain.out) << args;
         EXPECT_EQ(run.err, plain.err) << args;
         EXPECT_EQ(run.status, plain.status) << args;
-        EXPECT_EQ(w.entries("mat"), 8) << args;  // 4 files, 3 colour images, 1 alpha image, nothing else
+        EXPECT_EQ(w.entries("mat"), 10) << args;  // 5 files, 4 colour images, 1 alpha image, nothing else
         for (const auto& c : cases) {
             const std::string path = "mat/" + std::string(c.name) + ".mat";
             const RawPng png = readRaw(w / (path + ".png"));

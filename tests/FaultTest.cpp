@@ -20,24 +20,30 @@ bool has(const Outcome& run, const std::string& text) { return run.out.find(text
 }  // namespace
 
 TEST(Fault, FullDiskInTheMiddleOfAnImage) {
-    // mat/ is a 256 KiB tmpfs: the alpha image (64 KiB) fits, the RGBA one (256 KiB) meets ENOSPC halfway
-    Workdir w;
-    const Mat big{256, 256, 1, cmap(), noise(65536, 1), noise(65536, 2), {}}, small;
-    fs::create_directories(w / "stage");
-    fs::create_directories(w / "after");
-    w.put("stage/big.mat", big.bytes());
-    w.put("stage/big.mat.png", text("earlier"));
-    w.put("stage/small.mat", small.bytes());
-    const Outcome run = w.run("", ownMounts + "mount -t tmpfs -o size=256k tmpfs mat && cp stage/* mat && { \"$@\"; s=$?; cp -a mat/. after; exit $s; }' sh");
-    EXPECT_TRUE(has(run, "type 1\nWrote alpha channel in mat/big.mat_alpha.png\nCould not process big.mat\n")) << run.out;
-    EXPECT_TRUE(has(run, "type 1\nNo alpha channel in mat/small.mat\n")) << run.out;  // the space of the failed image is freed
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(w.read("after/big.mat.png"), "earlier");
-    EXPECT_EQ(w.entries("after"), 5);  // no temporary file
-    expectImages(w, "after/small.mat", small);
-    const auto alpha = readPng(w / "after/big.mat_alpha.png");  // written before the disk filled up, and whole
-    ASSERT_TRUE(alpha);
-    EXPECT_EQ(*alpha->at(0, 255), 255 - (*big.alpha)[0]);
+    // mat/ is a 256 KiB tmpfs: the alpha image fits, the colour image after it meets ENOSPC halfway
+    const struct {
+        const char* args;
+        int side;
+    } cases[] = {{"", 256}, {"--indexed", 272}};  // the indices alone: more pixels to fill the disk
+    for (const auto& c : cases) {
+        Workdir w;
+        const Mat big{c.side, c.side, 1, cmap(), noise(c.side * c.side, 1), noise(c.side * c.side, 2), {}}, small;
+        fs::create_directories(w / "stage");
+        fs::create_directories(w / "after");
+        w.put("stage/big.mat", big.bytes());
+        w.put("stage/big.mat.png", text("earlier"));
+        w.put("stage/small.mat", small.bytes());
+        const Outcome run = w.run("", ownMounts + "mount -t tmpfs -o size=256k tmpfs mat && cp stage/* mat && { \"$@\"; s=$?; cp -a mat/. after; exit $s; }' sh", c.args);
+        EXPECT_TRUE(has(run, "type 1\nWrote alpha channel in mat/big.mat_alpha.png\nCould not process big.mat\n")) << run.out;
+        EXPECT_TRUE(has(run, "type 1\nNo alpha channel in mat/small.mat\n")) << run.out;  // the space of the failed image is freed
+        EXPECT_EQ(run.status, 1) << c.args;
+        EXPECT_EQ(w.read("after/big.mat.png"), "earlier") << c.args;
+        EXPECT_EQ(w.entries("after"), 5) << c.args;  // no temporary file
+        const auto alpha = readPng(w / "after/big.mat_alpha.png");  // written before the disk filled up, and whole
+        ASSERT_TRUE(alpha) << c.args;
+        EXPECT_EQ(*alpha->at(0, c.side - 1), 255 - (*big.alpha)[0]) << c.args;
+        if (!*c.args) expectImages(w, "after/small.mat", small);  // RGB: the indexed image is checked elsewhere
+    }
 }
 
 TEST(Fault, OutputDirectoryThatCannotBeWritten) {

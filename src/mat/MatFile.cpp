@@ -80,15 +80,12 @@ MatFile::MatFile(std::string path, bool indexed) {
     }
 
     mat.requirePixels();
-    LibraryImage image;
     if (indexed) {
         // the indices as stored, under the whole palette: an editor shows it and paints with its entries only
-        texImage(width, height, 1, IL_COLOUR_INDEX, mat.pixels().getData());
-        ilRegisterPal(const_cast<std::uint8_t*>(mat.colours()), 768, IL_PAL_RGB24);
-        mat.release();
-        saveImage(path + ".png", source);
+        saveIndexedImage(path + ".png", width, height, mat.pixels().getData(), mat.colours(), source);
         return;
     }
+    LibraryImage image;
     texImage(width, height, alpha ? 4 : 3, alpha ? IL_RGBA : IL_RGB, nullptr);
     // expanded straight into the library's image: a buffer of our own would be one more full-size copy
     std::uint8_t* out = ilGetData();

@@ -4,9 +4,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
+#include <png.h>
+#include <zlib.h>
 #include <unistd.h>
 
 #include "driver/TempFile.h"
@@ -94,7 +97,66 @@ ILint ILAPIENTRY tellOutput(ILHANDLE handle) {
     return static_cast<ILint>(out.flushed + static_cast<off_t>(out.used));
 }
 
+void PNGCBAPI writePng(png_structp png, png_bytep data, std::size_t size) {
+    append(*static_cast<Output*>(png_get_io_ptr(png)), data, size);
+}
+
+void PNGCBAPI flushPng(png_structp) {}
+
+// libpng's messages would go to standard error; its error is kept for the exception instead, in a
+// buffer of ours: nothing may throw on the way back through libpng
+struct PngMessage {
+    char text[200] = "out of memory";
+};
+
+void PNGCBAPI pngError(png_structp png, png_const_charp message) {
+    PngMessage& kept = *static_cast<PngMessage*>(png_get_error_ptr(png));
+    std::snprintf(kept.text, sizeof kept.text, "%s", message);
+    png_longjmp(png, 1);
+}
+
+void PNGCBAPI pngWarning(png_structp, png_const_charp) {}
+
+// Everything libpng may leave by longjmp, kept apart from objects with destructors.
+bool encodeIndexed(png_structp png, png_infop info, std::int32_t width, std::int32_t height, const std::uint8_t* indices,
+                   const std::uint8_t* palette, bool filter) {
+    if (setjmp(png_jmpbuf(png))) return false;
+    png_set_user_limits(png, PNG_UINT_31_MAX, PNG_UINT_31_MAX);
+    png_set_IHDR(png, info, png_uint_32(width), png_uint_32(height), 8, PNG_COLOR_TYPE_PALETTE, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_set_PLTE(png, info, reinterpret_cast<png_const_colorp>(palette), 256);
+    if (filter) {
+        // filtered smooth indices are mostly runs of small values: run-length matching finds them at a fraction of the time
+        png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_PAETH);
+        png_set_compression_strategy(png, Z_RLE);
+    }
+    png_write_info(png, info);
+    for (std::int32_t y = height; y-- > 0;) png_write_row(png, indices + std::size_t(width) * std::size_t(y));
+    png_write_end(png, info);
+    return true;
+}
+
 }  // namespace
+
+void saveIndexedImage(const std::string& name, std::int32_t width, std::int32_t height, const std::uint8_t* indices,
+                      const std::uint8_t* palette, const timespec& modified) {
+    if (width <= 0 || height <= 0)
+        throw WriteError("cannot write an image of " + std::to_string(width) + " x " + std::to_string(height));
+    TempFile file(name, "png");
+    auto out = std::make_unique_for_overwrite<Output>();
+    out->fd = file.fd();
+    PngMessage error;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &error, pngError, pngWarning);
+    png_infop info = png ? png_create_info_struct(png) : nullptr;
+    const bool encoded = info && (png_set_write_fn(png, out.get(), writePng, flushPng),
+                                  encodeIndexed(png, info, width, height, indices, palette,
+                                                filterIndexRows(width, height, indices)));
+    png_destroy_write_struct(&png, &info);
+    flush(*out);
+    if (out->failed) file.fail(out->error);
+    if (!encoded) throw WriteError("cannot encode " + name + ": " + error.text);
+    file.commit(&modified);
+}
 
 void saveImage(const std::string& name, const timespec& modified) {
     // the temporary name must end in ".png": DevIL picks the format from it

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
 #include <ctime>
 #include <string>
 
@@ -9,3 +12,36 @@
 // there is replaced, not followed; its modification time is `modified`, that of
 // its newest source. Raises WriteError when anything fails.
 void saveImage(const std::string& name, const timespec& modified);
+
+// Saves `height` rows of `width` indices, the first row at the bottom, as an 8-bit colour-mapped
+// PNG under the 256 RGB entries of `palette`, as saveImage() does; written with libpng, since
+// DevIL cannot set the row filters and compression that make such images small.
+void saveIndexedImage(const std::string& name, std::int32_t width, std::int32_t height, const std::uint8_t* indices,
+                      const std::uint8_t* palette, const timespec& modified);
+
+// Whether Paeth-filtered rows (compressed as runs) will beat the indices as they are (compressed by
+// libpng's defaults): only where neighbouring indices are neighbouring colours, which a sample of
+// every 8th row tells by the entropy of the filtered bytes against that of the indices.
+inline bool filterIndexRows(std::int32_t width, std::int32_t height, const std::uint8_t* indices) {
+    std::size_t raw[256] = {}, filtered[256] = {}, count = 0;
+    // in the image, the row above a stored row is the next one stored
+    for (std::int32_t y = 0; y + 1 < height; y += 8) {
+        const std::uint8_t* row = indices + std::size_t(width) * y;
+        const std::uint8_t* up = row + width;
+        for (std::int32_t x = 0; x < width; ++x, ++count) {
+            const int a = x ? row[x - 1] : 0, b = up[x], c = x ? up[x - 1] : 0;
+            const int pa = std::abs(b - c), pb = std::abs(a - c), pc = std::abs(a + b - 2 * c);
+            const int predicted = pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
+            ++raw[row[x]];
+            ++filtered[std::uint8_t(row[x] - predicted)];
+        }
+    }
+    const auto bits = [count](const std::size_t* histogram) {
+        double sum = 0;
+        for (int i = 0; i < 256; ++i)
+            if (histogram[i]) sum -= double(histogram[i]) * std::log2(double(histogram[i]) / double(count));
+        return sum;
+    };
+    // ordered palettes measure about half, unordered ones about 1: filtering these would cost bytes
+    return count > 0 && bits(filtered) < 0.75 * bits(raw);
+}
