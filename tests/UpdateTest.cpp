@@ -167,9 +167,10 @@ TEST(Update, CoarseTimestamps) {
 }
 
 TEST(Progress, OnATerminalOnly) {
-    // long enough for several tenths of a second; one file fails, so that a diagnostic meets the line
+    // several tenths of a second even with two workers on a quick machine, as the line waits a tenth before it
+    // first shows; one file fails, so that a diagnostic meets the line
     Workdir w;
-    for (int i = 0; i < 6; ++i) w.put("mat/f" + std::to_string(i) + ".mat", Mat{512, 256, 1, cmap(), noise(512 * 256, i), {}, {}}.bytes());
+    for (int i = 0; i < 6; ++i) w.put("mat/f" + std::to_string(i) + ".mat", Mat{1024, 512, 1, cmap(), noise(1024 * 512, i), {}, {}}.bytes());
     w.put("mat/cut.mat", text("FORM"));
     const Outcome plain = w.run("", "", "-j1");
     ASSERT_EQ(plain.status, 1);
