@@ -15,6 +15,8 @@ namespace {
 constexpr float maxLuminanceError = 0.5f, maxColourError = 0.2f;
 // Y of the sRGB primaries
 constexpr float luminance[3] = {0.2126729f, 0.7151522f, 0.0721750f};
+constexpr int cellBits = 6, cellCount = 1 << cellBits, linearSteps = 1 << 14;
+constexpr std::uint16_t noEntry = 0xFFFF;
 
 }  // namespace
 
@@ -31,6 +33,15 @@ void dither(const std::uint8_t* rgba, std::uint32_t width, std::uint32_t height,
         }
     float decode[256];
     for (int v = 0; v < 256; ++v) decode[v] = static_cast<float>(linearFromSrgb(static_cast<std::uint8_t>(v)));
+    // The entry for a wanted colour is searched for once per cell of the colour cube, the colour rounded to
+    // cellBits a channel of its sRGB encoding, and kept: a photograph's wanted colours fall in few cells, and
+    // the error handed on is reckoned from the colour itself, so the rounding evens out like any other error.
+    std::vector<std::uint8_t> cellOf(linearSteps + 1);
+    for (int i = 0; i <= linearSteps; ++i) {
+        const double t = double(i) / linearSteps, encoded = t <= 0.0031308 ? 12.92 * t : 1.055 * std::pow(t, 1 / 2.4) - 0.055;
+        cellOf[i] = static_cast<std::uint8_t>(std::lround(encoded * 255) >> (8 - cellBits));
+    }
+    std::vector<std::uint16_t> cells(std::size_t{1} << 3 * cellBits, noEntry);
     // the error carried into this row and the next, three channels a pixel, a spare pixel at either end
     std::vector<float> rows(6 * (std::size_t{width} + 2), 0.0f);
     float* here = rows.data() + 3;
@@ -55,8 +66,19 @@ void dither(const std::uint8_t* rgba, std::uint32_t width, std::uint32_t height,
                 want[c] = std::clamp(decode[in[c]] + clampedY + (carried[c] - ey) * keep, lowest[c], highest[c]);
                 carried[c] = 0;
             }
-            DitherPalette::labOf(want, lab);
-            const unsigned index = previous = palette.nearest(lab, previous);
+            std::size_t cell = 0;
+            for (int c = 0; c < 3; ++c) cell = cell << cellBits | cellOf[static_cast<std::size_t>(want[c] * linearSteps + 0.5f)];
+            if (cells[cell] == noEntry) {
+                // the cell's middle stands for it, so that the entry does not depend on which colour came first
+                float middle[3];
+                for (int c = 0; c < 3; ++c) {
+                    const int code = static_cast<int>(cell >> cellBits * (2 - c) & (cellCount - 1));
+                    middle[c] = static_cast<float>(linearFromSrgb(static_cast<std::uint8_t>(code << (8 - cellBits) | (1 << (7 - cellBits)))));
+                }
+                DitherPalette::labOf(middle, lab);
+                cells[cell] = static_cast<std::uint16_t>(previous = palette.nearest(lab, previous));
+            }
+            const unsigned index = cells[cell];
             indices[rowStart + x] = static_cast<std::uint8_t>(index);
             // Floyd and Steinberg's shares: 7 ahead, 3 behind below, 5 below, 1 ahead below; only open pixels take them
             const long ahead = forward ? 1 : -1;
