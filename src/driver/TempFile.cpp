@@ -1,6 +1,7 @@
 #include "driver/TempFile.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <pthread.h>
@@ -15,6 +16,15 @@ namespace {
 std::string directoryOf(const std::string& name) {
     const std::size_t slash = name.rfind('/');
     return slash == std::string::npos ? std::string() : name.substr(0, slash + 1);
+}
+
+// Gives `from` the new name `to` unless `to` exists: atomically where the file system knows
+// RENAME_NOREPLACE, else through a hard link, which refuses an existing name just as well.
+bool renameNew(const char* from, const char* to) {
+    if (::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return true;
+    if ((errno != EINVAL && errno != ENOSYS) || ::link(from, to) != 0) return false;
+    ::unlink(from);
+    return true;
 }
 
 // the pid in this process's temporary names, 0 until the first one
@@ -67,13 +77,13 @@ void TempFile::fail(int code) {
     if (!error) error = code ? code : EIO;
 }
 
-void TempFile::commit() {
+void TempFile::commit(bool replace) {
     const int fd = descriptor;
     descriptor = -1;
     if (::close(fd) != 0) fail(errno);
     if (error) raise(error);
     // forgotten only after the rename: a signal in between finds no file under the old name
-    if (::rename(temp.c_str(), target.c_str()) != 0) raise(errno);
+    if (replace ? ::rename(temp.c_str(), target.c_str()) != 0 : !renameNew(temp.c_str(), target.c_str())) raise(errno);
     setPendingFile(nullptr);
     temp.clear();
 }

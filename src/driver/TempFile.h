@@ -18,8 +18,9 @@ public:
     const std::string& path() const { return temp; }
     // A write error seen by the caller (an errno value): commit() then fails with it.
     void fail(int error);
-    // Closes the file and renames it over the target.
-    void commit();
+    // Closes the file and renames it over the target; with `replace` false, a target that
+    // exists by then is left alone and commit() fails with EEXIST.
+    void commit(bool replace = true);
 
 private:
     [[noreturn]] void raise(int error) const;

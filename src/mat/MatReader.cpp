@@ -1,8 +1,6 @@
 #include "mat/MatReader.h"
 
-#include "iff/FileNotFoundException.h"
 #include "iff/FormatError.h"
-#include "mat/PaletteLookup.h"
 
 namespace {
 
@@ -10,20 +8,6 @@ namespace {
 constexpr std::int64_t maxSide = 1000000;
 // the RGBA buffer must fit a signed 32-bit size, as DevIL computes it that way
 constexpr std::int64_t maxPixels = 0x7FFFFFFF / 4;
-
-// Loads the palette file a NAME chunk points to; its failures name the palette and the path tried.
-void loadPalette(std::optional<PalFile>& palfile, const std::string& palettename) {
-    const std::string path = findPalette(palettename);
-    const std::string where = "palette \"" + palettename + "\" (" + path + "): ";
-    try {
-        palfile.emplace(path);
-    } catch (FileNotFoundException* error) {
-        const std::unique_ptr<FileNotFoundException> owned(error);
-        throw FormatError(where + error->what());
-    } catch (const FormatError& error) {
-        throw FormatError(where + error.what());
-    }
-}
 
 }  // namespace
 

@@ -1,7 +1,9 @@
 #include "mat/PalFile.h"
 
+#include "iff/FileNotFoundException.h"
 #include "iff/FormatError.h"
 #include "iff/IffReader.h"
+#include "mat/PaletteLookup.h"
 
 PalFile::PalFile(std::string path) {
     IffReader reader(path);
@@ -16,3 +18,16 @@ PalFile::PalFile(std::string path) {
 }
 
 PalFile::~PalFile() = default;
+
+void loadPalette(std::optional<PalFile>& palfile, const std::string& palettename) {
+    const std::string path = findPalette(palettename);
+    const std::string where = "palette \"" + palettename + "\" (" + path + "): ";
+    try {
+        palfile.emplace(path);
+    } catch (FileNotFoundException* error) {
+        const std::unique_ptr<FileNotFoundException> owned(error);
+        throw FormatError(where + error->what());
+    } catch (const FormatError& error) {
+        throw FormatError(where + error.what());
+    }
+}

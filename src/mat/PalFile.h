@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "iff/Chunk.h"
@@ -21,3 +22,7 @@ public:
 private:
     std::unique_ptr<Chunk> palettechunk;
 };
+
+// Loads the palette file that a palette name points to (see findPalette); every failure
+// raises FormatError naming the palette and the path tried.
+void loadPalette(std::optional<PalFile>& palfile, const std::string& palettename);

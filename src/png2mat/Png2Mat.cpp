@@ -7,19 +7,26 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <map>
 #include <optional>
 #include <vector>
 
 #include "driver/Console.h"
+#include "driver/DirectorySearch.h"
 #include "driver/Interrupts.h"
 #include "driver/TempFile.h"
+#include "iff/FileNotFoundException.h"
 #include "iff/FormatError.h"
 #include "iff/IffWriter.h"
 #include "iff/WriteError.h"
 #include "mat/MatReader.h"
+#include "mat/PalFile.h"
 #include "png2mat/ColourMap.h"
 #include "png2mat/PngImage.h"
 
@@ -29,6 +36,19 @@ using Bytes = std::vector<std::uint8_t>;
 
 bool exact = false;
 bool noBackup = false;
+bool paletteGiven = false, embedPalette = false, typeGiven = false;
+std::string paletteName, typeText;
+
+// What every new MAT file shares, set once the directory is entered.
+std::optional<PalFile> newPalette;
+std::int32_t newType = 0;
+// the MAT files in mat/ by their name in lower case, so that no new file differs from one only in case
+std::map<std::string, std::string> matsByLowerName;
+
+std::string lower(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
 
 bool exists(const std::string& path) {
     struct stat st;
@@ -44,10 +64,9 @@ std::string hexColour(std::uint32_t rgb) {
 std::string pixelsText(std::int64_t count) { return std::to_string(count) + (count == 1 ? " pixel" : " pixels"); }
 
 // Palette indices of the colour image in stored order: the PNG's bottom row is the first row stored.
-Bytes mapColours(const PngImage& image, const MatReader& mat, bool sameSize, const std::string& imagename) {
+// `current`: the stored indices of an image of the same size, or null.
+Bytes mapColours(const PngImage& image, const std::uint8_t* colours, const std::uint8_t* current, const std::string& imagename) {
     const std::uint32_t width = image.width(), height = image.height();
-    const std::uint8_t* colours = mat.colours();
-    const std::uint8_t* current = sameSize ? mat.pixels().getData() : nullptr;
     ColourMap map(colours);
     Bytes indices(std::size_t{width} * height);
     std::int64_t off = 0;
@@ -95,10 +114,11 @@ Bytes alphaPlane(const PngImage& image, unsigned channels) {
 }
 
 // The ALPH content to write, or nothing for a file without one.
-std::optional<Bytes> chooseAlpha(const PngImage& image, const MatReader& mat, bool sameSize, const std::string& path) {
+// `storedAlpha`: the current file's ALPH, null for a file without one or a new file.
+std::optional<Bytes> chooseAlpha(const PngImage& image, const Chunk* storedAlpha, bool sameSize, const std::string& path) {
     const std::size_t count = std::size_t{image.width()} * image.height();
     std::optional<Bytes> stored;
-    if (mat.alpha() && sameSize) stored.emplace(mat.alpha()->getData(), mat.alpha()->getData() + mat.alpha()->getLength());
+    if (storedAlpha && sameSize) stored.emplace(storedAlpha->getData(), storedAlpha->getData() + storedAlpha->getLength());
     std::optional<Bytes> fromColour, fromMask;
     if (image.hasAlpha()) fromColour = alphaPlane(image, 4);
     const std::string maskname = path + "_alpha.png";
@@ -115,39 +135,41 @@ std::optional<Bytes> chooseAlpha(const PngImage& image, const MatReader& mat, bo
         if (*fromColour == stored) chosen = std::move(fromMask);
         else if (*fromMask == stored) chosen = std::move(fromColour);
         else throw FormatError("the alpha sources disagree: the alpha channel of " + path + ".png differs from " + maskname +
-                               ", and both differ from the stored plane");
+                               (stored ? ", and both differ from the stored plane" : ""));
     } else if (fromColour || fromMask) {
         chosen = fromColour ? std::move(fromColour) : std::move(fromMask);
     } else if (stored) {
         // an editor that saved RGB must not erase the transparency
         return stored;
-    } else if (mat.alpha()) {
+    } else if (storedAlpha) {
         return Bytes(count, 0);
     } else {
         return {};
     }
     // a fully opaque channel adds no plane to a file that has none
-    if (!mat.alpha() && std::all_of(chosen->begin(), chosen->end(), [](std::uint8_t a) { return a == 0; })) return {};
+    if (!storedAlpha && std::all_of(chosen->begin(), chosen->end(), [](std::uint8_t a) { return a == 0; })) return {};
     return chosen;
 }
 
-// The MAT in the canonical layout: the stored INFO type and extra bytes, HOTS and palette chunk, new planes.
-Bytes rebuild(const MatReader& mat, std::uint32_t width, std::uint32_t height, const Bytes& pixels,
-              const std::optional<Bytes>& alpha) {
-    const Chunk& stored = mat.info();
-    Bytes info(stored.getData(), stored.getData() + stored.getLength());
+// INFO with the image's width and height over the first eight bytes of `info`.
+Bytes sized(Bytes info, std::uint32_t width, std::uint32_t height) {
     for (int i = 0; i < 4; ++i) {
         info[i] = static_cast<std::uint8_t>(width >> 8 * i);
         info[4 + i] = static_cast<std::uint8_t>(height >> 8 * i);
     }
+    return info;
+}
+
+// A MAT in the canonical layout, rebuilt or new: `hots` may be null, `paletteId` is "CMAP" or "NAME".
+Bytes layout(const Bytes& info, const Chunk* hots, const char* paletteId, const Bytes& palette, const Bytes& pixels,
+             const std::optional<Bytes>& alpha) {
     IffWriter out;
     out.beginForm("BITM");
     out.beginForm("FRAM");
     out.chunk("INFO", info.data(), info.size());
-    if (const Chunk* hots = mat.hots()) out.chunk("HOTS", hots->getData(), static_cast<std::size_t>(hots->getLength()));
+    if (hots) out.chunk("HOTS", hots->getData(), static_cast<std::size_t>(hots->getLength()));
     out.beginForm("PAL ");
-    const Chunk& palette = mat.palette();
-    out.chunk(palette.getId().c_str(), palette.getData(), static_cast<std::size_t>(palette.getLength()));
+    out.chunk(paletteId, palette.data(), palette.size());
     out.endForm();
     out.chunk("PXLS", pixels.data(), pixels.size());
     if (alpha) out.chunk("ALPH", alpha->data(), alpha->size());
@@ -169,6 +191,8 @@ bool holds(const std::string& path, const Bytes& bytes, const struct stat& st) {
     return done == current.size() && current == bytes;
 }
 
+Bytes contents(const Chunk& chunk) { return Bytes(chunk.getData(), chunk.getData() + chunk.getLength()); }
+
 // Keeps the current file as path.bak through a hard link, so that path always holds a whole MAT.
 // Called with the interrupt signals held back, so that no link is left behind between the two steps.
 void backUp(const std::string& path) {
@@ -182,7 +206,9 @@ void backUp(const std::string& path) {
     throw WriteError("cannot keep " + path + " as " + backup + ": " + std::strerror(error));
 }
 
-void write(const std::string& path, const Bytes& bytes, mode_t mode) {
+// Replaces the file at `path`, whose status is `old`, or writes a new one (`old` null) that never
+// replaces a file put there meanwhile.
+void write(const std::string& path, const Bytes& bytes, const struct stat* old) {
     TempFile file(path, "mat");
     std::size_t done = 0;
     while (done < bytes.size()) {
@@ -194,7 +220,8 @@ void write(const std::string& path, const Bytes& bytes, mode_t mode) {
         }
         done += static_cast<std::size_t>(n);
     }
-    if (::fchmod(file.fd(), mode & 07777) != 0) file.fail(errno);
+    if (!old) return file.commit(false);
+    if (::fchmod(file.fd(), old->st_mode & 07777) != 0) file.fail(errno);
     // an interrupt between the two would leave a backup of a file that was never replaced
     InterruptGuard guard;
     if (!noBackup && done == bytes.size()) backUp(path);
@@ -211,14 +238,35 @@ void rebuildMat(const std::string& path) {
     const PngImage image(imagename, PNG_FORMAT_RGBA);
     const bool sameSize = image.width() == static_cast<std::uint32_t>(mat.width()) &&
                           image.height() == static_cast<std::uint32_t>(mat.height());
-    const Bytes pixels = mapColours(image, mat, sameSize, imagename);
-    const std::optional<Bytes> alpha = chooseAlpha(image, mat, sameSize, path);
-    const Bytes bytes = rebuild(mat, image.width(), image.height(), pixels, alpha);
+    const Bytes pixels = mapColours(image, mat.colours(), sameSize ? mat.pixels().getData() : nullptr, imagename);
+    const std::optional<Bytes> alpha = chooseAlpha(image, mat.alpha(), sameSize, path);
+    const Bytes bytes = layout(sized(contents(mat.info()), image.width(), image.height()), mat.hots(),
+                               mat.palette().getId().c_str(), contents(mat.palette()), pixels, alpha);
     struct stat st;
     if (::stat(path.c_str(), &st) != 0) throw WriteError("cannot write " + path + ": " + std::strerror(errno));
     if (holds(path, bytes, st)) return;
-    write(path, bytes, st.st_mode);
+    write(path, bytes, &st);
     printLine("Updated ", path);
+}
+
+// A new MAT file at `path` from its image, with the palette and type of the command line.
+void createMat(const std::string& path) {
+    const std::string imagename = path + ".png";
+    const std::size_t slash = path.rfind('/');
+    const std::string base = path.substr(slash + 1);
+    const auto same = matsByLowerName.find(lower(base));
+    if (same != matsByLowerName.end() && same->second != base)
+        throw FormatError("its MAT file would be " + path + ", but mat/" + same->second + " differs from that name only in case");
+    const PngImage image(imagename, PNG_FORMAT_RGBA);
+    const std::uint8_t* colours = newPalette->getPalette();
+    const Bytes pixels = mapColours(image, colours, nullptr, imagename);
+    const std::optional<Bytes> alpha = chooseAlpha(image, nullptr, false, path);
+    Bytes palette(colours, colours + 256 * 3);
+    if (!embedPalette) palette.assign(paletteName.c_str(), paletteName.c_str() + paletteName.size() + 1);
+    Bytes info = sized(Bytes(12), image.width(), image.height());
+    for (int i = 0; i < 4; ++i) info[8 + i] = static_cast<std::uint8_t>(static_cast<std::uint32_t>(newType) >> 8 * i);
+    write(path, layout(info, nullptr, embedPalette ? "CMAP" : "NAME", palette, pixels, alpha), nullptr);
+    printLine("Created ", path);
 }
 
 void convert(const std::string& name) {
@@ -228,11 +276,64 @@ void convert(const std::string& name) {
         const std::string mat = "mat/" + name.substr(0, length - 4);
         if (exists(mat) && name.compare(length - 4, 4, ".png") == 0) return;
         if (exists(mat)) throw FormatError("the image of " + mat + " is read from " + mat + ".png, not from this name");
-        throw FormatError("there is no MAT file " + mat + " beside it, so no palette to map its colours to");
+        if (name.compare(length - 4, 4, ".png") != 0)
+            throw FormatError("a new MAT file " + mat + " is made only from an image named " + mat + ".png");
+        if (!paletteGiven)
+            throw FormatError("there is no MAT file " + mat + " beside it, so no palette to map its colours to; --palette=NAME creates one");
+        return createMat(mat);
     }
     const std::string path = "mat/" + name;
     if (!exists(path + ".png")) return;
     rebuildMat(path);
+}
+
+// The option values, the palette of new files, the default type from the MAT files in mat/ and their names.
+Program::Complaint prepare() {
+    if (!paletteGiven) {
+        if (embedPalette || typeGiven)
+            return {std::string("option '--") + (embedPalette ? "embed-palette" : "type") + "' needs '--palette=NAME'", true};
+        return {};
+    }
+    if (paletteName.empty()) return {"option '--palette' needs a palette name", true};
+    if (typeGiven) {
+        char* end = nullptr;
+        errno = 0;
+        const long long type = std::strtoll(typeText.c_str(), &end, 10);
+        if (errno || end == typeText.c_str() || *end || type < INT32_MIN || type > INT32_MAX)
+            return {"invalid type number '" + typeText + "': give a whole number from -2147483648 to 2147483647", true};
+        newType = static_cast<std::int32_t>(type);
+    }
+    try {
+        loadPalette(newPalette, paletteName);
+    } catch (const FormatError& error) {
+        return {error.what()};
+    }
+    std::vector<std::string> mats, images;
+    DirectorySearch search("mat", {".mat", ".mat.png"});
+    for (std::optional<std::string> name = search.findFirst(); name; name = search.findNext()) {
+        const bool image = name->size() > 4 && ::strcasecmp(name->c_str() + name->size() - 4, ".png") == 0;
+        (image ? images : mats).push_back(*name);
+    }
+    for (const std::string& name : mats) matsByLowerName.emplace(lower(name), name);
+    const bool creating = std::any_of(images.begin(), images.end(), [](const std::string& name) {
+        return !exists("mat/" + name.substr(0, name.size() - 4));
+    });
+    if (typeGiven || !creating) return {};
+    // only INFO is read; a file that is not a readable bitmap has no type to count
+    std::map<std::int32_t, long> counts;
+    for (const std::string& name : mats) {
+        try {
+            const MatReader mat("mat/" + name);
+            if (!mat.isAnim()) ++counts[mat.type()];
+        } catch (FileNotFoundException* error) {
+            delete error;
+        } catch (...) {
+        }
+    }
+    long most = 0;
+    for (const auto& [type, count] : counts)
+        if (count > most) most = count, newType = type;
+    return {};
 }
 
 std::string libraries() {
@@ -245,10 +346,15 @@ const Program png2mat = {
     "png2mat",
     "Rebuilds every *.mat file in mat/ of the working directory that has an image NAME.mat.png\n"
     "beside it from that image (and NAME.mat_alpha.png), with the palette the file already uses.\n"
-    "The previous file is kept as NAME.mat.bak.\n",
+    "The previous file is kept as NAME.mat.bak. With --palette, an image without its MAT file\n"
+    "becomes a new one.\n",
     {".mat", ".mat.png"},
     convert,
     libraries,
     {{"exact", 0, nullptr, "fail a file whose image has colours not in its palette", &exact},
-     {"no-backup", 0, nullptr, "replace NAME.mat without keeping it as NAME.mat.bak", &noBackup}},
+     {"no-backup", 0, nullptr, "replace NAME.mat without keeping it as NAME.mat.bak", &noBackup},
+     {"palette", 0, "NAME", "create a MAT file for each image without one, palette pal/NAME.pal", &paletteGiven, &paletteName},
+     {"embed-palette", 0, nullptr, "store the palette's colours in new files instead of its name", &embedPalette},
+     {"type", 0, "N", "INFO type of new files (default: the most common one in mat/)", &typeGiven, &typeText}},
+    prepare,
 };
