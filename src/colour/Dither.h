@@ -1,0 +1,14 @@
+#pragma once
+
+#include <cstdint>
+
+// Floyd-Steinberg error diffusion into a palette, in linear light, serpentine (rows left to right, then
+// right to left), deterministic. The error a pixel carries is clamped, so that a colour the palette
+// cannot reach does not pile up error that floods an area with one entry. Each pixel takes the entry
+// nearest to its colour plus the carried error by Euclidean distance in CIELAB, ties to the lowest index.
+//
+// `rgba`: the image, top row first; `open`: per pixel, nonzero for a pixel to dither. A pixel that is not
+// open keeps its index in `indices` and neither takes nor passes error: its neighbours share its part.
+// `colours`: 256 entries of red, green, blue. `indices`: one per pixel, in the image's order.
+void dither(const std::uint8_t* rgba, std::uint32_t width, std::uint32_t height, const std::uint8_t* colours,
+            const std::uint8_t* open, std::uint8_t* indices);

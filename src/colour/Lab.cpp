@@ -1,0 +1,77 @@
+#include "colour/Lab.h"
+
+#include <array>
+#include <cmath>
+
+namespace {
+
+constexpr double pi = 3.14159265358979323846;
+constexpr double degrees = pi / 180;
+
+// sRGB's primaries and D65 white (x 0.3127, y 0.3290) to XYZ; white is its row sums, so that R = G = B gives a = b = 0
+constexpr double toXyz[3][3] = {
+    {0.4124564, 0.3575761, 0.1804375}, {0.2126729, 0.7151522, 0.0721750}, {0.0193339, 0.1191920, 0.9503041}};
+constexpr double white[3] = {toXyz[0][0] + toXyz[0][1] + toXyz[0][2], toXyz[1][0] + toXyz[1][1] + toXyz[1][2],
+                             toXyz[2][0] + toXyz[2][1] + toXyz[2][2]};
+
+double decode(double v) { return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); }
+
+const std::array<double, 256> linearTable = [] {
+    std::array<double, 256> table{};
+    for (int v = 0; v < 256; ++v) table[v] = decode(v / 255.0);
+    return table;
+}();
+
+double labCurve(double t) {
+    constexpr double edge = 6.0 / 29;
+    return t > edge * edge * edge ? std::cbrt(t) : t / (3 * edge * edge) + 4.0 / 29;
+}
+
+double pow7(double x) {
+    const double x2 = x * x, x3 = x2 * x;
+    return x3 * x3 * x;
+}
+
+}  // namespace
+
+double linearFromSrgb(std::uint8_t v) { return linearTable[v]; }
+
+Lab labFromLinear(double r, double g, double b) {
+    double f[3];
+    for (int i = 0; i < 3; ++i) f[i] = labCurve((toXyz[i][0] * r + toXyz[i][1] * g + toXyz[i][2] * b) / white[i]);
+    return {116 * f[1] - 16, 500 * (f[0] - f[1]), 200 * (f[1] - f[2])};
+}
+
+Lab labFromSrgb(std::uint8_t r, std::uint8_t g, std::uint8_t b) {
+    return labFromLinear(linearTable[r], linearTable[g], linearTable[b]);
+}
+
+double ciede2000(const Lab& x, const Lab& y) {
+    constexpr double p25 = 6103515625.0;  // 25 to the 7th
+    const double cBar = (std::sqrt(x.a * x.a + x.b * x.b) + std::sqrt(y.a * y.a + y.b * y.b)) / 2;
+    const double g = 1.5 - 0.5 * std::sqrt(pow7(cBar) / (pow7(cBar) + p25));
+    const double a1 = g * x.a, a2 = g * y.a;
+    const double c1 = std::sqrt(a1 * a1 + x.b * x.b), c2 = std::sqrt(a2 * a2 + y.b * y.b);
+    const auto hue = [](double b, double a) {
+        if (a == 0 && b == 0) return 0.0;
+        const double h = std::atan2(b, a) / degrees;
+        return h < 0 ? h + 360 : h;
+    };
+    const double h1 = hue(x.b, a1), h2 = hue(y.b, a2);
+    const bool grey = c1 * c2 == 0;
+    double dh = grey ? 0 : h2 - h1;
+    if (dh > 180) dh -= 360;
+    else if (dh < -180) dh += 360;
+    const double dL = y.L - x.L, dC = c2 - c1, dH = 2 * std::sqrt(c1 * c2) * std::sin(dh / 2 * degrees);
+    double hBar = h1 + h2;
+    if (!grey) hBar = std::abs(h1 - h2) <= 180 ? hBar / 2 : hBar < 360 ? (hBar + 360) / 2 : (hBar - 360) / 2;
+    const double lBar = (x.L + y.L) / 2 - 50, cBarP = (c1 + c2) / 2;
+    const double t = 1 - 0.17 * std::cos((hBar - 30) * degrees) + 0.24 * std::cos(2 * hBar * degrees) +
+                     0.32 * std::cos((3 * hBar + 6) * degrees) - 0.20 * std::cos((4 * hBar - 63) * degrees);
+    const double dTheta = 30 * std::exp(-((hBar - 275) / 25) * ((hBar - 275) / 25));
+    const double rC = 2 * std::sqrt(pow7(cBarP) / (pow7(cBarP) + p25));
+    const double sL = 1 + 0.015 * lBar * lBar / std::sqrt(20 + lBar * lBar), sC = 1 + 0.045 * cBarP, sH = 1 + 0.015 * cBarP * t;
+    const double rT = -std::sin(2 * dTheta * degrees) * rC;
+    const double l = dL / sL, c = dC / sC, h = dH / sH;
+    return std::sqrt(l * l + c * c + h * h + rT * c * h);
+}

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <cstdint>
+
+#include "colour/Lab.h"
+
+// The palette entry nearest to a colour by CIEDE2000, ties to the lowest index, exactly as a search
+// of all 256 entries would find it. The entries are sorted by lightness; only those that a lower
+// bound of the difference does not rule out are compared in full.
+class PerceptualSearch {
+public:
+    // `colours`: 256 entries of red, green, blue.
+    explicit PerceptualSearch(const std::uint8_t* colours);
+
+    // `colour` with L from 0 to 100, as every sRGB colour has.
+    unsigned nearest(const Lab& colour) const;
+    unsigned nearest(std::uint8_t r, std::uint8_t g, std::uint8_t b) const { return nearest(labFromSrgb(r, g, b)); }
+    const Lab& entry(unsigned index) const { return lab[index]; }
+
+private:
+    Lab lab[256];
+    // the entries by ascending L (ties by index), as floats for the bounds: L, a, b and chroma
+    alignas(32) float sortedL[256], sortedA[256], sortedB[256], sortedC[256];
+    std::uint8_t order[256];
+};
