@@ -2,7 +2,8 @@
 # Builds in release mode, generates the workloads and benchmarks mat2png, on one core and on all,
 # against the libpng floor and the Pillow peer, each also on one core and on all.
 # Usage: bench/run.sh [RUNS [WORKLOAD...]] (default: 7 rounds of tiny, typical and large, about a
-# quarter of an hour on 2 cores). Work files go to build-bench/.
+# quarter of an hour on 2 cores). Work files go to build-bench/. The colour mapping against ImageMagick
+# and netpbm is measured by bench/quality.sh.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh python3-pil
