@@ -9,6 +9,7 @@ photograph, ROUNDS times per palette. Prints Markdown tables; writes the side-by
 Exits non-zero when a tool fails, not when a target is missed.
 """
 import os
+import resource
 import shlex
 import shutil
 import statistics
@@ -91,7 +92,7 @@ def quality(build, work, scratch, images):
 
 
 def speed(build, work, scratch, rounds):
-    """{palette: [(png2mat seconds, convert seconds)] per round}, taking turns."""
+    """{palette: [((png2mat wall, CPU seconds), (convert wall, CPU seconds))] per round}, taking turns."""
     times = {}
     photo = os.path.join(work, "photo.png")
     for palette in PALETTES:
@@ -109,9 +110,11 @@ def speed(build, work, scratch, rounds):
             for tool in (["ours", "theirs"] if r % 2 == 0 else ["theirs", "ours"]):
                 if os.path.exists(mat):
                     os.remove(mat)
+                before = resource.getrusage(resource.RUSAGE_CHILDREN)
                 start = time.perf_counter()
                 run(ours if tool == "ours" else theirs, cwd=directory)
-                pair[tool] = time.perf_counter() - start
+                after = resource.getrusage(resource.RUSAGE_CHILDREN)
+                pair[tool] = (time.perf_counter() - start, after.ru_utime + after.ru_stime - before.ru_utime - before.ru_stime)
             if not os.path.exists(mat):
                 sys.exit("png2mat created no MAT file from the photograph")
             times[palette].append((pair["ours"], pair["theirs"]))
@@ -139,6 +142,7 @@ def picture(outputs, work, scratch, path):
 def main():
     build, work, rounds, picture_path = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2]), int(sys.argv[3]), sys.argv[4]
     images = sorted(name[:-4] for name in os.listdir(os.path.join(work, "set")) if name.endswith(".png"))
+    load = open("/proc/loadavg").read().split()
     scratch = tempfile.mkdtemp(prefix="quality-bench-", dir="/dev/shm" if os.path.isdir("/dev/shm") else work)
     try:
         measures, outputs = quality(build, work, scratch, images)
@@ -172,9 +176,12 @@ def main():
         r = seen / measures[p]["pnmremap -floyd"][2]
         print(f"| png2mat --dither seen / pnmremap -floyd, {p}, ≤ 1 | {r:.3f} | {mark(r <= 1)} |")
     for p in PALETTES:
-        r = statistics.median(ours / theirs for ours, theirs in times[p])
-        ours, theirs = statistics.median(t[0] for t in times[p]), statistics.median(t[1] for t in times[p])
+        r = statistics.median(ours[0] / theirs[0] for ours, theirs in times[p])
+        ours, theirs = statistics.median(t[0][0] for t in times[p]), statistics.median(t[1][0] for t in times[p])
         print(f"| time png2mat --dither / convert -dither FloydSteinberg -remap, 2048 × 2048, {p} ({ours:.2f} s against {theirs:.2f} s), ≤ 1 | {r:.3f} | {mark(r <= 1)} |")
+    print(f"\nSpeed: median of {len(times[PALETTES[0]])} rounds, the two tools taking turns; CPU time ratios (user and system): " +
+          ", ".join(f"{p} {statistics.median(o[1] / t[1] for o, t in times[p]):.3f}" for p in PALETTES) +
+          f". Load average {load[0]} before, {open('/proc/loadavg').read().split()[0]} after.")
     off = {t: sum(measures[p][t][3] for p in PALETTES) for t in TOOLS}
     if any(off.values()):
         print("\nColours off the palette: " + ", ".join(f"{t}: {n}" for t, n in off.items() if n))
