@@ -12,7 +12,7 @@ TEST(ColourMap, AgreesWithASearchOfThePalette) {
     Bytes table = noise(768, 21);
     std::copy(table.begin(), table.begin() + 3, table.begin() + 30);  // entry 10 repeats entry 0
     std::copy(table.begin() + 60, table.begin() + 63, table.begin() + 765);  // the last repeats entry 20
-    ColourMap map(table.data());
+    ColourMap map(table.data(), false);
     const auto expected = [&](std::uint32_t rgb) {
         unsigned best = 0;
         long bestDistance = -1;
@@ -37,7 +37,7 @@ TEST(ColourMap, AgreesWithASearchOfThePalette) {
     // equidistant from entry 0 and all the others: the lowest index wins
     Bytes greys(768, 0);
     std::fill(greys.begin() + 3, greys.end(), 2);
-    ColourMap ties(greys.data());
+    ColourMap ties(greys.data(), false);
     EXPECT_EQ(ties.lookup(0x010101), 0u | ColourMap::offPalette);
     EXPECT_EQ(ties.lookup(0x020202), 1u);
 }

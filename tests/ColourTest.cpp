@@ -43,12 +43,11 @@ TEST(Colour, LabAndCiede2000) {
 }
 
 TEST(Colour, PerceptualSearchAgreesWithAFullSearch) {
-    const auto fullSearch = [](const Bytes& table, const Lab& colour) {
+    const auto fullSearch = [](const PerceptualSearch& entries, const Lab& colour) {
         unsigned best = 0;
+        double least = ciede2000(colour, entries.entry(0));
         for (unsigned n = 1; n < 256; ++n)
-            if (ciede2000(colour, labFromSrgb(table[3 * n], table[3 * n + 1], table[3 * n + 2])) <
-                ciede2000(colour, labFromSrgb(table[3 * best], table[3 * best + 1], table[3 * best + 2])))
-                best = n;
+            if (const double d = ciede2000(colour, entries.entry(n)); d < least) best = n, least = d;
         return best;
     };
     // random entries, some repeated; few distinct colours, so that ties are everywhere; greys and near-greys,
@@ -68,7 +67,7 @@ TEST(Colour, PerceptualSearchAgreesWithAFullSearch) {
             // every entry too, and colours one step from one
             const std::uint8_t* c = i < colours.size() ? &colours[i] : &tables[t][i - colours.size()];
             const std::uint8_t r = c[0], g = std::uint8_t(c[1] + (i < colours.size() ? 0 : i % 2)), b = c[2];
-            ASSERT_EQ(search.nearest(r, g, b), fullSearch(tables[t], labFromSrgb(r, g, b))) << t << " " << int(r) << "," << int(g) << "," << int(b);
+            ASSERT_EQ(search.nearest(r, g, b), fullSearch(search, labFromSrgb(r, g, b))) << t << " " << int(r) << "," << int(g) << "," << int(b);
         }
     }
 }

@@ -8,8 +8,11 @@
 
 namespace {
 
-// the most error a pixel may carry in each channel of linear light
-constexpr float maxError = 0.25f;
+// The most error a pixel may carry in linear light: in its luminance (Y), and in its colour apart from that
+// (error with the same Y in every channel taken away), in any channel. Colour error the palette cannot work
+// off stops growing there, while the lightness still comes out right on average.
+constexpr float maxLuminanceError = 0.5f, maxColourError = 0.2f;
+constexpr float luminance[3] = {0.2126729f, 0.7151522f, 0.0721750f};
 
 struct Palette {
     float linear[256][3];
@@ -52,11 +55,15 @@ void dither(const std::uint8_t* rgba, std::uint32_t width, std::uint32_t height,
             const std::uint32_t x = forward ? step : width - 1 - step;
             if (!isOpen[x]) continue;
             const std::uint8_t* in = rgba + 4 * (rowStart + x);
+            float* carried = here + 3 * x;
+            const float y = luminance[0] * carried[0] + luminance[1] * carried[1] + luminance[2] * carried[2];
+            const float spread = std::max({std::abs(carried[0] - y), std::abs(carried[1] - y), std::abs(carried[2] - y)});
+            const float keep = spread > maxColourError ? maxColourError / spread : 1;
+            const float clampedY = std::clamp(y, -maxLuminanceError, maxLuminanceError);
             float want[3];
             for (int c = 0; c < 3; ++c) {
-                const float carried = std::clamp(here[3 * x + c], -maxError, maxError);
-                want[c] = std::clamp(static_cast<float>(linearFromSrgb(in[c])) + carried, 0.0f, 1.0f);
-                here[3 * x + c] = 0;
+                want[c] = std::clamp(static_cast<float>(linearFromSrgb(in[c])) + clampedY + (carried[c] - y) * keep, 0.0f, 1.0f);
+                carried[c] = 0;
             }
             const unsigned index = palette.nearest(labFromLinear(want[0], want[1], want[2]));
             indices[rowStart + x] = static_cast<std::uint8_t>(index);

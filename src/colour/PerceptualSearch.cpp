@@ -32,30 +32,40 @@ PerceptualSearch::PerceptualSearch(const std::uint8_t* colours) {
         sortedA[n] = static_cast<float>(e.a);
         sortedB[n] = static_cast<float>(e.b);
         sortedC[n] = static_cast<float>(std::sqrt(e.a * e.a + e.b * e.b));
+        quarterL[n] = static_cast<std::int16_t>(std::lround(e.L * 4));
+        quarterA[n] = static_cast<std::int16_t>(std::lround(e.a * 4));
+        quarterB[n] = static_cast<std::int16_t>(std::lround(e.b * 4));
     }
 }
 
 unsigned PerceptualSearch::nearest(const Lab& colour) const {
     const float l1 = static_cast<float>(colour.L), a1 = static_cast<float>(colour.a), b1 = static_cast<float>(colour.b);
-    // a first guess that is usually right: the nearest entry in CIELAB itself
-    alignas(32) float distance[256];
+    // a first guess that is usually right: the nearest entry in CIELAB, in steps of a quarter, the position beside
+    // the squared distance so that one minimum finds both
+    const std::int32_t l4 = std::lround(colour.L * 4), a4 = std::lround(colour.a * 4), b4 = std::lround(colour.b * 4);
+    std::uint32_t nearestKey = ~0u;
     for (unsigned n = 0; n < 256; ++n) {
-        const float dl = sortedL[n] - l1, da = sortedA[n] - a1, db = sortedB[n] - b1;
-        distance[n] = dl * dl + da * da + db * db;
+        const std::int32_t dl = quarterL[n] - l4, da = quarterA[n] - a4, db = quarterB[n] - b4;
+        nearestKey = std::min(nearestKey, static_cast<std::uint32_t>(dl * dl + da * da + db * db) << 8 | n);
     }
-    const unsigned guess = static_cast<unsigned>(std::min_element(distance, distance + 256) - distance);
+    const unsigned guess = nearestKey & 0xFF;
     unsigned best = order[guess];
     double bestDifference = ciede2000(colour, lab[best]);
 
     // CIEDE2000 squared is (dL'/SL)^2 + Q, where Q >= 0 since |RT| < 2: only entries with |dL'| <= SL * best can win
     const auto threshold = [](double difference) { return difference * (1 + slack) + absoluteSlack; };
-    const float reach = static_cast<float>(threshold(bestDifference) * maxSL);
+    float reach = static_cast<float>(threshold(bestDifference) * maxSL);
+    // and SL is at most its value at the far end of that window
+    const float far = std::max(std::abs(l1 + reach / 2 - 50), std::abs(l1 - reach / 2 - 50));
+    reach = std::min(reach, static_cast<float>(threshold(bestDifference)) * (1 + 0.015f * far * far / std::sqrt(20 + far * far)) * 1.0001f);
     const unsigned first = static_cast<unsigned>(std::lower_bound(sortedL, sortedL + 256, l1 - reach) - sortedL);
     const unsigned last = static_cast<unsigned>(std::upper_bound(sortedL, sortedL + 256, l1 + reach) - sortedL);
 
-    // A lower bound of each difference in the window, from everything but the hue angles: dC' and C' exactly,
-    // dH' from the hue directions as unit vectors, SH at most 1 + 0.015 C' maxT, |RT| at most RC maxSinTheta.
+    // A lower bound of each difference in the window: the formula itself in floats, with the mean hue taken
+    // from the bisector of the two hue directions instead of angles, and RT at its largest for that hue.
     constexpr float p25 = 6103515625.0f;
+    constexpr float cos30 = 0.8660254f, sin6 = 0.10452846f, cos6 = 0.9945219f, cos63 = 0.4539905f, sin63 = 0.8910065f;
+    constexpr float cos275 = 0.08715574f, sin275 = -0.9961947f;
     const float c1 = std::sqrt(a1 * a1 + b1 * b1);
     alignas(32) float bound[256];
     for (unsigned n = first; n < last; ++n) {
@@ -65,26 +75,43 @@ unsigned PerceptualSearch::nearest(const Lab& colour) const {
         const float g = 1.5f - 0.5f * std::sqrt(c7 / (c7 + p25));
         const float a2 = g * sortedA[n], a1p = g * a1, b2 = sortedB[n];
         const float cp1 = std::sqrt(a1p * a1p + b1 * b1), cp2 = std::sqrt(a2 * a2 + b2 * b2);
-        // |dH'| = 2 sqrt(C1' C2') |sin(dh'/2)| = sqrt(C1' C2') |u1 - u2|, free of the cancellation of other forms
+        // the hue directions as unit vectors (none for a grey): |dH'| = 2 sqrt(C1' C2') |sin(dh'/2)| = sqrt(C1' C2') |u1 - u2|
         const float r1 = 1 / (cp1 + 1e-30f), r2 = 1 / (cp2 + 1e-30f);
-        const float du = a2 * r2 - a1p * r1, dv = b2 * r2 - b1 * r1;
-        const float dc = cp2 - cp1, dh = std::sqrt(cp1 * cp2 * (du * du + dv * dv));
+        const float u1 = a1p * r1, v1 = b1 * r1, u2 = a2 * r2, v2 = b2 * r2;
+        const float dc = cp2 - cp1, dh = std::sqrt(cp1 * cp2 * ((u2 - u1) * (u2 - u1) + (v2 - v1) * (v2 - v1)));
+        // the mean hue as the bisector; nearly opposite hues leave it in doubt, and T at its largest
+        const float wu = u1 + u2, wv = v1 + v2, w2 = wu * wu + wv * wv;
+        const bool known = w2 > 0.01f;
+        const float rw = 1 / std::sqrt(std::max(w2, 0.01f)), c = wu * rw, s = wv * rw;
+        const float c2 = 2 * c * c - 1, s2 = 2 * s * c, c3 = c * (4 * c * c - 3), s3 = s * (3 - 4 * s * s);
+        const float c4 = 2 * c2 * c2 - 1, s4 = 2 * s2 * c2;
+        const float t = known ? 1 - 0.17f * (c * cos30 + s * 0.5f) + 0.24f * c2 + 0.32f * (c3 * cos6 - s3 * sin6) -
+                                    0.20f * (c4 * cos63 + s4 * sin63)
+                              : maxT;
+        // dTheta = 30 exp(-((h - 275) / 25)^2) is below 7.1 degrees 30 degrees from 275, and below 0.095 at 60
+        const float toBlue = known ? c * cos275 + s * sin275 : 1;
+        const float sinTheta = toBlue > 0.866f ? maxSinTheta : toBlue > 0.5f ? 0.2456f : 0.0034f;
         const float cBarP = (cp1 + cp2) / 2, cp7 = pow7(cBarP);
-        const float y = std::abs(dc) / (1 + 0.045f * cBarP), z = dh / (1 + 0.015f * maxT * cBarP);
-        const float r = 2 * maxSinTheta * std::sqrt(cp7 / (cp7 + p25));
-        // the least of y^2 + t^2 - r y t over t >= z
-        const float q = 2 * z >= r * y ? y * y + z * z - r * y * z : y * y * (1 - r * r / 4);
-        bound[n] = dl * dl / (sl * sl) + q;
+        const float y = std::abs(dc) / (1 + 0.045f * cBarP), z = dh / (1 + 0.015f * t * cBarP);
+        const float r = 2 * sinTheta * std::sqrt(cp7 / (cp7 + p25));
+        // the least of y^2 + z^2 - r y z given |RT| <= r
+        bound[n] = dl * dl / (sl * sl) + y * y + z * z - r * y * z;
     }
-    float limit = static_cast<float>(threshold(bestDifference) * threshold(bestDifference));
-    for (unsigned n = first; n < last; ++n) {
+    // the candidates by ascending bound, so that the first is nearly always the winner
+    std::uint16_t candidates[256];
+    unsigned count = 0;
+    const float firstLimit = static_cast<float>(threshold(bestDifference) * threshold(bestDifference));
+    for (unsigned n = first; n < last; ++n)
+        if (n != guess && bound[n] <= firstLimit) candidates[count++] = static_cast<std::uint16_t>(n);
+    std::sort(candidates, candidates + count, [&](unsigned x, unsigned y) { return bound[x] < bound[y]; });
+    for (unsigned k = 0; k < count; ++k) {
+        const unsigned n = candidates[k];
+        if (bound[n] > static_cast<float>(threshold(bestDifference) * threshold(bestDifference))) break;
         const unsigned index = order[n];
-        if (n == guess || bound[n] > limit) continue;
         const double difference = ciede2000(colour, lab[index]);
         if (difference < bestDifference || (difference == bestDifference && index < best)) {
             best = index;
             bestDifference = difference;
-            limit = static_cast<float>(threshold(bestDifference) * threshold(bestDifference));
         }
     }
     return best;

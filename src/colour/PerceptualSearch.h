@@ -21,5 +21,7 @@ private:
     Lab lab[256];
     // the entries by ascending L (ties by index), as floats for the bounds: L, a, b and chroma
     alignas(32) float sortedL[256], sortedA[256], sortedB[256], sortedC[256];
+    // the same in steps of a quarter, for a first guess
+    alignas(32) std::int16_t quarterL[256], quarterA[256], quarterB[256];
     std::uint8_t order[256];
 };

@@ -8,7 +8,8 @@ std::uint32_t rgbOf(const std::uint8_t* entry) { return std::uint32_t{entry[0]} 
 
 }  // namespace
 
-ColourMap::ColourMap(const std::uint8_t* colours) {
+ColourMap::ColourMap(const std::uint8_t* colours, bool perceptual)
+    : perceptual(perceptual ? std::make_unique<PerceptualSearch>(colours) : nullptr) {
     for (unsigned index = 0; index < 256; ++index) {
         reds[index] = colours[3 * index];
         greens[index] = colours[3 * index + 1];
@@ -33,17 +34,22 @@ void ColourMap::store(std::size_t slot, std::uint32_t rgb, unsigned value) {
 }
 
 unsigned ColourMap::insert(std::size_t slot, std::uint32_t rgb) {
+    const unsigned value = nearest(rgb) | offPalette;
+    store(slot, rgb, value);
+    if (used * 2 > mask) grow();
+    return value;
+}
+
+unsigned ColourMap::nearest(std::uint32_t rgb) const {
     const std::int32_t r = rgb >> 16, g = rgb >> 8 & 0xFF, b = rgb & 0xFF;
+    if (perceptual) return perceptual->nearest(static_cast<std::uint8_t>(r), static_cast<std::uint8_t>(g), static_cast<std::uint8_t>(b));
     std::int32_t distances[256];
     for (unsigned index = 0; index < 256; ++index) {
         const std::int32_t dr = r - reds[index], dg = g - greens[index], db = b - blues[index];
         distances[index] = dr * dr + dg * dg + db * db;
     }
     // min_element returns the first of equal distances: ties go to the lowest index
-    const unsigned value = static_cast<unsigned>(std::min_element(distances, distances + 256) - distances) | offPalette;
-    store(slot, rgb, value);
-    if (used * 2 > mask) grow();
-    return value;
+    return static_cast<unsigned>(std::min_element(distances, distances + 256) - distances);
 }
 
 void ColourMap::grow() {

@@ -17,6 +17,7 @@
 #include <optional>
 #include <vector>
 
+#include "colour/Dither.h"
 #include "driver/Console.h"
 #include "driver/DirectorySearch.h"
 #include "driver/Interrupts.h"
@@ -49,6 +50,9 @@ std::string lower(std::string text) {
     for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return text;
 }
+bool matchGiven = false, rgbMatch = false;
+std::string matchRule;
+bool ditherGiven = false;
 
 bool exists(const std::string& path) {
     struct stat st;
@@ -65,16 +69,20 @@ std::string pixelsText(std::int64_t count) { return std::to_string(count) + (cou
 
 // Palette indices of the colour image in stored order: the PNG's bottom row is the first row stored.
 // `current`: the stored indices of an image of the same size, or null.
-Bytes mapColours(const PngImage& image, const std::uint8_t* colours, const std::uint8_t* current, const std::string& imagename) {
+// `alpha`: the plane the file gets, where 255 marks a fully transparent pixel.
+Bytes mapColours(const PngImage& image, const std::uint8_t* colours, const std::uint8_t* current, const std::optional<Bytes>& alpha,
+                 const std::string& imagename) {
     const std::uint32_t width = image.width(), height = image.height();
-    ColourMap map(colours);
-    Bytes indices(std::size_t{width} * height);
+    ColourMap map(colours, !rgbMatch);
+    // in the image's order while dithering, which runs from the top; rows are turned over at the end
+    Bytes indices(std::size_t{width} * height), open(ditherGiven ? indices.size() : 0);
     std::int64_t off = 0;
     std::uint32_t firstColour = 0, firstX = 0, firstY = 0;
     for (std::uint32_t row = 0; row < height; ++row) {
         const std::uint32_t y = height - 1 - row;
         const std::uint8_t* in = image.samples() + std::size_t{y} * width * 4;
-        std::uint8_t* out = indices.data() + std::size_t{row} * width;
+        const std::size_t at = std::size_t{ditherGiven ? y : row} * width;
+        std::uint8_t* out = indices.data() + at;
         for (std::uint32_t x = 0; x < width; ++x, in += 4) {
             // a pixel still showing its stored index's colour keeps that index, even where the palette repeats the colour
             if (current) {
@@ -87,7 +95,10 @@ Bytes mapColours(const PngImage& image, const std::uint8_t* colours, const std::
             const std::uint32_t rgb = std::uint32_t{in[0]} << 16 | in[1] << 8 | in[2];
             const unsigned value = map.lookup(rgb);
             out[x] = static_cast<std::uint8_t>(value);
-            if (value & ColourMap::offPalette && off++ == 0) {
+            if (!(value & ColourMap::offPalette)) continue;
+            // a transparent pixel takes the nearest colour and no error
+            if (ditherGiven && !(alpha && (*alpha)[std::size_t{row} * width + x] == 255)) open[at + x] = 1;
+            if (off++ == 0) {
                 firstColour = rgb;
                 firstX = x;
                 firstY = y;
@@ -97,7 +108,13 @@ Bytes mapColours(const PngImage& image, const std::uint8_t* colours, const std::
     if (off && exact)
         throw FormatError(pixelsText(off) + " not in the palette, the first " + hexColour(firstColour) + " at x " +
                           std::to_string(firstX) + ", y " + std::to_string(firstY) + " of " + imagename);
-    if (off) printDiagnostic(imagename, pixelsText(off) + " not in the palette, mapped to the nearest colour");
+    if (off) printDiagnostic(imagename, pixelsText(off) + " not in the palette, " + (ditherGiven ? "dithered" : "mapped to the nearest colour"));
+    if (ditherGiven) {
+        if (off) dither(image.samples(), width, height, colours, open.data(), indices.data());
+        for (std::uint32_t row = 0; row < height / 2; ++row)
+            std::swap_ranges(indices.begin() + std::ptrdiff_t{row} * width, indices.begin() + std::ptrdiff_t{row + 1} * width,
+                             indices.begin() + std::ptrdiff_t{height - 1 - row} * width);
+    }
     return indices;
 }
 
@@ -238,8 +255,8 @@ void rebuildMat(const std::string& path) {
     const PngImage image(imagename, PNG_FORMAT_RGBA);
     const bool sameSize = image.width() == static_cast<std::uint32_t>(mat.width()) &&
                           image.height() == static_cast<std::uint32_t>(mat.height());
-    const Bytes pixels = mapColours(image, mat.colours(), sameSize ? mat.pixels().getData() : nullptr, imagename);
     const std::optional<Bytes> alpha = chooseAlpha(image, mat.alpha(), sameSize, path);
+    const Bytes pixels = mapColours(image, mat.colours(), sameSize ? mat.pixels().getData() : nullptr, alpha, imagename);
     const Bytes bytes = layout(sized(contents(mat.info()), image.width(), image.height()), mat.hots(),
                                mat.palette().getId().c_str(), contents(mat.palette()), pixels, alpha);
     struct stat st;
@@ -259,8 +276,8 @@ void createMat(const std::string& path) {
         throw FormatError("its MAT file would be " + path + ", but mat/" + same->second + " differs from that name only in case");
     const PngImage image(imagename, PNG_FORMAT_RGBA);
     const std::uint8_t* colours = newPalette->getPalette();
-    const Bytes pixels = mapColours(image, colours, nullptr, imagename);
     const std::optional<Bytes> alpha = chooseAlpha(image, nullptr, false, path);
+    const Bytes pixels = mapColours(image, colours, nullptr, alpha, imagename);
     Bytes palette(colours, colours + 256 * 3);
     if (!embedPalette) palette.assign(paletteName.c_str(), paletteName.c_str() + paletteName.size() + 1);
     Bytes info = sized(Bytes(12), image.width(), image.height());
@@ -289,6 +306,9 @@ void convert(const std::string& name) {
 
 // The option values, the palette of new files, the default type from the MAT files in mat/ and their names.
 Program::Complaint prepare() {
+    if (matchGiven && matchRule != "perceptual" && matchRule != "rgb")
+        return {"unknown matching rule '" + matchRule + "' (perceptual or rgb)", true};
+    rgbMatch = matchRule == "rgb";
     if (!paletteGiven) {
         if (embedPalette || typeGiven)
             return {std::string("option '--") + (embedPalette ? "embed-palette" : "type") + "' needs '--palette=NAME'", true};
@@ -352,6 +372,8 @@ const Program png2mat = {
     convert,
     libraries,
     {{"exact", 0, nullptr, "fail a file whose image has colours not in its palette", &exact},
+     {"match", 0, "RULE", "nearest colour by perceptual (CIEDE2000, the default) or rgb distance", &matchGiven, &matchRule},
+     {"dither", 0, nullptr, "diffuse the error of colours not in the palette", &ditherGiven},
      {"no-backup", 0, nullptr, "replace NAME.mat without keeping it as NAME.mat.bak", &noBackup},
      {"palette", 0, "NAME", "create a MAT file for each image without one, palette pal/NAME.pal", &paletteGiven, &paletteName},
      {"embed-palette", 0, nullptr, "store the palette's colours in new files instead of its name", &embedPalette},

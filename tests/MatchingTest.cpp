@@ -1,0 +1,157 @@
+// png2mat's colour matching through the binary: each rule against a full search done here with the
+// colour library, and dithering: what it must leave alone, what it must improve, and its stability.
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cmath>
+#include <functional>
+
+#include "colour/Lab.h"
+#include "support/Png.h"
+#include "support/Workdir.h"
+
+using namespace iff;
+
+namespace {
+
+const std::string png2mat = PNG2MAT_BINARY;
+
+// The PXLS content of a MAT written in the canonical layout.
+Bytes storedPixels(const std::string& mat) {
+    const std::size_t at = mat.find("PXLS");
+    const std::size_t size = std::size_t(std::uint8_t(mat[at + 4])) << 24 | std::uint8_t(mat[at + 5]) << 16 | std::uint8_t(mat[at + 6]) << 8 | std::uint8_t(mat[at + 7]);
+    return Bytes(mat.begin() + long(at) + 8, mat.begin() + long(at + 8 + size));
+}
+
+Png image(unsigned width, unsigned height, std::uint32_t format) {
+    Png png;
+    png.image.version = PNG_IMAGE_VERSION;
+    png.image.width = width, png.image.height = height, png.image.format = format;
+    png.samples.resize(std::size_t(width) * height * png.channels());
+    return png;
+}
+
+// Runs png2mat on `mat` with `png` as its image and returns the stored indices, top row first.
+Bytes run(const Mat& mat, const Png& png, const std::string& args, const std::string& err = "") {
+    Workdir w;
+    w.put("mat/f.mat", mat.bytes());
+    EXPECT_TRUE(writePng(w / "mat/f.mat.png", png));
+    const Outcome outcome = w.run("", "", args + " --no-backup", png2mat);
+    EXPECT_EQ(outcome.status, 0) << args;
+    EXPECT_EQ(outcome.err, err) << args;
+    const Bytes stored = storedPixels(w.read("mat/f.mat"));
+    Bytes rows;
+    for (int y = mat.height - 1; y >= 0; --y) rows.insert(rows.end(), stored.begin() + long(y) * mat.width, stored.begin() + long(y + 1) * mat.width);
+    return rows;
+}
+
+double linear(std::uint8_t v) { return linearFromSrgb(v); }
+
+// The mean linear light of red, green and blue over a block of pixels, given their colours.
+std::array<double, 3> mean(unsigned x0, unsigned y0, unsigned size, unsigned width, const std::function<const std::uint8_t*(std::size_t)>& colour) {
+    std::array<double, 3> sum{};
+    for (unsigned y = y0; y < y0 + size; ++y)
+        for (unsigned x = x0; x < x0 + size; ++x)
+            for (int c = 0; c < 3; ++c) sum[c] += linearFromSrgb(colour(std::size_t(y) * width + x)[c]) / (size * size);
+    return sum;
+}
+
+}  // namespace
+
+TEST(Matching, EachRuleFindsWhatAFullSearchFinds) {
+    Bytes table = noise(768, 31);
+    std::copy_n(table.begin() + 9, 3, table.begin() + 600);  // entry 200 repeats entry 3
+    const Mat mat{64, 48, 1, cmap(table), noise(64 * 48, 32), {}, {}};
+    Png png = image(64, 48, PNG_FORMAT_RGB);
+    png.samples = noise(png.samples.size(), 33);
+    for (std::size_t p = 0; p < png.samples.size() / 3; p += 5) std::copy_n(&table[3 * (p * 7 % 256)], 3, &png.samples[3 * p]);
+    const auto colourOf = [&](unsigned n) { return Bytes(&table[3 * n], &table[3 * n + 3]); };
+    const auto expected = [&](std::size_t p, bool perceptual) {
+        const Bytes colour(&png.samples[3 * p], &png.samples[3 * p + 3]);
+        const std::size_t storedAt = (47 - p / 64) * 64 + p % 64;
+        if (colourOf(mat.pixels[storedAt]) == colour) return unsigned(mat.pixels[storedAt]);
+        unsigned best = 0;
+        double least = 1e9;
+        for (unsigned n = 0; n < 256; ++n) {
+            const Bytes e = colourOf(n);
+            const double d = perceptual ? ciede2000(labFromSrgb(colour[0], colour[1], colour[2]), labFromSrgb(e[0], e[1], e[2]))
+                                        : std::pow(colour[0] - e[0], 2) + std::pow(colour[1] - e[1], 2) + std::pow(colour[2] - e[2], 2);
+            if (d < least) best = n, least = d;
+        }
+        return best;
+    };
+    std::size_t off = 0;
+    for (std::size_t p = 0; p < 64 * 48; ++p) off += p % 5 != 0;
+    const std::string err = "png2mat: mat/f.mat.png: " + std::to_string(off) + " pixels not in the palette, mapped to the nearest colour\n";
+    const Bytes perceptual = run(mat, png, "", err), rgb = run(mat, png, "--match=rgb", err);
+    EXPECT_EQ(run(mat, png, "--match=perceptual", err), perceptual);
+    long differ = 0;
+    for (std::size_t p = 0; p < 64 * 48; ++p) {
+        ASSERT_EQ(perceptual[p], expected(p, true)) << p;
+        ASSERT_EQ(rgb[p], expected(p, false)) << p;
+        differ += perceptual[p] != rgb[p];
+    }
+    EXPECT_GT(differ, 64 * 48 / 4);  // the rules differ for many colours
+
+    for (const char* wrong : {"--match=RGB", "--match="}) {
+        Workdir w;
+        w.put("mat/f.mat", mat.bytes());
+        const Outcome outcome = w.run("", "", wrong, png2mat);
+        EXPECT_EQ(outcome.status, 64);
+        EXPECT_EQ(outcome.err, "png2mat: unknown matching rule '" + std::string(wrong + 8) +
+                                   "' (perceptual or rgb)\nTry 'png2mat --help' for more information.\n");
+    }
+}
+
+TEST(Matching, DitheringKeepsWhatItMustAndSpreadsTheRest) {
+    // the corners and middles of the RGB cube, then repeats of them; the image's left part keeps the stored
+    // grey, under two indices of the same colour; the rest is a smooth ramp with a transparent band
+    Bytes table;
+    for (int n = 0; n < 256; ++n) table = table + Bytes{std::uint8_t(n % 27 % 3 * 255 / 2), std::uint8_t(n % 27 / 3 % 3 * 255 / 2), std::uint8_t(n % 27 / 9 * 255 / 2)};
+    const unsigned width = 96, height = 64;
+    Bytes stored = noise(width * height, 41);
+    for (auto& v : stored) v = v % 2 ? 13 : 40;
+    const Mat mat{int(width), int(height), 1, cmap(table), stored, Bytes(width * height, 0), {}};
+    Png png = image(width, height, PNG_FORMAT_RGBA);
+    for (unsigned y = 0; y < height; ++y)
+        for (unsigned x = 0; x < width; ++x) {
+            const bool ramp = x >= 32, clear = ramp && y >= 20 && y < 24;
+            const Bytes rgba = ramp ? Bytes{std::uint8_t((x - 32) * 4), std::uint8_t(y * 4), 100, std::uint8_t(clear ? 0 : 255)} : Bytes{127, 127, 127, 255};
+            std::copy(rgba.begin(), rgba.end(), &png.samples[4 * (std::size_t(y) * width + x)]);
+        }
+    const std::string err = "png2mat: mat/f.mat.png: " + std::to_string(64 * height) + " pixels not in the palette, ";
+    const Bytes plain = run(mat, png, "", err + "mapped to the nearest colour\n"), dithered = run(mat, png, "--dither", err + "dithered\n");
+    EXPECT_EQ(run(mat, png, "--dither", err + "dithered\n"), dithered);
+    double plainError = 0, ditheredError = 0;
+    for (unsigned y = 0; y < height; ++y)
+        for (unsigned x = 0; x < width; ++x) {
+            const std::size_t p = std::size_t(y) * width + x;
+            const unsigned expected = x < 32 ? stored[(height - 1 - y) * width + x] : y >= 20 && y < 24 ? plain[p] : dithered[p];
+            EXPECT_EQ(dithered[p], expected) << x << "," << y;
+        }
+    // the ramp seen from a step away, in blocks of 8 by 8 away from the transparent band: dithering must come far closer
+    for (unsigned y = 24; y < height; y += 8)
+        for (unsigned x = 32; x < width; x += 8) {
+            const auto source = mean(x, y, 8, width, [&](std::size_t p) { return &png.samples[4 * p]; });
+            const auto of = [&](const Bytes& indices) { return mean(x, y, 8, width, [&](std::size_t p) { return &table[3 * indices[p]]; }); };
+            for (int c = 0; c < 3; ++c) plainError += std::abs(of(plain)[c] - source[c]), ditheredError += std::abs(of(dithered)[c] - source[c]);
+        }
+    EXPECT_LT(ditheredError, plainError / 4);
+
+    // A colour the palette of greys cannot reach: the error it leaves keeps growing where nothing clamps it, and
+    // pulls the rows ever further towards the grey nearest the most saturated red. Clamped, every band of rows
+    // shows the source's luminance.
+    Bytes greys;
+    for (int n = 0; n < 256; ++n) greys = greys + Bytes(3, std::uint8_t(n % 8 * 255 / 7));
+    const Mat flat{128, 128, 1, cmap(greys), Bytes(128 * 128, 0), {}, {}};
+    Png red = image(128, 128, PNG_FORMAT_RGB);
+    for (std::size_t p = 0; p < red.samples.size(); p += 3) red.samples[p] = 200, red.samples[p + 1] = red.samples[p + 2] = 60;
+    const Bytes reds = run(flat, red, "--dither", "png2mat: mat/f.mat.png: 16384 pixels not in the palette, dithered\n");
+    const double wanted = 0.2126729 * linear(200) + (0.7151522 + 0.0721750) * linear(60);
+    for (unsigned band = 0; band < 128; band += 16) {
+        double y = 0;
+        for (std::size_t p = band * 128; p < (band + 16) * 128; ++p) y += linear(greys[3 * reds[p]]) / (16 * 128);
+        EXPECT_NEAR(y, wanted, 0.02) << band;
+    }
+}
