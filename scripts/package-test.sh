@@ -98,7 +98,7 @@ for line in 'type N' 'Wrote alpha channel in mat/' 'No alpha channel in mat/' 'C
             'No *.iff files in current directory!'; do
     grep -qF "$line" "$scratch/mat2png.txt" || fail "the manual page does not show: $line"
 done
-for line in 'Updated mat/' 'Could not process' 'not in the palette'; do
+for line in 'Updated mat/' 'Created mat/' 'Could not process' 'not in the palette'; do
     grep -qF "$line" "$scratch/png2mat.txt" || fail "the manual page of png2mat does not show: $line"
 done
 [ ! -s "$scratch/lint" ] || { cat "$scratch/lint"; fail "manual page warnings"; }

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <functional>
+#include <map>
 
 #include "support/Png.h"
 #include "support/Workdir.h"
@@ -40,6 +41,20 @@ void saveRgb(const Workdir& w) {
     rgb.image.format = PNG_FORMAT_RGB;
     for (std::size_t p = 0; p < png->samples.size(); p += 4) rgb.samples.insert(rgb.samples.end(), &png->samples[p], &png->samples[p] + 3);
     ASSERT_TRUE(writePng(w / "mat/f.mat.png", rgb));
+}
+
+// The image of `m` in the colours of `table`: RGB, or RGBA with the opacity its alpha plane stores.
+Png imageOf(const Mat& m, bool withAlpha, const Bytes& table = colours()) {
+    Png png;
+    png.image.version = PNG_IMAGE_VERSION;
+    png.image.width = m.width, png.image.height = m.height, png.image.format = withAlpha ? PNG_FORMAT_RGBA : PNG_FORMAT_RGB;
+    for (int y = m.height - 1; y >= 0; --y)
+        for (int x = 0; x < m.width; ++x) {
+            const std::size_t p = std::size_t(y) * m.width + x;
+            png.samples.insert(png.samples.end(), &table[3 * m.pixels[p]], &table[3 * m.pixels[p] + 3]);
+            if (withAlpha) png.samples.push_back(std::uint8_t(255 - (m.alpha ? (*m.alpha)[p] : 0)));
+        }
+    return png;
 }
 
 }  // namespace
@@ -132,7 +147,7 @@ TEST(Png2Mat, EditsAndFailures) {
         {"missing palette", withPixels(plain, {1, 2, 3, 4}), [](auto& w) { w.put("mat/f.mat", Mat{2, 2, 1, name("gone"), {1, 2, 3, 4}, {}, {}}.bytes()); }, "", {},
          "png2mat: mat/f.mat: palette \"gone\" (pal/gone.pal): No such file or directory\n"},
         {"image without a MAT", plain, [](auto& w) { fs::copy_file(w / "mat/f.mat.png", w / "mat/x.mat.png"); }, "", plain,
-         "png2mat: mat/x.mat.png: there is no MAT file mat/x.mat beside it, so no palette to map its colours to\n"},
+         "png2mat: mat/x.mat.png: there is no MAT file mat/x.mat beside it, so no palette to map its colours to; --palette=NAME creates one\n"},
         {"non-canonical MAT", plain, [&](auto& w) { const Bytes b = plain.bytes(); w.put("mat/f.mat", text("FORM") + be32(900) + Bytes(b.begin() + 8, b.end())); }, "", plain, ""},
     };
     for (const auto& c : cases) {
@@ -262,4 +277,105 @@ TEST(Png2Mat, AnyKindOfPngGivesTheSameFile) {
         const Bytes expected = m.bytes();
         EXPECT_TRUE(w.read("mat/f.mat") == std::string(expected.begin(), expected.end())) << c.what;
     }
+}
+
+TEST(Png2Mat, CreatesMatFilesForImagesWithout) {
+    const Mat made{3, 2, 4, name("p"), {5, 6, 7, 250, 0, 255}, {}, {}};
+    const auto with = [&](std::function<void(Mat&)> change) { Mat m = made; change(m); return m; };
+    const Mat clear = with([](Mat& m) { m.alpha = Bytes{0, 255, 127, 0, 0, 254}; });
+    Bytes greys;
+    for (int n = 0; n < 256; ++n) greys = greys + Bytes{std::uint8_t(n), std::uint8_t(n), std::uint8_t(n)};
+    const Mat existing{1, 1, 4, cmap(greys), {9}, {}, {}};
+    const std::string usage = "Try 'png2mat --help' for more information.\n";
+    const struct {
+        const char* what;
+        std::string args;
+        std::function<void(const Workdir&)> setup;
+        std::optional<Mat> expected;  // at `mat`; nothing: no file made
+        std::string out, err;         // err: the start of standard error
+        int status = 0;
+        std::string mat = "mat/n.mat", wrapper = "";
+    } cases[] = {
+        {"named palette, type of the MAT beside it", "--palette=p", {}, made, "Created mat/n.mat\n", ""},
+        {"embedded palette", "--palette=p --embed-palette", {}, with([](Mat& m) { m.palette = cmap(); }), "Created mat/n.mat\n", ""},
+        {"backslash and another case", "--palette='sub\\q'", {}, with([](Mat& m) { m.palette = name("sub\\q"); }), "Created mat/n.mat\n", ""},
+        {"--type", "--palette=p --type=-2147483648", {}, with([](Mat& m) { m.type = INT32_MIN; }), "Created mat/n.mat\n", ""},
+        {"default type: most common, ties to the lowest, unreadable files count nothing", "--palette=p", [](auto& w) {
+             for (const auto& [file, type] : std::map<std::string, int>{{"a", 9}, {"b", 9}, {"c", 2}, {"d", 2}, {"e", 5}})
+                 w.put("mat/" + file + ".mat", Mat{1, 1, type, cmap(), {0}, {}, {}}.bytes());
+             w.put("mat/x.mat", text("junk"));
+             w.put("mat/y.mat", form("BITM", Bytes{}));
+             w.put("mat/z.mat", form("ANIM", Bytes{}));
+         }, with([](Mat& m) { m.type = 2; }), "Created mat/n.mat\n", ""},
+        {"alpha channel", "--palette=p", [&](auto& w) { writePng(w / "mat/n.mat.png", imageOf(clear, true)); }, clear, "Created mat/n.mat\n", ""},
+        {"alpha image", "--palette=p", [&](auto& w) {
+             Png mask = imageOf(clear, true);
+             mask.image.format = PNG_FORMAT_GRAY;
+             for (std::size_t p = 0; p < 6; ++p) mask.samples[p] = mask.samples[4 * p + 3];
+             mask.samples.resize(6);
+             writePng(w / "mat/n.mat_alpha.png", mask);
+         }, clear, "Created mat/n.mat\n", ""},
+        {"opaque alpha channel", "--palette=p", [&](auto& w) { writePng(w / "mat/n.mat.png", imageOf(made, true)); }, made, "Created mat/n.mat\n", ""},
+        {"off the palette", "--palette=p", [&](auto& w) { repaint(w, "mat/n.mat.png", 0, 0, {250, 5, 215}); }, made,
+         "Created mat/n.mat\n", "png2mat: mat/n.mat.png: 1 pixel not in the palette, mapped to the nearest colour\n"},
+        {"upper-case name", "--palette=p", [](auto& w) { fs::rename(w / "mat/n.mat.png", w / "mat/N.MAT.png"); }, made, "Created mat/N.MAT\n", "", 0, "mat/N.MAT"},
+        {"upper-case .PNG", "--palette=p", [](auto& w) { fs::rename(w / "mat/n.mat.png", w / "mat/n.mat.PNG"); }, {}, "Could not process n.mat.PNG\n",
+         "png2mat: mat/n.mat.PNG: a new MAT file mat/n.mat is made only from an image named mat/n.mat.png\n", 1},
+        {"a MAT whose name differs in case", "--palette=p", [](auto& w) { w.put("mat/N.MAT", Mat().bytes()); }, {}, "Could not process n.mat.png\n",
+         "png2mat: mat/n.mat.png: its MAT file would be mat/n.mat, but mat/N.MAT differs from that name only in case\n", 1},
+        // the image comes through a pipe whose writer puts a MAT file in place first
+        {"a MAT made meanwhile", "--palette=p", [](auto& w) { fs::rename(w / "mat/n.mat.png", w / "n.png"); ::mkfifo((w / "mat/n.mat.png").c_str(), 0600); }, {},
+         "Could not process n.mat.png\n", "png2mat: mat/n.mat.png: cannot write mat/n.mat: File exists\n", 1, "mat/n.mat",
+         "sh -c '(timeout 10 sh -c \"exec 3>mat/n.mat.png; printf old >mat/n.mat; cat n.png >&3\" >/dev/null 2>&1 &); exec \"$@\"' sh"},
+        {"without --palette", "", {}, {}, "Could not process n.mat.png\n",
+         "png2mat: mat/n.mat.png: there is no MAT file mat/n.mat beside it, so no palette to map its colours to; --palette=NAME creates one\n", 1},
+        {"missing palette", "--palette=gone", {}, {}, "", "png2mat: palette \"gone\" (pal/gone.pal): No such file or directory\n", 64},
+        {"palette out of pal/", "--palette=../p", {}, {}, "", "png2mat: the palette name \"../p\" (pal/../p.pal) leads out of pal/\n", 64},
+        {"bad --type", "--palette=p --type=2147483648", {}, {}, "", "png2mat: invalid type number '2147483648': give a whole number from -2147483648 to 2147483647\n" + usage, 64},
+        {"--embed-palette alone", "--embed-palette", {}, {}, "", "png2mat: option '--embed-palette' needs '--palette=NAME'\n" + usage, 64},
+        {"--type alone", "--type=1", {}, {}, "", "png2mat: option '--type' needs '--palette=NAME'\n" + usage, 64},
+    };
+    for (const auto& c : cases) {
+        Workdir w;
+        w.put("pal/p.pal", paletteFile());
+        fs::create_directories(w / "pal/sub");
+        w.put("pal/sub/Q.pal", paletteFile());
+        // an existing MAT whose image is unedited: neither --palette nor its own rebuild may change it
+        w.put("mat/f.mat", existing.bytes());
+        writePng(w / "mat/f.mat.png", imageOf(existing, false, greys));
+        writePng(w / "mat/n.mat.png", imageOf(made, false));
+        if (c.setup) c.setup(w);
+        const long entries = w.entries("mat");
+        const Outcome run = w.run("", c.wrapper, c.args, png2mat);
+        EXPECT_EQ(run.out, c.out) << c.what;
+        EXPECT_EQ(run.err.substr(0, c.err.size()), c.err) << c.what << ": " << run.err;
+        EXPECT_EQ(run.status, c.status) << c.what;
+        const Bytes expected = c.expected ? c.expected->bytes() : Bytes{}, old = existing.bytes();
+        const std::string now = w.read(c.mat);
+        EXPECT_TRUE(c.expected ? now == std::string(expected.begin(), expected.end()) : now == (c.wrapper.empty() ? "" : "old")) << c.what;
+        EXPECT_TRUE(w.read("mat/f.mat") == std::string(old.begin(), old.end())) << c.what;
+        EXPECT_EQ(w.entries("mat"), entries + !now.empty()) << c.what;  // no temporary file, no backup
+        if (!c.expected) continue;
+        // mat2png gives back the painted pixels
+        w.run();
+        expectImages(w, c.mat, *c.expected);
+    }
+}
+
+TEST(Png2Mat, InterruptedCreationLeavesWholeFilesOnly) {
+    const int files = 20;
+    const Mat made{512, 512, 0, name("p"), noise(512 * 512, 6), {}, {}};
+    const Bytes bytes = made.bytes();
+    Workdir w;
+    w.put("pal/p.pal", paletteFile());
+    for (int i = 0; i < files; ++i) writePng(w / ("mat/f" + std::to_string(i) + ".mat.png"), imageOf(made, false));
+    const Outcome run = w.run("", "timeout --preserve-status -s INT 0.1", "--palette=p", png2mat);
+    long created = 0;
+    for (int i = 0; i < files; ++i) {
+        const std::string now = w.read("mat/f" + std::to_string(i) + ".mat");
+        EXPECT_TRUE(now.empty() || now == std::string(bytes.begin(), bytes.end())) << i;
+        created += !now.empty();
+    }
+    EXPECT_EQ(w.entries("mat"), files + created);  // no temporary file
+    EXPECT_TRUE(run.status == 128 + SIGINT || created == files) << run.status;
 }
