@@ -7,6 +7,8 @@ namespace {
 
 constexpr double pi = 3.14159265358979323846;
 constexpr double degrees = pi / 180;
+const double cos30 = std::cos(30 * degrees), cos6 = std::cos(6 * degrees), sin6 = std::sin(6 * degrees);
+const double cos63 = std::cos(63 * degrees), sin63 = std::sin(63 * degrees);
 
 // sRGB's primaries and D65 white (x 0.3127, y 0.3290) to XYZ; white is its row sums, so that R = G = B gives a = b = 0
 constexpr double toXyz[3][3] = {
@@ -66,8 +68,13 @@ double ciede2000(const Lab& x, const Lab& y) {
     double hBar = h1 + h2;
     if (!grey) hBar = std::abs(h1 - h2) <= 180 ? hBar / 2 : hBar < 360 ? (hBar + 360) / 2 : (hBar - 360) / 2;
     const double lBar = (x.L + y.L) / 2 - 50, cBarP = (c1 + c2) / 2;
-    const double t = 1 - 0.17 * std::cos((hBar - 30) * degrees) + 0.24 * std::cos(2 * hBar * degrees) +
-                     0.32 * std::cos((3 * hBar + 6) * degrees) - 0.20 * std::cos((4 * hBar - 63) * degrees);
+    // T's four cosines from one angle's cosine and sine by the multiple-angle formulas, as they cost most
+    const double cos1 = std::cos(hBar * degrees), sin1 = std::sin(hBar * degrees);
+    const double cos2 = 2 * cos1 * cos1 - 1, sin2 = 2 * sin1 * cos1;
+    const double cos3 = cos1 * (4 * cos1 * cos1 - 3), sin3 = sin1 * (3 - 4 * sin1 * sin1);
+    const double cos4 = 2 * cos2 * cos2 - 1, sin4 = 2 * sin2 * cos2;
+    const double t = 1 - 0.17 * (cos1 * cos30 + sin1 * 0.5) + 0.24 * cos2 + 0.32 * (cos3 * cos6 - sin3 * sin6) -
+                     0.20 * (cos4 * cos63 + sin4 * sin63);
     const double dTheta = 30 * std::exp(-((hBar - 275) / 25) * ((hBar - 275) / 25));
     const double rC = 2 * std::sqrt(pow7(cBarP) / (pow7(cBarP) + p25));
     const double sL = 1 + 0.015 * lBar * lBar / std::sqrt(20 + lBar * lBar), sC = 1 + 0.045 * cBarP, sH = 1 + 0.015 * cBarP * t;

@@ -26,6 +26,14 @@ public:
         }
     }
 
+    // The same without searching: offPalette alone for a colour not in the palette and not yet searched for.
+    unsigned find(std::uint32_t rgb) const {
+        for (std::size_t slot = hash(rgb);; slot = (slot + 1) & mask) {
+            if (keys[slot] == rgb + 1) return values[slot];
+            if (keys[slot] == 0) return offPalette;
+        }
+    }
+
 private:
     std::size_t hash(std::uint32_t rgb) const { return (rgb * 0x9E3779B1u) >> shift; }
     unsigned insert(std::size_t slot, std::uint32_t rgb);

@@ -93,11 +93,12 @@ Bytes mapColours(const PngImage& image, const std::uint8_t* colours, const std::
                 }
             }
             const std::uint32_t rgb = std::uint32_t{in[0]} << 16 | in[1] << 8 | in[2];
-            const unsigned value = map.lookup(rgb);
+            // a transparent pixel takes the nearest colour and no error; a dithered one needs no nearest colour
+            const bool spread = ditherGiven && !(alpha && (*alpha)[std::size_t{row} * width + x] == 255);
+            const unsigned value = spread ? map.find(rgb) : map.lookup(rgb);
             out[x] = static_cast<std::uint8_t>(value);
             if (!(value & ColourMap::offPalette)) continue;
-            // a transparent pixel takes the nearest colour and no error
-            if (ditherGiven && !(alpha && (*alpha)[std::size_t{row} * width + x] == 255)) open[at + x] = 1;
+            if (spread) open[at + x] = 1;
             if (off++ == 0) {
                 firstColour = rgb;
                 firstX = x;
