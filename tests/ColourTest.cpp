@@ -60,7 +60,7 @@ TEST(Colour, PerceptualSearchAgreesWithAFullSearch) {
         std::copy_n(grey.begin(), 3, tables[3].begin() + 3 * n);
         tables[4][3 * n] = std::uint8_t(n), tables[4][3 * n + 1] = std::uint8_t(n / 2), tables[4][3 * n + 2] = std::uint8_t(n / 4);
     }
-    const Bytes colours = noise(3 * 6000, 9);
+    const Bytes colours = noise(3 * 4000, 9);
     for (std::size_t t = 0; t < tables.size(); ++t) {
         const PerceptualSearch search(tables[t].data());
         for (std::size_t i = 0; i < colours.size() + 768; i += 3) {
