@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "colour/DitherPalette.h"
 #include "colour/PerceptualSearch.h"
 #include "support/IffWriter.h"
 
@@ -42,16 +43,11 @@ TEST(Colour, LabAndCiede2000) {
     EXPECT_EQ(pairs, 34);
 }
 
-TEST(Colour, PerceptualSearchAgreesWithAFullSearch) {
-    const auto fullSearch = [](const PerceptualSearch& entries, const Lab& colour) {
-        unsigned best = 0;
-        double least = ciede2000(colour, entries.entry(0));
-        for (unsigned n = 1; n < 256; ++n)
-            if (const double d = ciede2000(colour, entries.entry(n)); d < least) best = n, least = d;
-        return best;
-    };
-    // random entries, some repeated; few distinct colours, so that ties are everywhere; greys and near-greys,
-    // where the hue is undefined or flips; a ramp of one hue, dense in lightness
+namespace {
+
+// Palettes for the searches: random entries, some repeated; few distinct colours, so that ties are everywhere;
+// greys and near-greys, where the hue is undefined or flips; a ramp of one hue, dense in lightness.
+std::vector<Bytes> palettes() {
     std::vector<Bytes> tables = {noise(768, 1), noise(768, 2), Bytes(768, 0), Bytes(768, 0), Bytes(768, 0)};
     for (int n = 0; n < 40; ++n) std::copy_n(tables[0].begin() + 3 * (n * 7 % 256), 3, tables[0].begin() + 3 * (255 - n));
     for (int n = 0; n < 256; ++n) {
@@ -60,6 +56,20 @@ TEST(Colour, PerceptualSearchAgreesWithAFullSearch) {
         std::copy_n(grey.begin(), 3, tables[3].begin() + 3 * n);
         tables[4][3 * n] = std::uint8_t(n), tables[4][3 * n + 1] = std::uint8_t(n / 2), tables[4][3 * n + 2] = std::uint8_t(n / 4);
     }
+    return tables;
+}
+
+}  // namespace
+
+TEST(Colour, PerceptualSearchAgreesWithAFullSearch) {
+    const auto fullSearch = [](const PerceptualSearch& entries, const Lab& colour) {
+        unsigned best = 0;
+        double least = ciede2000(colour, entries.entry(0));
+        for (unsigned n = 1; n < 256; ++n)
+            if (const double d = ciede2000(colour, entries.entry(n)); d < least) best = n, least = d;
+        return best;
+    };
+    const std::vector<Bytes> tables = palettes();
     const Bytes colours = noise(3 * 4000, 9);
     for (std::size_t t = 0; t < tables.size(); ++t) {
         const PerceptualSearch search(tables[t].data());
@@ -68,6 +78,23 @@ TEST(Colour, PerceptualSearchAgreesWithAFullSearch) {
             const std::uint8_t* c = i < colours.size() ? &colours[i] : &tables[t][i - colours.size()];
             const std::uint8_t r = c[0], g = std::uint8_t(c[1] + (i < colours.size() ? 0 : i % 2)), b = c[2];
             ASSERT_EQ(search.nearest(r, g, b), fullSearch(search, labFromSrgb(r, g, b))) << t << " " << int(r) << "," << int(g) << "," << int(b);
+        }
+    }
+}
+
+TEST(Colour, DitherSearchAgreesWithAFullSearch) {
+    // colours of any linear light, as error diffusion makes them, and any entry as the guess
+    const Bytes colours = noise(4 * 10000, 10);
+    for (const Bytes& table : palettes()) {
+        const DitherPalette palette(table.data());
+        for (std::size_t i = 0; i < colours.size(); i += 4) {
+            const float rgb[3] = {colours[i] / 255.0f, (colours[i + 1] + colours[i + 3] / 256.0f) / 256, colours[i + 2] / 255.0f};
+            float lab[3];
+            DitherPalette::labOf(rgb, lab);
+            unsigned best = 0;
+            for (unsigned n = 1; n < 256; ++n)
+                if (palette.difference(lab, n) < palette.difference(lab, best)) best = n;
+            ASSERT_EQ(palette.nearest(lab, colours[i + 3]), best) << i;
         }
     }
 }

@@ -5,7 +5,8 @@
 // Floyd-Steinberg error diffusion into a palette, in linear light, serpentine (rows left to right, then
 // right to left), deterministic. The error a pixel carries is clamped, so that a colour the palette
 // cannot reach does not pile up error that floods an area with one entry. Each pixel takes the entry
-// nearest to its colour plus the carried error by Euclidean distance in CIELAB, ties to the lowest index.
+// nearest to its colour plus the carried error by CIEDE2000 without its rotation term RT, computed in
+// floats (CIELAB's curve from a table), ties to the lowest index; the search is exact for that difference.
 //
 // `rgba`: the image, top row first; `open`: per pixel, nonzero for a pixel to dither. A pixel that is not
 // open keeps its index in `indices` and neither takes nor passes error: its neighbours share its part.

@@ -1,0 +1,142 @@
+#include "colour/DitherPalette.h"
+
+#include <algorithm>
+#include <bit>
+#include <climits>
+#include <cmath>
+#include <numeric>
+
+#include "colour/Lab.h"
+
+namespace {
+
+// sRGB's primaries to XYZ, each row divided by white's (its sum), so that X, Y and Z of in-gamut colours run to 1
+constexpr float toXyz[3][3] = {{0.4124564f / 0.9504700f, 0.3575761f / 0.9504700f, 0.1804375f / 0.9504700f},
+                               {0.2126729f, 0.7151522f, 0.0721750f},
+                               {0.0193339f / 1.0888300f, 0.1191920f / 1.0888300f, 0.9503041f / 1.0888300f}};
+
+// CIELAB's curve f on 0 to 1, interpolated in a table: within a thousandth of a CIELAB unit
+class LabCurve {
+public:
+    LabCurve() {
+        for (int i = 0; i <= steps + 1; ++i) {
+            const double t = double(i) / steps, edge = 6.0 / 29;
+            table[i] = static_cast<float>(t > edge * edge * edge ? std::cbrt(t) : t / (3 * edge * edge) + 4.0 / 29);
+        }
+    }
+    float operator()(float t) const {
+        const float at = std::clamp(t, 0.0f, 1.0f) * steps;
+        const int i = static_cast<int>(at);
+        return table[i] + (table[i + 1] - table[i]) * (at - static_cast<float>(i));
+    }
+
+private:
+    static constexpr int steps = 8192;
+    float table[steps + 2];
+};
+
+const LabCurve labCurve;
+
+// The difference squared between `lab` (with chroma c1) and entries first to last of the arrays given.
+void measure(const float* lab, float c1, const float* ls, const float* as, const float* bs, const float* cs,
+             unsigned first, unsigned last, float* __restrict distances) {
+    constexpr float p25 = 6103515625.0f;  // 25 to the 7th
+    constexpr float cos30 = 0.8660254f, sin6 = 0.10452846f, cos6 = 0.9945219f, cos63 = 0.4539905f, sin63 = 0.8910065f;
+    const float l1 = lab[0], a1 = lab[1], b1 = lab[2];
+    for (unsigned n = first; n < last; ++n) {
+        const float dl = ls[n] - l1, m = (ls[n] + l1) / 2 - 50;
+        const float sl = 1 + 0.015f * m * m / std::sqrt(20 + m * m);
+        const float cBar = (cs[n] + c1) / 2, c7 = cBar * cBar * cBar * cBar * cBar * cBar * cBar;
+        const float g = 1.5f - 0.5f * std::sqrt(c7 / (c7 + p25));
+        const float a2 = g * as[n], a1p = g * a1, b2 = bs[n];
+        const float cp1 = std::sqrt(a1p * a1p + b1 * b1), cp2 = std::sqrt(a2 * a2 + b2 * b2);
+        // unit hue vectors (none for a grey): dH'^2 = C1' C2' |u1 - u2|^2
+        const float r1 = 1 / (cp1 + 1e-30f), r2 = 1 / (cp2 + 1e-30f);
+        const float u1 = a1p * r1, v1 = b1 * r1, u2 = a2 * r2, v2 = b2 * r2;
+        const float dc = cp2 - cp1, dh2 = cp1 * cp2 * ((u2 - u1) * (u2 - u1) + (v2 - v1) * (v2 - v1));
+        const float wu = u1 + u2, wv = v1 + v2, rw = 1 / std::sqrt(std::max(wu * wu + wv * wv, 1e-12f));
+        const float co = wu * rw, si = wv * rw;
+        const float c2 = 2 * co * co - 1, s2 = 2 * si * co, c3 = co * (4 * co * co - 3), s3 = si * (3 - 4 * si * si);
+        const float c4 = 2 * c2 * c2 - 1, s4 = 2 * s2 * c2;
+        const float t = 1 - 0.17f * (co * cos30 + si * 0.5f) + 0.24f * c2 + 0.32f * (c3 * cos6 - s3 * sin6) -
+                        0.20f * (c4 * cos63 + s4 * sin63);
+        const float cBarP = (cp1 + cp2) / 2, sc = 1 + 0.045f * cBarP, sh = 1 + 0.015f * t * cBarP;
+        distances[n] = dl * dl / (sl * sl) + dc * dc / (sc * sc) + dh2 / (sh * sh);
+    }
+}
+
+}  // namespace
+
+DitherPalette::DitherPalette(const std::uint8_t* colours) {
+    float lab[256][3];
+    for (unsigned n = 0; n < 256; ++n) {
+        for (int k = 0; k < 3; ++k) linearLight[n][k] = static_cast<float>(linearFromSrgb(colours[3 * n + k]));
+        labOf(linearLight[n], lab[n]);
+    }
+    unsigned order[256];
+    std::iota(order, order + 256, 0u);
+    std::stable_sort(order, order + 256, [&](unsigned x, unsigned y) { return lab[x][0] < lab[y][0]; });
+    for (unsigned n = 0; n < 256; ++n) {
+        index[n] = static_cast<std::int32_t>(order[n]);
+        place[order[n]] = static_cast<std::uint8_t>(n);
+        l[n] = lab[order[n]][0], a[n] = lab[order[n]][1], b[n] = lab[order[n]][2];
+        c[n] = std::sqrt(a[n] * a[n] + b[n] * b[n]);
+    }
+}
+
+void DitherPalette::labOf(const float* rgb, float* lab) {
+    float f[3];
+    for (int i = 0; i < 3; ++i) f[i] = labCurve(toXyz[i][0] * rgb[0] + toXyz[i][1] * rgb[1] + toXyz[i][2] * rgb[2]);
+    lab[0] = 116 * f[1] - 16, lab[1] = 500 * (f[0] - f[1]), lab[2] = 200 * (f[1] - f[2]);
+}
+
+// the bound loops run twice as wide where the processor has AVX2
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
+__attribute__((target_clones("avx2", "default"), flatten))
+#endif
+unsigned DitherPalette::nearest(const float* lab, unsigned from) const {
+    const float l1 = lab[0], a1 = lab[1], b1 = lab[2], c1 = std::sqrt(a1 * a1 + b1 * b1);
+    const auto euclidean = [&](unsigned n) {
+        const float dl = l[n] - l1, da = a[n] - a1, db = b[n] - b1;
+        return dl * dl + da * da + db * db;
+    };
+    // the guess: about the nearest entry in CIELAB, among those as near in L as the last pixel's entry
+    const float near = std::sqrt(euclidean(place[from])) * 1.0001f + 1e-4f;
+    const unsigned low = static_cast<unsigned>(std::lower_bound(l, l + 256, l1 - near) - l);
+    const unsigned high = static_cast<unsigned>(std::upper_bound(l, l + 256, l1 + near) - l);
+    std::uint32_t nearestKey = ~0u;  // the distance's bits with the place in the low byte, so that one minimum finds both
+    for (unsigned n = low; n < high; ++n) nearestKey = std::min(nearestKey, (std::bit_cast<std::uint32_t>(euclidean(n)) & ~0xFFu) | n);
+    const unsigned guess = nearestKey & 0xFF;
+    float guessed;
+    measure(lab, c1, l + guess, a + guess, b + guess, c + guess, 0, 1, &guessed);
+    // The difference is at least |dL| / SL, SL growing with |L' - 50| up to 1.7471 on 0 to 100: only entries
+    // that near in L can be as near as the guess, with SL at most its value at the far end of that window.
+    const float reach0 = std::sqrt(guessed) * 1.0001f + 1e-4f, far = std::abs(l1 - 50) + reach0 * 1.7471f / 2;
+    const float farSL = 1 + 0.015f * far * far / std::sqrt(20 + far * far), reach = reach0 * farSL * 1.0001f;
+    const unsigned first = static_cast<unsigned>(std::lower_bound(l, l + 256, l1 - reach) - l);
+    const unsigned last = static_cast<unsigned>(std::upper_bound(l, l + 256, l1 + reach) - l);
+    // A cheap bound rules out most of them: SH <= SC, C' <= 1.5 C and dH'^2 + dC'^2 >= da^2 + db^2.
+    // What is left is gathered, so that the full measure runs in vector registers.
+    const float limit = guessed * 1.0002f + 1e-6f, wl = 1 / (farSL * farSL);
+    float kl[256], ka[256], kb[256], kc[256], distances[256];
+    std::int32_t ki[256];
+    unsigned count = 0;
+    for (unsigned n = first; n < last; ++n) {
+        const float dl = l[n] - l1, da = a[n] - a1, db = b[n] - b1, sc = 1 + 0.03375f * (c[n] + c1);
+        kl[count] = l[n], ka[count] = a[n], kb[count] = b[n], kc[count] = c[n], ki[count] = index[n];
+        count += wl * dl * dl + (da * da + db * db) / (sc * sc) <= limit;
+    }
+    measure(lab, c1, kl, ka, kb, kc, 0, count, distances);
+    // as integers, which order as the floats do since none is negative
+    std::int32_t least = INT32_MAX, best = 255;
+    for (unsigned k = 0; k < count; ++k) least = std::min(least, std::bit_cast<std::int32_t>(distances[k]));
+    for (unsigned k = 0; k < count; ++k) best = std::min(best, std::bit_cast<std::int32_t>(distances[k]) == least ? ki[k] : 255);
+    return static_cast<unsigned>(best);
+}
+
+float DitherPalette::difference(const float* lab, unsigned entry) const {
+    const unsigned n = place[entry];
+    float d;
+    measure(lab, std::sqrt(lab[1] * lab[1] + lab[2] * lab[2]), l + n, a + n, b + n, c + n, 0, 1, &d);
+    return d;
+}
