@@ -4,7 +4,8 @@
 # one core against the indexed floor; png2mat against its floor; update runs (-u) on 100,000 tiny
 # files against listing and taking the status of the files.
 # Usage: bench/run.sh [RUNS [WORKLOAD...]] (default: 7 rounds of tiny, typical and large, about a
-# quarter of an hour on 2 cores). Work files go to build-bench/.
+# quarter of an hour on 2 cores). Work files go to build-bench/. The colour mapping against ImageMagick
+# and netpbm is measured by bench/quality.sh.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh python3-pil
