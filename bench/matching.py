@@ -9,29 +9,16 @@ Usage: matching.py BUILD_DIR RUNS. Ratios are medians of the ratios within a rou
 """
 import os
 import random
-import resource
 import shutil
 import statistics
 import struct
 import subprocess
 import sys
 import tempfile
-import time
-import zlib
+
+from png2mat import timed, write_png  # the same timing and PNG writer as png2mat's benchmark
 
 CONVERT = "/usr/bin/convert"
-
-
-def timed(command, cwd):
-    """Wall seconds and CPU seconds of one run."""
-    before = resource.getrusage(resource.RUSAGE_CHILDREN)
-    start = time.perf_counter()
-    result = subprocess.run(command, cwd=cwd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    seconds = time.perf_counter() - start
-    after = resource.getrusage(resource.RUSAGE_CHILDREN)
-    if result.returncode != 0:
-        sys.exit(f"{command} failed in {cwd}")
-    return seconds, after.ru_utime + after.ru_stime - before.ru_utime - before.ru_stime
 
 
 def chunk(kind, data):
@@ -45,17 +32,6 @@ def write_mat(path, side, table):
     frame = chunk(b"INFO", struct.pack("<iii", side, side, 0)) + form(b"PAL ", chunk(b"CMAP", table)) + chunk(b"PXLS", bytes(side * side))
     with open(path, "wb") as f:
         f.write(form(b"BITM", form(b"FRAM", frame)))
-
-
-def write_png(path, side, pixels):
-    """An 8-bit RGB PNG of `pixels` (bytes, top row first)."""
-    def png_chunk(kind, data):
-        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
-    stride = 3 * side
-    raw = b"".join(b"\0" + pixels[y * stride:(y + 1) * stride] for y in range(side))
-    with open(path, "wb") as f:
-        f.write(b"\x89PNG\r\n\x1a\n" + png_chunk(b"IHDR", struct.pack(">IIBBBBB", side, side, 8, 2, 0, 0, 0)) +
-                png_chunk(b"IDAT", zlib.compress(raw, 6)) + png_chunk(b"IEND", b""))
 
 
 def series(runs, commands, prepare):
@@ -97,7 +73,7 @@ def main():
     restore = lambda: write_mat(mat, side, table)
     rows = []
 
-    write_png(mat + ".png", side, b"".join(rng.choices(sorted(off), k=side * side)))
+    write_png(mat + ".png", side, side, b"".join(rng.choices(sorted(off), k=side * side)))
     wall, cpu = series(runs, {"png2mat --match=rgb": ([png2mat, "-q", "--no-backup", "--match=rgb"], work),
                               "png2mat (perceptual)": ([png2mat, "-q", "--no-backup"], work)}, restore)
     rows.append(("300,000 colours off the palette", wall, cpu, "png2mat --match=rgb"))

@@ -117,4 +117,5 @@ def main():
         print("| %s | %s | %.3f | %.3f | %.3f | %.3f |" % line)
 
 
-main()
+if __name__ == "__main__":
+    main()
