@@ -65,7 +65,7 @@ MatFile::MatFile(std::string path, bool indexed) {
 
     const std::int32_t width = mat.width(), height = mat.height();
     const std::int64_t pixels = mat.pixelCount();
-    const bool alpha = mat.alpha() && pixels > 0 && mat.alpha()->getLength() == pixels;
+    const bool alpha = mat.alpha() && mat.alphaFits(mat.alpha()->getLength());
     if (alpha) {
         const std::string alphaname = path + "_alpha.png";
         {

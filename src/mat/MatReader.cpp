@@ -65,7 +65,7 @@ MatReader::Outline MatReader::outline() {
     }
     reader.expectChunk("PXLS");
     reader.skip();
-    outline.alpha = reader.atChunk("ALPH") && pixelCount() > 0 && reader.chunkLength() == pixelCount();
+    outline.alpha = reader.atChunk("ALPH") && alphaFits(reader.chunkLength());
     return outline;
 }
 

@@ -43,6 +43,8 @@ public:
     std::int32_t height() const { return h; }
     std::int32_t type() const { return t; }
     std::int64_t pixelCount() const { return convertiblePixels(w, h); }
+    // Whether an ALPH plane of `length` bytes holds one byte per pixel, as an alpha image needs.
+    bool alphaFits(std::int64_t length) const { return pixelCount() > 0 && length == pixelCount(); }
     const Chunk& info() const { return *infochunk; }
     // Null when the file has no HOTS, or no ALPH.
     const Chunk* hots() const { return hotschunk.get(); }
