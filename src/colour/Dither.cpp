@@ -73,7 +73,7 @@ void dither(const std::uint8_t* rgba, std::uint32_t width, std::uint32_t height,
                 float middle[3];
                 for (int c = 0; c < 3; ++c) {
                     const int code = static_cast<int>(cell >> cellBits * (2 - c) & (cellCount - 1));
-                    middle[c] = static_cast<float>(linearFromSrgb(static_cast<std::uint8_t>(code << (8 - cellBits) | (1 << (7 - cellBits)))));
+                    middle[c] = decode[code << (8 - cellBits) | (1 << (7 - cellBits))];
                 }
                 DitherPalette::labOf(middle, lab);
                 cells[cell] = static_cast<std::uint16_t>(previous = palette.nearest(lab, previous));

@@ -99,6 +99,7 @@ Freshness freshness(const Program& program, const std::string& name) {
     try {
         return program.freshness(name);
     } catch (...) {
+        // the reason is the conversion's to report; taking it releases an error raised by pointer
         reasonOf(std::current_exception());
         return {};
     }

@@ -1,6 +1,5 @@
 #include "mat/MatReader.h"
 
-#include "iff/FileNotFoundException.h"
 #include "iff/FormatError.h"
 
 namespace {

@@ -54,9 +54,6 @@ std::string findPalette(std::string name) {
 const PaletteStamp& paletteStamp(const std::string& name) {
     static std::map<std::string, PaletteStamp> stamps;
     const auto [at, added] = stamps.try_emplace(name);
-    if (added) {
-        at->second.path = findPalette(name);
-        at->second.found = modifiedTime(at->second.path, at->second.time);
-    }
+    if (added) at->second.found = modifiedTime(findPalette(name), at->second.time);
     return at->second;
 }

@@ -9,11 +9,10 @@
 // same directory whose name matches ignoring case is taken instead.
 std::string findPalette(std::string name);
 
-// The path of the palette file `name` refers to and its modification time (found false when
-// there is no such file), remembered per name for the process's life: an update run asks for the
-// same few palettes once per MAT file.
+// The modification time of the palette file `name` refers to (found false when there is no such
+// file), remembered per name for the process's life: an update run asks for the same few palettes
+// once per MAT file.
 struct PaletteStamp {
-    std::string path;
     timespec time{};
     bool found = false;
 };

@@ -10,7 +10,7 @@
 // to a temporary file in the same directory and renamed over `name` only when
 // it is complete, so `name` never holds a partial image and a symbolic link
 // there is replaced, not followed; its modification time is `modified`, that of
-// its newest source. Raises WriteError when anything fails.
+// the MAT file it was made from. Raises WriteError when anything fails.
 void saveImage(const std::string& name, const timespec& modified);
 
 // Saves `height` rows of `width` indices, the first row at the bottom, as an 8-bit colour-mapped

@@ -40,6 +40,9 @@ bool exact = false;
 bool noBackup = false;
 bool paletteGiven = false, embedPalette = false, typeGiven = false;
 std::string paletteName, typeText;
+bool matchGiven = false, rgbMatch = false;
+std::string matchRule;
+bool ditherGiven = false;
 
 // What every new MAT file shares, set once the directory is entered.
 std::optional<PalFile> newPalette;
@@ -51,9 +54,6 @@ std::string lower(std::string text) {
     for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return text;
 }
-bool matchGiven = false, rgbMatch = false;
-std::string matchRule;
-bool ditherGiven = false;
 
 bool exists(const std::string& path) {
     struct stat st;
