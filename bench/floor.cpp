@@ -26,7 +26,7 @@
 #include <vector>
 
 #include "ReadFile.h"
-#include "mat/SaveImage.h"
+#include "mat2png/SaveImage.h"
 
 namespace {
 

@@ -41,9 +41,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     else write("pal/p.pal", input.substr(split + separator.size()));
 
     for (const bool indexed : {false, true}) {
-        for (const ProgramOption& option : mat2png.options)
-            if (std::string_view(option.name) == "indexed") *option.given = indexed;
-        processFile(mat2png, "f.mat");
+        Mat2Png mat2png;
+        mat2png.indexed = indexed;
+        processFile(mat2png.program(), RunOptions(), "f.mat");
         // outputs are removed so that every run starts alike; anything else left in mat/ is a leaked temporary file
         fs::remove("mat/f.mat.png");
         fs::remove("mat/f.mat_alpha.png");

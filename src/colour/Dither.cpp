@@ -4,6 +4,7 @@
 #include <cmath>
 #include <vector>
 
+#include "colour/Constants.h"
 #include "colour/DitherPalette.h"
 #include "colour/Lab.h"
 
@@ -13,8 +14,7 @@ namespace {
 // (error with the same Y in every channel taken away), in any channel. Colour error the palette cannot work
 // off stops growing there, while the lightness still comes out right on average.
 constexpr float maxLuminanceError = 0.5f, maxColourError = 0.2f;
-// Y of the sRGB primaries
-constexpr float luminance[3] = {0.2126729f, 0.7151522f, 0.0721750f};
+constexpr float luminance[3] = {float(colour::luminance[0]), float(colour::luminance[1]), float(colour::luminance[2])};
 constexpr int cellBits = 6, cellCount = 1 << cellBits, linearSteps = 1 << 14;
 constexpr std::uint16_t noEntry = 0xFFFF;
 

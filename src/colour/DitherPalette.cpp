@@ -1,28 +1,30 @@
 #include "colour/DitherPalette.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <climits>
 #include <cmath>
 #include <numeric>
 
+#include "colour/Constants.h"
 #include "colour/Lab.h"
 
 namespace {
 
-// sRGB's primaries to XYZ, each row divided by white's (its sum), so that X, Y and Z of in-gamut colours run to 1
-constexpr float toXyz[3][3] = {{0.4124564f / 0.9504700f, 0.3575761f / 0.9504700f, 0.1804375f / 0.9504700f},
-                               {0.2126729f, 0.7151522f, 0.0721750f},
-                               {0.0193339f / 1.0888300f, 0.1191920f / 1.0888300f, 0.9503041f / 1.0888300f}};
+// sRGB's primaries to XYZ, each row divided by white's, so that X, Y and Z of in-gamut colours run to 1
+constexpr auto toXyz = [] {
+    std::array<std::array<float, 3>, 3> matrix{};
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j) matrix[i][j] = static_cast<float>(colour::srgbToXyz[i][j] / colour::white[i]);
+    return matrix;
+}();
 
 // CIELAB's curve f on 0 to 1, interpolated in a table: within a thousandth of a CIELAB unit
 class LabCurve {
 public:
     LabCurve() {
-        for (int i = 0; i <= steps + 1; ++i) {
-            const double t = double(i) / steps, edge = 6.0 / 29;
-            table[i] = static_cast<float>(t > edge * edge * edge ? std::cbrt(t) : t / (3 * edge * edge) + 4.0 / 29);
-        }
+        for (int i = 0; i <= steps + 1; ++i) table[i] = static_cast<float>(colour::labCurve(double(i) / steps));
     }
     float operator()(float t) const {
         const float at = std::clamp(t, 0.0f, 1.0f) * steps;
@@ -40,8 +42,8 @@ const LabCurve labCurve;
 // The difference squared between `lab` (with chroma c1) and entries first to last of the arrays given.
 void measure(const float* lab, float c1, const float* ls, const float* as, const float* bs, const float* cs,
              unsigned first, unsigned last, float* __restrict distances) {
-    constexpr float p25 = 6103515625.0f;  // 25 to the 7th
-    constexpr float cos30 = 0.8660254f, sin6 = 0.10452846f, cos6 = 0.9945219f, cos63 = 0.4539905f, sin63 = 0.8910065f;
+    constexpr float p25 = float(colour::pow25to7), cos30 = float(colour::cos30), sin6 = float(colour::sin6);
+    constexpr float cos6 = float(colour::cos6), cos63 = float(colour::cos63), sin63 = float(colour::sin63);
     const float l1 = lab[0], a1 = lab[1], b1 = lab[2];
     for (unsigned n = first; n < last; ++n) {
         const float dl = ls[n] - l1, m = (ls[n] + l1) / 2 - 50;

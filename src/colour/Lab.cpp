@@ -3,18 +3,14 @@
 #include <array>
 #include <cmath>
 
+#include "colour/Constants.h"
+
 namespace {
+
+using namespace colour;
 
 constexpr double pi = 3.14159265358979323846;
 constexpr double degrees = pi / 180;
-const double cos30 = std::cos(30 * degrees), cos6 = std::cos(6 * degrees), sin6 = std::sin(6 * degrees);
-const double cos63 = std::cos(63 * degrees), sin63 = std::sin(63 * degrees);
-
-// sRGB's primaries and D65 white (x 0.3127, y 0.3290) to XYZ; white is its row sums, so that R = G = B gives a = b = 0
-constexpr double toXyz[3][3] = {
-    {0.4124564, 0.3575761, 0.1804375}, {0.2126729, 0.7151522, 0.0721750}, {0.0193339, 0.1191920, 0.9503041}};
-constexpr double white[3] = {toXyz[0][0] + toXyz[0][1] + toXyz[0][2], toXyz[1][0] + toXyz[1][1] + toXyz[1][2],
-                             toXyz[2][0] + toXyz[2][1] + toXyz[2][2]};
 
 double decode(double v) { return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); }
 
@@ -23,11 +19,6 @@ const std::array<double, 256> linearTable = [] {
     for (int v = 0; v < 256; ++v) table[v] = decode(v / 255.0);
     return table;
 }();
-
-double labCurve(double t) {
-    constexpr double edge = 6.0 / 29;
-    return t > edge * edge * edge ? std::cbrt(t) : t / (3 * edge * edge) + 4.0 / 29;
-}
 
 double pow7(double x) {
     const double x2 = x * x, x3 = x2 * x;
@@ -40,7 +31,7 @@ double linearFromSrgb(std::uint8_t v) { return linearTable[v]; }
 
 Lab labFromLinear(double r, double g, double b) {
     double f[3];
-    for (int i = 0; i < 3; ++i) f[i] = labCurve((toXyz[i][0] * r + toXyz[i][1] * g + toXyz[i][2] * b) / white[i]);
+    for (int i = 0; i < 3; ++i) f[i] = labCurve((srgbToXyz[i][0] * r + srgbToXyz[i][1] * g + srgbToXyz[i][2] * b) / white[i]);
     return {116 * f[1] - 16, 500 * (f[0] - f[1]), 200 * (f[1] - f[2])};
 }
 
@@ -49,9 +40,8 @@ Lab labFromSrgb(std::uint8_t r, std::uint8_t g, std::uint8_t b) {
 }
 
 double ciede2000(const Lab& x, const Lab& y) {
-    constexpr double p25 = 6103515625.0;  // 25 to the 7th
     const double cBar = (std::sqrt(x.a * x.a + x.b * x.b) + std::sqrt(y.a * y.a + y.b * y.b)) / 2;
-    const double g = 1.5 - 0.5 * std::sqrt(pow7(cBar) / (pow7(cBar) + p25));
+    const double g = 1.5 - 0.5 * std::sqrt(pow7(cBar) / (pow7(cBar) + pow25to7));
     const double a1 = g * x.a, a2 = g * y.a;
     const double c1 = std::sqrt(a1 * a1 + x.b * x.b), c2 = std::sqrt(a2 * a2 + y.b * y.b);
     const auto hue = [](double b, double a) {
@@ -76,7 +66,7 @@ double ciede2000(const Lab& x, const Lab& y) {
     const double t = 1 - 0.17 * (cos1 * cos30 + sin1 * 0.5) + 0.24 * cos2 + 0.32 * (cos3 * cos6 - sin3 * sin6) -
                      0.20 * (cos4 * cos63 + sin4 * sin63);
     const double dTheta = 30 * std::exp(-((hBar - 275) / 25) * ((hBar - 275) / 25));
-    const double rC = 2 * std::sqrt(pow7(cBarP) / (pow7(cBarP) + p25));
+    const double rC = 2 * std::sqrt(pow7(cBarP) / (pow7(cBarP) + pow25to7));
     const double sL = 1 + 0.015 * lBar * lBar / std::sqrt(20 + lBar * lBar), sC = 1 + 0.045 * cBarP, sH = 1 + 0.015 * cBarP * t;
     const double rT = -std::sin(2 * dTheta * degrees) * rC;
     const double l = dL / sL, c = dC / sC, h = dH / sH;

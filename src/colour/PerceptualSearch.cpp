@@ -4,6 +4,8 @@
 #include <cmath>
 #include <numeric>
 
+#include "colour/Constants.h"
+
 namespace {
 
 // The bounds hold for L from 0 to 100: there SL, 1 + 0.015 (L' - 50)^2 / sqrt(20 + (L' - 50)^2), stays below this.
@@ -67,8 +69,8 @@ unsigned PerceptualSearch::nearest(const Lab& colour) const {
 
     // A lower bound of each difference in the window: the formula itself in floats, with the mean hue taken
     // from the bisector of the two hue directions instead of angles, and RT at its largest for that hue.
-    constexpr float p25 = 6103515625.0f;
-    constexpr float cos30 = 0.8660254f, sin6 = 0.10452846f, cos6 = 0.9945219f, cos63 = 0.4539905f, sin63 = 0.8910065f;
+    constexpr float p25 = float(colour::pow25to7), cos30 = float(colour::cos30), sin6 = float(colour::sin6);
+    constexpr float cos6 = float(colour::cos6), cos63 = float(colour::cos63), sin63 = float(colour::sin63);
     constexpr float cos275 = 0.08715574f, sin275 = -0.9961947f;
     const float c1 = std::sqrt(a1 * a1 + b1 * b1);
     alignas(32) float bound[256];

@@ -1,12 +1,13 @@
 #include "driver/Interrupts.h"
 
-#include <atomic>
-#include <cerrno>
-#include <climits>
-#include <csignal>
-#include <cstring>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+
+#include "fs/InterruptGuard.h"
+#include "fs/TempFile.h"
 
 namespace {
 
@@ -14,21 +15,12 @@ constexpr int signals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
 constexpr int maxWorkers = 1024;
 
 // read by the handler: fixed storage, no allocation
-char pending[PATH_MAX];
-volatile sig_atomic_t haspending = 0;
 volatile sig_atomic_t progressShown = 0;
 volatile pid_t workers[maxWorkers];
 
-sigset_t interruptSignals() {
-    sigset_t set;
-    sigemptyset(&set);
-    for (const int sig : signals) sigaddset(&set, sig);
-    return set;
-}
-
 void onSignal(int sig) {
     const int saved = errno;
-    if (haspending) ::unlink(pending);
+    removePendingTempFile();
     if (progressShown && ::write(STDERR_FILENO, "\r\033[K", 4) < 0) progressShown = 0;
     for (volatile pid_t& pid : workers)
         if (pid > 0) ::kill(pid, sig == SIGPIPE ? SIGTERM : sig);
@@ -63,16 +55,6 @@ void installInterruptHandlers() {
     }
 }
 
-void setPendingFile(const char* path) {
-    // the handler reads the name only while the flag is set, so it never sees half of one
-    haspending = 0;
-    if (!path || std::strlen(path) >= sizeof pending) return;
-    std::atomic_signal_fence(std::memory_order_seq_cst);
-    std::strcpy(pending, path);
-    std::atomic_signal_fence(std::memory_order_seq_cst);
-    haspending = 1;
-}
-
 void setProgressShown(bool shown) { progressShown = shown; }
 
 void addWorker(pid_t pid) {
@@ -89,17 +71,10 @@ void removeWorker(pid_t pid) {
 }
 
 void forgetInheritedState() {
-    haspending = 0;
+    forgetPendingTempFile();
     progressShown = 0;
     for (volatile pid_t& slot : workers) slot = 0;
     // the fork happened with the signals held back; the worker's own guard never ends
     const sigset_t block = interruptSignals();
     ::sigprocmask(SIG_UNBLOCK, &block, nullptr);
 }
-
-InterruptGuard::InterruptGuard() {
-    const sigset_t block = interruptSignals();
-    ::sigprocmask(SIG_BLOCK, &block, &saved);
-}
-
-InterruptGuard::~InterruptGuard() { ::sigprocmask(SIG_SETMASK, &saved, nullptr); }

@@ -1,7 +1,10 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
+
+#include "driver/RunOptions.h"
 
 // An option of one program alone: a flag, or an option with an argument (--palette=NAME).
 struct ProgramOption {
@@ -9,8 +12,8 @@ struct ProgramOption {
     char letter;           // its short form ('i' for -i), or 0 for none
     const char* argument;  // what the argument is called in --help ("NAME"), or nullptr for a flag
     const char* help;      // one line for --help
-    bool* given;           // set when the option is on the command line
-    std::string* value = nullptr;  // the argument, for an option that takes one
+    // takes the option from the command line: its argument, or nullptr for a flag
+    std::function<void(const char* argument)> take;
 };
 
 // What an update run (-u) makes of one file before converting it.
@@ -21,14 +24,15 @@ struct Freshness {
     std::string subject, text;
 };
 
-// What a batch program adds to the shared command line and batch driver.
+// What a batch program adds to the shared command line and batch driver. Its own settings live in
+// a value of the program's, which the functions below are bound to.
 struct Program {
-    const char* name;         // "mat2png": diagnostics, --help and --version
-    const char* summary;      // what it does, for --help: one or more lines, each ending in '\n'
+    const char* name;     // "mat2png": diagnostics, --help and --version
+    const char* summary;  // what it does, for --help: one or more lines, each ending in '\n'
     // names in mat/ that are handed to convert, matched at the end ignoring case
     std::vector<const char*> suffixes;
     // Converts mat/NAME; raises any error on failure, and the driver reports it.
-    void (*convert)(const std::string& name);
+    std::function<void(const std::string& name, const RunOptions& run)> convert;
     // Library versions for --version, one or more lines each ending in '\n'.
     std::string (*libraries)();
     std::vector<ProgramOption> options;
@@ -40,15 +44,12 @@ struct Program {
         std::string text;  // empty: all is well
         bool hint = false;
     };
-    Complaint (*prepare)() = nullptr;
+    std::function<Complaint()> prepare;
     // With -u: whether the file needs converting, by the modification times of its outputs and
     // sources alone. Asked once while mat/ is listed, and again just before the conversion; an error
     // it raises makes the file stale, so that the conversion reports it.
-    Freshness (*freshness)(const std::string& name) = nullptr;
+    std::function<Freshness(const std::string& name)> freshness;
 };
-
-// True when the run was started with -u (--update).
-bool updating();
 
 // Parses the command line (-C, -q, -j, -u, --no-progress, -h, -V and the program's options), runs
 // the batch over mat/ of the working directory and returns the exit status:

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "driver/Console.h"
+#include "fs/ProgramName.h"
 #include "driver/Interrupts.h"
 
 namespace {

@@ -1,6 +1,5 @@
 #include "driver/Workers.h"
 
-#include <dirent.h>
 #include <poll.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
@@ -20,7 +19,9 @@
 #include "driver/Batch.h"
 #include "driver/Console.h"
 #include "driver/Interrupts.h"
-#include "driver/TempFile.h"
+#include "driver/Messages.h"
+#include "fs/InterruptGuard.h"
+#include "fs/TempFile.h"
 
 namespace {
 
@@ -85,7 +86,7 @@ bool receiveAll(int fd, void* data, std::size_t size) {
     return true;
 }
 
-[[noreturn]] void workerLoop(const Program& program, const std::vector<std::string>& names, int fd) {
+[[noreturn]] void workerLoop(const Program& program, const RunOptions& run, const std::vector<std::string>& names, int fd) {
     sendConsoleTo(fd);
     // the parent sends several indices at a time; one read takes all that have come
     std::uint32_t indices[64];
@@ -104,7 +105,7 @@ bool receiveAll(int fd, void* data, std::size_t size) {
         }
         const std::uint32_t index = indices[at++];
         if (index >= names.size()) break;
-        const Processed result = processFile(program, names[index]);
+        const Processed result = processFile(program, run, names[index]);
         sendMessage('D', result == Processed::failed ? "0" : result == Processed::current ? "u" : "1");
     }
     // nothing buffered is the worker's to flush: the parent owns the console
@@ -113,8 +114,8 @@ bool receiveAll(int fd, void* data, std::size_t size) {
 
 class Pool {
 public:
-    Pool(const Program& program, const std::vector<std::string>& names, int jobs, Progress& progress)
-        : program(program), names(names), progress(progress), results(names.size()), cap(4 * jobs) {
+    Pool(const Program& program, const RunOptions& run, const std::vector<std::string>& names, int jobs, Progress& progress)
+        : program(program), options(run), names(names), progress(progress), results(names.size()), cap(4 * jobs) {
         // buffered lines would otherwise be printed once more by every worker
         std::fflush(stdout);
         std::fflush(stderr);
@@ -137,9 +138,9 @@ public:
         // no worker is left to do the rest: the replacements ran out or could not be started
         for (; printed < names.size(); ++printed) {
             FileResult& result = results[printed];
-            print(result.messages);
+            printMessages(result.messages);
             if (!result.done) {
-                const Processed processed = processFile(program, names[printed]);
+                const Processed processed = processFile(program, options, names[printed]);
                 result.failed = processed == Processed::failed;
                 result.current = processed == Processed::current;
             }
@@ -172,7 +173,7 @@ private:
             if (::getppid() == 1) ::_exit(1);
             ::close(pair[0]);
             for (const Worker& other : workers) ::close(other.fd);
-            workerLoop(program, names, pair[1]);
+            workerLoop(program, options, names, pair[1]);
         }
         ::close(pair[1]);
         addWorker(pid);
@@ -264,7 +265,7 @@ private:
         const int status = reap(worker.pid);
         if (worker.files.empty()) return;
 
-        removeTemporaryFiles(worker.pid);
+        removeTemporaryFiles("mat", worker.pid);
         // the files it had not started go to the next worker that asks
         const std::size_t file = worker.files.front();
         retry.insert(worker.files.begin() + 1, worker.files.end());
@@ -278,7 +279,7 @@ private:
         }
         const std::string reason = WIFSIGNALED(status) ? "conversion crashed (signal " + std::to_string(WTERMSIG(status)) + ")"
                                                        : "conversion ended early (exit status " + std::to_string(WEXITSTATUS(status)) + ")";
-        result.messages += failureMessages(names[file], "mat/" + names[file], reason);
+        result.messages += frameMessage('O', failureLine(names[file])) + frameMessage('E', diagnosticLine("mat/" + names[file], reason));
         result.done = true;
         result.failed = true;
         replace();
@@ -288,16 +289,6 @@ private:
         if (cap <= 0) return;
         --cap;
         start();
-    }
-
-    void removeTemporaryFiles(pid_t pid) {
-        const std::string prefix = tempPrefix(program.name, pid);
-        DIR* dir = ::opendir("mat");
-        if (!dir) return;
-        while (const dirent* entry = ::readdir(dir))
-            if (std::strncmp(entry->d_name, prefix.c_str(), prefix.size()) == 0)
-                ::unlink(("mat/" + std::string(entry->d_name)).c_str());
-        ::closedir(dir);
     }
 
     // Prints what the files in order have produced, up to the first one still being converted.
@@ -312,27 +303,12 @@ private:
             ++printed;
             ++finished;
         }
-        print(ready);
+        printMessages(ready);
         progress.advance(finished);
     }
 
-    // Writes the messages' texts; a stream is flushed when the other one takes over, so that the
-    // two keep their order on a terminal, and at the end.
-    static void print(const std::string& messages) {
-        std::FILE* last = nullptr;
-        char kind;
-        std::string_view text;
-        for (std::size_t at = 0; takeMessage(messages, at, kind, text);) {
-            std::FILE* stream = kind == 'O' ? stdout : stderr;
-            if (last && stream != last) std::fflush(last);
-            clearProgress(stream);
-            std::fwrite(text.data(), 1, text.size(), stream);
-            last = stream;
-        }
-        if (last) std::fflush(last);
-    }
-
     const Program& program;
+    const RunOptions& options;
     const std::vector<std::string>& names;
     Progress& progress;
     std::vector<FileResult> results;
@@ -345,7 +321,7 @@ private:
 
 }  // namespace
 
-int runWorkers(const Program& program, const std::vector<std::string>& names, int jobs, Progress& progress,
-               std::size_t& current) {
-    return Pool(program, names, jobs, progress).run(current);
+int runWorkers(const Program& program, const RunOptions& run, const std::vector<std::string>& names, int jobs,
+               Progress& progress, std::size_t& current) {
+    return Pool(program, run, names, jobs, progress).run(current);
 }

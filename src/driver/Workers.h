@@ -13,5 +13,5 @@
 // converts the rest itself. Advances `progress` as each file's lines are printed
 // and adds the files found up to date to `current`. Returns the exit status, as
 // the one-process batch.
-int runWorkers(const Program& program, const std::vector<std::string>& names, int jobs, Progress& progress,
-               std::size_t& current);
+int runWorkers(const Program& program, const RunOptions& run, const std::vector<std::string>& names, int jobs,
+               Progress& progress, std::size_t& current);

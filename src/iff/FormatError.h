@@ -1,16 +1,12 @@
 #pragma once
 
-#include <string>
+#include "fs/Error.h"
 
 // The file's content is not a well-formed MAT or palette file: a failed check,
 // a truncated or forged size, or a read past the end of the file. The reason
 // names what was expected and what was found.
-class FormatError {
+class FormatError : public Error {
 public:
-    explicit FormatError(std::string reason) : reason(std::move(reason)) {}
-    virtual ~FormatError();
-    const char* what() const { return reason.c_str(); }
-
-private:
-    std::string reason;
+    using Error::Error;
+    ~FormatError() override;
 };

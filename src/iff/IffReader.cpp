@@ -3,47 +3,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include "iff/FileNotFoundException.h"
+#include "fs/InputFile.h"
 #include "iff/FormatError.h"
 #include "iff/IllegalOperation.h"
 
 namespace {
-
-const char* kindOf(mode_t mode) {
-    if (S_ISDIR(mode)) return "a directory";
-    if (S_ISFIFO(mode)) return "a FIFO";
-    if (S_ISSOCK(mode)) return "a socket";
-    if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
-    return "not a regular file";
-}
-
-// Opens a regular file; anything else raises FileNotFoundException with the system's error text
-// or what the entry is.
-std::FILE* openRegularFile(const std::string& path, std::uint64_t& size, timespec& mtime) {
-    // O_NONBLOCK keeps a FIFO from blocking the open; it is refused below anyway, and reads of a
-    // regular file ignore it
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) throw new FileNotFoundException(std::strerror(errno));
-    struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        const std::string reason = std::string("is ") + kindOf(st.st_mode) + ", not a file";
-        ::close(fd);
-        throw new FileNotFoundException(reason);
-    }
-    std::FILE* file = ::fdopen(fd, "rb");
-    if (!file) {
-        const std::string reason = std::strerror(errno);
-        ::close(fd);
-        throw new FileNotFoundException(reason);
-    }
-    size = static_cast<std::uint64_t>(st.st_size);
-    mtime = st.st_mtim;
-    return file;
-}
 
 std::uint32_t bigEndian(const unsigned char* bytes) {
     return (std::uint32_t{bytes[0]} << 24) | (std::uint32_t{bytes[1]} << 16) |
@@ -67,15 +32,14 @@ std::string quoteId(const std::string& id) {
     return text + "'";
 }
 
-IffReader::IffReader(const std::string& path) {
-    file = openRegularFile(path, filesize, mtime);
+IffReader::IffReader(const std::string& path) : input(path), file(input.stream()), filesize(input.size()) {
     readHeader();
 }
 
-IffReader::~IffReader() { close(); }
+IffReader::~IffReader() = default;
 
 void IffReader::close() {
-    if (file) std::fclose(file);
+    input.close();
     file = nullptr;
 }
 

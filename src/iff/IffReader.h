@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "fs/InputFile.h"
 #include "iff/Chunk.h"
 
 // A chunk id or form type as text for messages, quoted, with bytes that are not
@@ -17,8 +18,7 @@ std::string quoteId(const std::string& id);
 // holds before anything is allocated or skipped.
 class IffReader {
 public:
-    // Opens a regular file and reads the first header; anything else (missing
-    // file, directory, FIFO) raises FileNotFoundException by pointer.
+    // Opens a regular file (see InputFile) and reads the first header.
     explicit IffReader(const std::string& path);
     virtual ~IffReader();
     IffReader(const IffReader&) = delete;
@@ -44,7 +44,7 @@ public:
     // The declared content length of the chunk the reader is on.
     std::int64_t chunkLength() const { return length; }
     // The file's modification time, taken when it was opened.
-    const timespec& modified() const { return mtime; }
+    const timespec& modified() const { return input.modified(); }
     // True once a header read has met the end of the file.
     bool eof() const { return atend; }
     void close();
@@ -66,8 +66,8 @@ private:
     std::uint32_t declared = 0;
     bool badsize = false;
     bool atend = false;
+    InputFile input;
     std::FILE* file = nullptr;
     std::uint64_t filesize = 0;
     std::uint64_t position = 0;
-    timespec mtime{};
 };

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "iff/WriteError.h"
+#include "fs/WriteError.h"
 
 void IffWriter::header(const char* id, std::size_t size) {
     if (size > 0x7FFFFFFFu) throw WriteError(std::string("chunk '") + id + "' is too large for IFF: " + std::to_string(size) + " bytes");

@@ -1,7 +1,10 @@
 #pragma once
 
+#include "fs/Error.h"
+
 // An IffReader operation was called on the wrong kind of chunk (FORM or plain).
-class IllegalOperation {
+class IllegalOperation : public Error {
 public:
-    virtual ~IllegalOperation();
+    IllegalOperation() : Error("the file is malformed") {}
+    ~IllegalOperation() override;
 };

@@ -1,7 +1,10 @@
 #pragma once
 
+#include "fs/Error.h"
+
 // A Chunk field read would pass the end of the chunk's content.
-class IndexOutOfBoundsException {
+class IndexOutOfBoundsException : public Error {
 public:
-    virtual ~IndexOutOfBoundsException();
+    IndexOutOfBoundsException() : Error("the file is malformed") {}
+    ~IndexOutOfBoundsException() override;
 };

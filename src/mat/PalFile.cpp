@@ -1,6 +1,5 @@
 #include "mat/PalFile.h"
 
-#include "iff/FileNotFoundException.h"
 #include "iff/FormatError.h"
 #include "iff/IffReader.h"
 #include "mat/PaletteLookup.h"
@@ -24,10 +23,7 @@ void loadPalette(std::optional<PalFile>& palfile, const std::string& palettename
     const std::string where = "palette \"" + palettename + "\" (" + path + "): ";
     try {
         palfile.emplace(path);
-    } catch (FileNotFoundException* error) {
-        const std::unique_ptr<FileNotFoundException> owned(error);
-        throw FormatError(where + error->what());
-    } catch (const FormatError& error) {
+    } catch (const Error& error) {
         throw FormatError(where + error.what());
     }
 }

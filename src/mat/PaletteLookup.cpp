@@ -7,7 +7,7 @@
 
 #include <map>
 
-#include "driver/FileTime.h"
+#include "fs/FileTime.h"
 #include "iff/FormatError.h"
 
 namespace {

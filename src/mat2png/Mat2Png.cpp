@@ -3,16 +3,12 @@
 #include <IL/il.h>
 #include <sys/stat.h>
 
-#include "driver/FileTime.h"
-#include "mat/MatFile.h"
+#include "fs/FileTime.h"
+#include "mat2png/MatFile.h"
 #include "mat/MatReader.h"
 #include "mat/PaletteLookup.h"
 
 namespace {
-
-bool indexed = false;
-
-void convert(const std::string& name) { MatFile file("mat/" + name, indexed); }
 
 // Current when every image the file makes carries the MAT file's time, as written, and was written
 // after its palette file last changed; an image newer than the MAT file was edited and is kept.
@@ -47,15 +43,18 @@ std::string libraries() {
 
 }  // namespace
 
-const Program mat2png = {
-    "mat2png",
-    "Converts every *.mat file in mat/ of the working directory to PNG images beside it:\n"
-    "NAME.mat.png (RGB, or RGBA when the file carries an alpha plane; colour-mapped with -i) and\n"
-    "NAME.mat_alpha.png.\n",
-    {".mat"},
-    convert,
-    libraries,
-    {{"indexed", 'i', nullptr, "write NAME.mat.png as the stored indices under the file's palette", &indexed}},
-    nullptr,
-    freshness,
-};
+Mat2Png::Mat2Png() {
+    definition = {
+        "mat2png",
+        "Converts every *.mat file in mat/ of the working directory to PNG images beside it:\n"
+        "NAME.mat.png (RGB, or RGBA when the file carries an alpha plane; colour-mapped with -i) and\n"
+        "NAME.mat_alpha.png.\n",
+        {".mat"},
+        [this](const std::string& name, const RunOptions&) { MatFile file("mat/" + name, indexed); },
+        libraries,
+        {{"indexed", 'i', nullptr, "write NAME.mat.png as the stored indices under the file's palette",
+          [this](const char*) { indexed = true; }}},
+        nullptr,
+        freshness,
+    };
+}

@@ -1,14 +1,13 @@
 #include "png2mat/PngImage.h"
 
 #include <png.h>
-#include <sys/stat.h>
 
-#include <cerrno>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
 #include <vector>
 
+#include "fs/InputFile.h"
 #include "iff/FormatError.h"
 #include "mat/MatReader.h"
 
@@ -16,19 +15,16 @@ namespace {
 
 // The file and libpng's state, freed on every way out; libpng's errors come back through its jump with their message.
 struct Reader {
-    std::FILE* file;
+    InputFile input;
     png_structp png = nullptr;
     png_infop info = nullptr;
     char message[200] = "";
 
-    explicit Reader(const std::string& path) : file(std::fopen(path.c_str(), "rbe")) {
+    explicit Reader(const std::string& path) : input(path) {
         png = png_create_read_struct(PNG_LIBPNG_VER_STRING, this, fail, [](png_structp, png_const_charp) {});
         if (png) info = png_create_info_struct(png);
     }
-    ~Reader() {
-        png_destroy_read_struct(&png, &info, nullptr);
-        if (file) std::fclose(file);
-    }
+    ~Reader() { png_destroy_read_struct(&png, &info, nullptr); }
 
     [[noreturn]] static void fail(png_structp png, png_const_charp text) {
         Reader* reader = static_cast<Reader*>(png_get_error_ptr(png));
@@ -44,23 +40,21 @@ std::uint8_t grey(const std::uint8_t* rgb) { return static_cast<std::uint8_t>((6
 
 PngImage::PngImage(const std::string& path, unsigned channels, const std::uint8_t* colours) {
     Reader reader(path);
-    if (!reader.file) throw FormatError(path + ": " + std::strerror(errno));
-    if (!reader.info) throw FormatError(path + ": out of memory");
+    if (!reader.info) throw FormatError("out of memory");
     png_structp png = reader.png;
     png_infop info = reader.info;
     std::vector<png_bytep> rows;
-    if (setjmp(png_jmpbuf(png))) throw FormatError(path + ": " + reader.message);
-    png_init_io(png, reader.file);
+    if (setjmp(png_jmpbuf(png))) throw FormatError(reader.message);
+    png_init_io(png, reader.input.stream());
     png_read_info(png, info);
     w = png_get_image_width(png, info);
     h = png_get_image_height(png, info);
     const std::int64_t pixels = convertiblePixels(w, h);
-    if (pixels < 0) throw FormatError(path + ": the image size " + std::to_string(w) + " x " + std::to_string(h) + " cannot be converted");
+    if (pixels < 0) throw FormatError("the image size " + std::to_string(w) + " x " + std::to_string(h) + " cannot be converted");
     // deflate packs at most 1032 bytes into one and a pixel takes at least one bit, so a forged
     // header cannot make us reserve memory that the file's data could never fill
-    struct stat st;
-    if (::fstat(::fileno(reader.file), &st) != 0 || pixels / 8 / 1032 > st.st_size)
-        throw FormatError(path + ": the image size " + std::to_string(w) + " x " + std::to_string(h) + " is more than the file holds");
+    if (static_cast<std::uint64_t>(pixels / 8 / 1032) > reader.input.size())
+        throw FormatError("the image size " + std::to_string(w) + " x " + std::to_string(h) + " is more than the file holds");
     const int type = png_get_color_type(png, info);
     alpha = (type & PNG_COLOR_MASK_ALPHA) || png_get_valid(png, info, PNG_INFO_tRNS);
     const bool mapped = type == PNG_COLOR_TYPE_PALETTE, greyFile = !(type & PNG_COLOR_MASK_COLOR);
@@ -89,7 +83,7 @@ PngImage::PngImage(const std::string& path, unsigned channels, const std::uint8_
     png_read_update_info(png, info);
     const std::size_t stride = png_get_rowbytes(png, info);
     // the rows are sized by the layout asked for, so a transform that did not apply must not overrun them
-    if (stride != std::size_t{w} * (mapped || (channels == 1 && greyFile) ? 1 : 4)) throw FormatError(path + ": unexpected sample layout");
+    if (stride != std::size_t{w} * (mapped || (channels == 1 && greyFile) ? 1 : 4)) throw FormatError("unexpected sample layout");
     data = std::make_unique_for_overwrite<std::uint8_t[]>(stride * h);
     rows.resize(h);
     for (std::uint32_t y = 0; y < h; ++y) rows[y] = data.get() + y * stride;

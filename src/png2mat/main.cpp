@@ -1,6 +1,5 @@
 #include <malloc.h>
 
-#include "driver/Program.h"
 #include "png2mat/Png2Mat.h"
 
 int main(int argc, char** argv) {
@@ -8,5 +7,6 @@ int main(int argc, char** argv) {
     // would cost more system time than the decoding does
     mallopt(M_MMAP_THRESHOLD, 64 << 20);
     mallopt(M_TRIM_THRESHOLD, 128 << 20);
-    return runProgram(argc, argv, png2mat);
+    Png2Mat png2mat;
+    return runProgram(argc, argv, png2mat.program());
 }

@@ -1,4 +1,4 @@
-#include "mat/MatFile.h"
+#include "mat2png/MatFile.h"
 
 #include <IL/il.h>
 #include <IL/ilu.h>
@@ -6,9 +6,9 @@
 #include <memory>
 
 #include "driver/Console.h"
-#include "iff/WriteError.h"
+#include "fs/WriteError.h"
 #include "mat/MatReader.h"
-#include "mat/SaveImage.h"
+#include "mat2png/SaveImage.h"
 
 namespace {
 

@@ -1,3 +1,3 @@
-#include "iff/FileNotFoundException.h"
+#include "fs/FileNotFoundException.h"
 
 FileNotFoundException::~FileNotFoundException() = default;

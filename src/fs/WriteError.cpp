@@ -1,3 +1,3 @@
-#include "iff/WriteError.h"
+#include "fs/WriteError.h"
 
 WriteError::~WriteError() = default;

@@ -1,4 +1,4 @@
-#include "driver/DirectorySearch.h"
+#include "fs/DirectorySearch.h"
 
 #include <strings.h>
 

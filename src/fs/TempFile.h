@@ -6,7 +6,7 @@
 // A new file beside `target`, named ".PROGRAM-PID-N.EXTENSION", that becomes
 // `target` only by commit(): a rename, so `target` never holds a partial file
 // and a symbolic link there is replaced, not followed. Removed when destroyed
-// uncommitted, and by the interrupt handlers if a signal ends the program.
+// uncommitted, and by removePendingTempFile() if a signal ends the program.
 // Failures raise WriteError naming `target` and the system's error text.
 class TempFile {
 public:
@@ -33,5 +33,14 @@ private:
     int error = 0;
 };
 
-// The name under which this program's temporary files start: ".PROGRAM-PID-".
-std::string tempPrefix(const char* program, long pid);
+// A name for a temporary file beside `target` in this process's scheme, not yet used by this process.
+std::string temporaryName(const std::string& target, const char* extension);
+
+// Removes the temporary files that the process `pid` of this program left in `directory` (a worker
+// that died cannot remove its own).
+void removeTemporaryFiles(const std::string& directory, long pid);
+
+// For a signal handler, async-signal-safe: removes the temporary file being written, if any.
+void removePendingTempFile();
+// In a new worker: the parent's temporary file is not the worker's to remove.
+void forgetPendingTempFile();

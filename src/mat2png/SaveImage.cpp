@@ -1,4 +1,4 @@
-#include "mat/SaveImage.h"
+#include "mat2png/SaveImage.h"
 
 #include <IL/il.h>
 #include <algorithm>
@@ -12,8 +12,8 @@
 #include <zlib.h>
 #include <unistd.h>
 
-#include "driver/TempFile.h"
-#include "iff/WriteError.h"
+#include "fs/TempFile.h"
+#include "fs/WriteError.h"
 
 namespace {
 

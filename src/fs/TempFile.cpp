@@ -1,22 +1,51 @@
-#include "driver/TempFile.h"
+#include "fs/TempFile.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <pthread.h>
+#include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
-#include "driver/Console.h"
-#include "driver/Interrupts.h"
-#include "iff/WriteError.h"
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+
+#include "fs/ProgramName.h"
+#include "fs/WriteError.h"
 
 namespace {
+
+// read by a signal handler: fixed storage, no allocation
+char pending[PATH_MAX];
+volatile sig_atomic_t haspending = 0;
+
+void setPendingFile(const char* path) {
+    // the handler reads the name only while the flag is set, so it never sees half of one
+    haspending = 0;
+    if (!path || std::strlen(path) >= sizeof pending) return;
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    std::strcpy(pending, path);
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    haspending = 1;
+}
 
 std::string directoryOf(const std::string& name) {
     const std::size_t slash = name.rfind('/');
     return slash == std::string::npos ? std::string() : name.substr(0, slash + 1);
+}
+
+// The start of every temporary name of the process `pid`: ".PROGRAM-PID-".
+std::string prefixOf(long pid) {
+    // appended piece by piece: gcc 12 warns falsely about "." + std::string at -O2
+    std::string prefix = ".";
+    prefix += programName;
+    prefix += '-';
+    prefix += std::to_string(pid);
+    prefix += '-';
+    return prefix;
 }
 
 // Gives `from` the new name `to` unless `to` exists: atomically where the file system knows
@@ -28,33 +57,41 @@ bool renameNew(const char* from, const char* to) {
     return true;
 }
 
-// the pid in this process's temporary names, 0 until the first one
-long prefixpid = 0;
-std::string prefix;
-
 }  // namespace
 
-std::string tempPrefix(const char* program, long pid) {
-    // appended piece by piece: gcc 12 warns falsely about "." + std::string at -O2
-    std::string prefix = ".";
-    prefix += program;
-    prefix += '-';
-    prefix += std::to_string(pid);
-    prefix += '-';
-    return prefix;
-}
-
-TempFile::TempFile(const std::string& target, const char* extension) : target(target) {
+std::string temporaryName(const std::string& target, const char* extension) {
     static unsigned counter = 0;
+    // the pid in this process's names, 0 until the first one; a forked worker takes its own
+    static long prefixpid = 0;
+    static std::string prefix;
     if (!prefixpid) {
-        // a forked worker takes its own pid into the names
         static const bool registered = ::pthread_atfork(nullptr, nullptr, [] { prefixpid = 0; }) == 0;
         (void)registered;
         prefixpid = ::getpid();
-        prefix = tempPrefix(programName, prefixpid);
+        prefix = prefixOf(prefixpid);
     }
+    return directoryOf(target) + prefix + std::to_string(counter++) + "." + extension;
+}
+
+void removeTemporaryFiles(const std::string& directory, long pid) {
+    const std::string prefix = prefixOf(pid);
+    DIR* dir = ::opendir(directory.empty() ? "." : directory.c_str());
+    if (!dir) return;
+    const std::string at = directory.empty() || directory.back() == '/' ? directory : directory + "/";
+    while (const dirent* entry = ::readdir(dir))
+        if (std::strncmp(entry->d_name, prefix.c_str(), prefix.size()) == 0) ::unlink((at + entry->d_name).c_str());
+    ::closedir(dir);
+}
+
+void removePendingTempFile() {
+    if (haspending) ::unlink(pending);
+}
+
+void forgetPendingTempFile() { haspending = 0; }
+
+TempFile::TempFile(const std::string& target, const char* extension) : target(target) {
     for (int attempt = 0; descriptor < 0; ++attempt) {
-        temp = directoryOf(target) + prefix + std::to_string(counter++) + "." + extension;
+        temp = temporaryName(target, extension);
         // recorded before the creation: a signal in between removes at most a stale file of this very name
         setPendingFile(temp.c_str());
         descriptor = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);

@@ -1,0 +1,10 @@
+#pragma once
+
+// How the batch runs, from the command line's shared options.
+struct RunOptions {
+    const char* directory = nullptr;  // -C: work there
+    bool quiet = false;               // -q: no progress lines
+    long jobs = 0;                    // -j; 0: one worker per CPU this process may run on
+    bool update = false;              // -u: only what is missing or out of date
+    bool progress = true;             // --no-progress clears it
+};

@@ -1,0 +1,3 @@
+#include "fs/Error.h"
+
+Error::~Error() = default;

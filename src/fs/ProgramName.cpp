@@ -1,0 +1,3 @@
+#include "fs/ProgramName.h"
+
+const char* programName = "mat2png";

@@ -1,0 +1,59 @@
+#include "fs/WholeFile.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "fs/InterruptGuard.h"
+#include "fs/TempFile.h"
+#include "fs/WriteError.h"
+
+namespace {
+
+// Keeps the current file as path.bak through a hard link, so that path always holds a whole file.
+// Called with the interrupt signals held back, so that no link is left behind between the two steps.
+void backUp(const std::string& path) {
+    const std::string backup = path + ".bak";
+    const std::string link = temporaryName(path, "bak");
+    if (::link(path.c_str(), link.c_str()) == 0 && ::rename(link.c_str(), backup.c_str()) == 0) return;
+    const int error = errno;
+    ::unlink(link.c_str());
+    throw WriteError("cannot keep " + path + " as " + backup + ": " + std::strerror(error));
+}
+
+}  // namespace
+
+bool holdsBytes(const std::string& path, const std::vector<std::uint8_t>& bytes, const struct stat& st) {
+    if (static_cast<std::uint64_t>(st.st_size) != bytes.size()) return false;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    std::vector<std::uint8_t> current(bytes.size());
+    std::size_t done = 0;
+    for (ssize_t n; done < current.size() && (n = ::read(fd, current.data() + done, current.size() - done)) > 0;)
+        done += static_cast<std::size_t>(n);
+    ::close(fd);
+    return done == current.size() && current == bytes;
+}
+
+void writeWholeFile(const std::string& path, const std::vector<std::uint8_t>& bytes, const struct stat* old,
+                    bool backup) {
+    TempFile file(path, "tmp");
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(file.fd(), bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            file.fail(n < 0 ? errno : ENOSPC);
+            break;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    if (!old) return file.commit(nullptr, false);
+    if (::fchmod(file.fd(), old->st_mode & 07777) != 0) file.fail(errno);
+    // an interrupt between the two would leave a backup of a file that was never replaced
+    InterruptGuard guard;
+    if (backup && done == bytes.size()) backUp(path);
+    file.commit();
+}
