@@ -74,7 +74,7 @@ bool writePng(const std::string& name, int width, int height, int channels, cons
     png_set_IHDR(png, info, width, height, 8, type, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                  PNG_FILTER_TYPE_DEFAULT);
     if (palette) png_set_PLTE(png, info, reinterpret_cast<png_const_colorp>(palette), 256);
-    if (palette && filterIndexRows(width, height, pixels)) {
+    if (palette && filterRows(width, height, pixels)) {
         png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_PAETH);
         png_set_compression_strategy(png, Z_RLE);
     }

@@ -4,6 +4,7 @@
 #include <IL/ilu.h>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include "driver/Console.h"
 #include "fs/WriteError.h"
@@ -68,7 +69,12 @@ MatFile::MatFile(std::string path, bool indexed) {
     const bool alpha = mat.alpha() && mat.alphaFits(mat.alpha()->getLength());
     if (alpha) {
         const std::string alphaname = path + "_alpha.png";
-        {
+        if (indexed) {
+            // the same grey levels as the library's negative, through the writer of the indexed images
+            std::vector<std::uint8_t> grey(mat.alpha()->getData(), mat.alpha()->getData() + pixels);
+            for (std::uint8_t& level : grey) level = static_cast<std::uint8_t>(255 - level);
+            saveSamples(alphaname, width, height, grey.data(), nullptr, source);
+        } else {
             LibraryImage image;
             texImage(width, height, 1, IL_LUMINANCE, mat.alpha()->getData());
             iluNegative();
@@ -82,7 +88,7 @@ MatFile::MatFile(std::string path, bool indexed) {
     mat.requirePixels();
     if (indexed) {
         // the indices as stored, under the whole palette: an editor shows it and paints with its entries only
-        saveIndexedImage(path + ".png", width, height, mat.pixels().getData(), mat.colours(), source);
+        saveSamples(path + ".png", width, height, mat.pixels().getData(), mat.colours(), source);
         return;
     }
     LibraryImage image;

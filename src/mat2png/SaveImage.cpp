@@ -118,15 +118,15 @@ void PNGCBAPI pngError(png_structp png, png_const_charp message) {
 void PNGCBAPI pngWarning(png_structp, png_const_charp) {}
 
 // Everything libpng may leave by longjmp, kept apart from objects with destructors.
-bool encodeIndexed(png_structp png, png_infop info, std::int32_t width, std::int32_t height, const std::uint8_t* indices,
+bool encodeSamples(png_structp png, png_infop info, std::int32_t width, std::int32_t height, const std::uint8_t* indices,
                    const std::uint8_t* palette, bool filter) {
     if (setjmp(png_jmpbuf(png))) return false;
     png_set_user_limits(png, PNG_UINT_31_MAX, PNG_UINT_31_MAX);
-    png_set_IHDR(png, info, png_uint_32(width), png_uint_32(height), 8, PNG_COLOR_TYPE_PALETTE, PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_set_PLTE(png, info, reinterpret_cast<png_const_colorp>(palette), 256);
+    png_set_IHDR(png, info, png_uint_32(width), png_uint_32(height), 8, palette ? PNG_COLOR_TYPE_PALETTE : PNG_COLOR_TYPE_GRAY,
+                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    if (palette) png_set_PLTE(png, info, reinterpret_cast<png_const_colorp>(palette), 256);
     if (filter) {
-        // filtered smooth indices are mostly runs of small values: run-length matching finds them at a fraction of the time
+        // filtered smooth samples are mostly runs of small values: run-length matching finds them at a fraction of the time
         png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_PAETH);
         png_set_compression_strategy(png, Z_RLE);
     }
@@ -138,8 +138,8 @@ bool encodeIndexed(png_structp png, png_infop info, std::int32_t width, std::int
 
 }  // namespace
 
-void saveIndexedImage(const std::string& name, std::int32_t width, std::int32_t height, const std::uint8_t* indices,
-                      const std::uint8_t* palette, const timespec& modified) {
+void saveSamples(const std::string& name, std::int32_t width, std::int32_t height, const std::uint8_t* indices,
+                 const std::uint8_t* palette, const timespec& modified) {
     if (width <= 0 || height <= 0)
         throw WriteError("cannot write an image of " + std::to_string(width) + " x " + std::to_string(height));
     TempFile file(name, "png");
@@ -149,8 +149,8 @@ void saveIndexedImage(const std::string& name, std::int32_t width, std::int32_t 
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &error, pngError, pngWarning);
     png_infop info = png ? png_create_info_struct(png) : nullptr;
     const bool encoded = info && (png_set_write_fn(png, out.get(), writePng, flushPng),
-                                  encodeIndexed(png, info, width, height, indices, palette,
-                                                filterIndexRows(width, height, indices)));
+                                  encodeSamples(png, info, width, height, indices, palette,
+                                                filterRows(width, height, indices)));
     png_destroy_write_struct(&png, &info);
     flush(*out);
     if (out->failed) file.fail(out->error);

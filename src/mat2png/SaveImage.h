@@ -13,16 +13,18 @@
 // the MAT file it was made from. Raises WriteError when anything fails.
 void saveImage(const std::string& name, const timespec& modified);
 
-// Saves `height` rows of `width` indices, the first row at the bottom, as an 8-bit colour-mapped
-// PNG under the 256 RGB entries of `palette`, as saveImage() does; written with libpng, since
-// DevIL cannot set the row filters and compression that make such images small.
-void saveIndexedImage(const std::string& name, std::int32_t width, std::int32_t height, const std::uint8_t* indices,
-                      const std::uint8_t* palette, const timespec& modified);
+// Saves `height` rows of `width` 8-bit samples, the first row at the bottom, as saveImage() does:
+// indices of an 8-bit colour-mapped PNG under the 256 RGB entries of `palette`, or grey levels when
+// `palette` is null. Written with libpng, since DevIL cannot set the row filters and compression
+// that make such images small.
+void saveSamples(const std::string& name, std::int32_t width, std::int32_t height, const std::uint8_t* samples,
+                 const std::uint8_t* palette, const timespec& modified);
 
-// Whether Paeth-filtered rows (compressed as runs) will beat the indices as they are (compressed by
-// libpng's defaults): only where neighbouring indices are neighbouring colours, which a sample of
-// every 8th row tells by the entropy of the filtered bytes against that of the indices.
-inline bool filterIndexRows(std::int32_t width, std::int32_t height, const std::uint8_t* indices) {
+// Whether Paeth-filtered rows (compressed as runs) will beat the samples as they are (compressed by
+// libpng's defaults): only where neighbouring samples are near in value (indices of an ordered
+// palette, smooth grey), which a sample of every 8th row tells by the entropy of the filtered bytes
+// against that of the samples.
+inline bool filterRows(std::int32_t width, std::int32_t height, const std::uint8_t* indices) {
     std::size_t raw[256] = {}, filtered[256] = {}, count = 0;
     // in the image, the row above a stored row is the next one stored
     for (std::int32_t y = 0; y + 1 < height; y += 8) {
