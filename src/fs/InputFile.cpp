@@ -42,9 +42,4 @@ InputFile::InputFile(const std::string& path) {
     mtime = st.st_mtim;
 }
 
-InputFile::~InputFile() { close(); }
-
-void InputFile::close() {
-    if (file) std::fclose(file);
-    file = nullptr;
-}
+InputFile::~InputFile() { std::fclose(file); }

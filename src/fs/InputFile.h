@@ -19,7 +19,6 @@ public:
     // The size and modification time the file had when it was opened.
     std::uint64_t size() const { return bytes; }
     const timespec& modified() const { return mtime; }
-    void close();
 
 private:
     std::FILE* file = nullptr;

@@ -25,14 +25,6 @@ std::int32_t Chunk::readInt() {
     return value;
 }
 
-float Chunk::readFloat() {
-    need4();
-    float value;
-    std::memcpy(&value, payload.get() + cursor, 4);
-    cursor += 4;
-    return value;
-}
-
 void Chunk::skip4() {
     need4();
     cursor += 4;

@@ -16,7 +16,6 @@ public:
     Chunk& operator=(const Chunk&) = delete;
 
     std::int32_t readInt();
-    float readFloat();
     std::string readString();
     void skip4();
     bool hasMore() const { return cursor < length; }

@@ -38,11 +38,6 @@ IffReader::IffReader(const std::string& path) : input(path), file(input.stream()
 
 IffReader::~IffReader() = default;
 
-void IffReader::close() {
-    input.close();
-    file = nullptr;
-}
-
 void IffReader::readHeader() {
     unsigned char header[8];
     // the size taken at the open tells the end of the file without one more read
@@ -90,7 +85,6 @@ void IffReader::expectChunk(const char* id, const char* what) const {
 }
 
 void IffReader::requireHeader() const {
-    if (!file) throw FormatError("the reader is closed");
     if (atend) throw FormatError("unexpected end of the file");
     if (badsize) {
         const std::string what = isForm() ? "FORM " + quoteId(std::string(formtype, 4)) : "chunk " + quoteId(std::string(id, 4));

@@ -47,7 +47,6 @@ public:
     const timespec& modified() const { return input.modified(); }
     // True once a header read has met the end of the file.
     bool eof() const { return atend; }
-    void close();
 
 private:
     void readHeader();
