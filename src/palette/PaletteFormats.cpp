@@ -74,7 +74,7 @@ std::string found(std::string_view text) {
 
 std::string lineText(std::size_t number) { return "line " + std::to_string(number) + ": "; }
 
-// A whole number token of digits alone, or -1; values past 99999 are held at 99999.
+// A whole number token of digits alone, or -1; values past 99999 are held there, as only 0 to 255 are wanted.
 long number(std::string_view token) {
     if (token.empty()) return -1;
     long value = 0;
@@ -94,7 +94,10 @@ std::string_view readEntry(std::string_view line, std::size_t lineNumber, std::v
         while (end < rest.size() && !isBlank(rest[end])) ++end;
         const long value = number(rest.substr(0, end));
         if (value < 0) throw FormatError(lineText(lineNumber) + "expected three numbers 0 to 255, found " + found(line));
-        if (value > 255) throw FormatError(lineText(lineNumber) + "value " + std::to_string(value) + " over 255");
+        if (value > 255) {
+            const std::string_view digits = rest.substr(0, end);
+            throw FormatError(lineText(lineNumber) + "value " + std::string(digits.substr(0, 12)) + (digits.size() > 12 ? "..." : "") + " over 255");
+        }
         colours.push_back(static_cast<std::uint8_t>(value));
         rest.remove_prefix(end);
     }
