@@ -162,8 +162,9 @@ struct Source {
     std::string name;
 };
 
-// A MAT file by its extension, a palette file by a path, else a palette name as MAT files give one.
+// A MAT file by its extension, a palette file by a path or a file of that name, else a palette name as MAT files give one.
 Source loadSource(const std::string& source) {
+    struct stat st;
     Source loaded;
     if (endsWith(source, ".mat")) {
         MatReader mat(source);
@@ -173,7 +174,7 @@ Source loadSource(const std::string& source) {
         const Chunk& chunk = mat.palette();
         const char* text = reinterpret_cast<const char*>(chunk.getData());
         loaded.name = chunk.getId() == "NAME" ? std::string(text, strnlen(text, static_cast<std::size_t>(chunk.getLength()))) : stem(source);
-    } else if (source.find('/') != std::string::npos || endsWith(source, ".pal")) {
+    } else if (source.find('/') != std::string::npos || ::stat(source.c_str(), &st) == 0) {
         loaded.entries = importFile(source);
         loaded.name = stem(source);
     } else {
