@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <pty.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <map>
@@ -292,6 +293,8 @@ TEST(Matpal, DamagedFilesLeaveNothingBehind) {
     PalWorkdir w;
     EXPECT_EQ(matpal(w, "import nothing.gpl p").err, "matpal: nothing.gpl: No such file or directory\n");
     EXPECT_EQ(matpal(w, "import pal p").err, "matpal: pal: not a regular file\n");
+    ASSERT_EQ(::mkfifo((w / "fifo").c_str(), 0600), 0);
+    EXPECT_EQ(matpal(w, "import fifo p").err, "matpal: fifo: not a regular file\n");  // not left waiting for a writer
     EXPECT_EQ(matpal(w, "export desert -o nowhere/x.gpl").err, "matpal: desert: cannot write nowhere/x.gpl: No such file or directory\n");
 }
 

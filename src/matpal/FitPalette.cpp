@@ -46,13 +46,13 @@ int KeptEntries::count() const { return static_cast<int>(std::count(kept.begin()
 
 palette::Entries fitPalette(const Histogram& histogram, int colours, const KeptEntries& keep) {
     // a colour a kept entry already shows needs no entry of its own
+    std::vector<std::uint32_t> shown;
+    for (int n = 0; n < 256; ++n)
+        if (keep.kept[n]) shown.push_back(std::uint32_t{keep.colours[3 * n]} << 16 | keep.colours[3 * n + 1] << 8 | keep.colours[3 * n + 2]);
+    std::sort(shown.begin(), shown.end());
     std::vector<Bin> bins;
-    for (const Bin& bin : histogram.bins()) {
-        bool shown = false;
-        for (int n = 0; n < 256 && !shown; ++n)
-            shown = keep.kept[n] && (std::uint32_t{keep.colours[3 * n]} << 16 | keep.colours[3 * n + 1] << 8 | keep.colours[3 * n + 2]) == bin.rgb;
-        if (!shown) bins.push_back(bin);
-    }
+    for (const Bin& bin : histogram.bins())
+        if (!std::binary_search(shown.begin(), shown.end(), bin.rgb)) bins.push_back(bin);
 
     std::vector<Box> boxes;
     if (!bins.empty() && colours > 0) {

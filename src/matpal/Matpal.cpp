@@ -114,7 +114,8 @@ std::string stem(const std::string& path) {
 }
 
 Bytes readFile(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // a FIFO must not block the open; only a regular file is read
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) throw FormatError(std::strerror(errno));
     struct stat st;
     const int failed = ::fstat(fd, &st) != 0 ? errno : !S_ISREG(st.st_mode) ? EINVAL : 0;
