@@ -73,11 +73,19 @@ TEST(PaletteFormat, EveryFormatReadsBackTheSameEntries) {
     }
     EXPECT_EQ(exported(Format::act).size(), 772u);
     EXPECT_EQ(exported(Format::riff).size(), 1048u);
-    // the GIMP palette's name cannot break its line, and each entry's comment is its index
-    const Bytes gpl = palette::exportPalette(Format::gpl, testEntries(), "a\nb");
-    const std::string gplText(gpl.begin(), gpl.end());
-    EXPECT_EQ(gplText.substr(0, 42), "GIMP Palette\nName: a b\nColumns: 16\n#\n  0 2");
-    EXPECT_NE(gplText.find("\n255   0 249\tIndex 255\n"), std::string::npos);
+    // the GIMP palette's name stays UTF-8 and on its line, harmless on a terminal
+    const struct {
+        std::string name, shown;
+    } names[] = {
+        {"a\nb\x1B", "a b "}, {"W\xC3\xBCste \xE2\x82\xAC", "W\xC3\xBCste \xE2\x82\xAC"}, {"\xC2\x9B" "1m", "  1m"},
+        {"\xC3", " "}, {"\xC0\xAF\xED\xA0\x80", "     "}, {"\xF4\x90\x80\x80x", "    x"},
+    };
+    for (const auto& n : names) {
+        const Bytes gpl = palette::exportPalette(Format::gpl, testEntries(), n.name);
+        const std::string head = "GIMP Palette\nName: " + n.shown + "\nColumns: 16\n#\n  0 255   0\tIndex 0\n";
+        EXPECT_EQ(std::string(gpl.begin(), gpl.begin() + std::ptrdiff_t(head.size())), head) << n.shown;
+        EXPECT_EQ(std::string(gpl.end() - 22, gpl.end()), "255   0 249\tIndex 255\n");
+    }
 }
 
 TEST(PaletteFormat, SwatchShowsEachEntryInItsCell) {

@@ -219,10 +219,33 @@ Imported importIff(const std::uint8_t* data, std::size_t size) {
     return {Format::iff, std::vector<std::uint8_t>(data + 20, data + 20 + tableSize)};
 }
 
-std::string cleanName(std::string name) {
-    for (char& c : name)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
-    return name;
+// The length of the well-formed UTF-8 sequence of a printable character at `at`, or 0.
+std::size_t printableSequence(const std::string& text, std::size_t at) {
+    const unsigned char lead = static_cast<unsigned char>(text[at]);
+    if (lead >= 0x20 && lead < 0x7F) return 1;
+    const std::size_t length = lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3 : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
+    if (length == 0 || text.size() - at < length) return 0;
+    std::uint32_t code = lead & (0x7F >> length);
+    for (std::size_t n = 1; n < length; ++n) {
+        const unsigned char next = static_cast<unsigned char>(text[at + n]);
+        if ((next & 0xC0) != 0x80) return 0;
+        code = code << 6 | (next & 0x3F);
+    }
+    // overlong forms, surrogates, code points past Unicode and the C1 controls a terminal would obey
+    const bool bad = (length == 3 && code < 0x800) || (length == 4 && (code < 0x10000 || code > 0x10FFFF)) ||
+                     (code >= 0xD800 && code <= 0xDFFF) || (code >= 0x80 && code <= 0x9F);
+    return bad ? 0 : length;
+}
+
+// The name as GIMP reads it, UTF-8, and fit for a terminal: anything else becomes a blank.
+std::string cleanName(const std::string& name) {
+    std::string clean;
+    for (std::size_t at = 0; at < name.size();) {
+        const std::size_t length = printableSequence(name, at);
+        clean += length ? name.substr(at, length) : " ";
+        at += length ? length : 1;
+    }
+    return clean;
 }
 
 }  // namespace

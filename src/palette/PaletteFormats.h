@@ -33,7 +33,7 @@ std::optional<Format> formatNamed(std::string_view name);
 bool isText(Format format);
 
 // The file of `format` holding `entries`; `name` is the palette's name where the format keeps one
-// (gpl), with control characters replaced by blanks.
+// (gpl), with control characters and bytes that are not UTF-8 replaced by blanks.
 Bytes exportPalette(Format format, const Entries& entries, const std::string& name);
 
 struct Imported {
