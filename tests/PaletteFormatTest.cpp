@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 #include <png.h>
+#include <zlib.h>
 
 #include "iff/FormatError.h"
 #include "palette/PaletteFormats.h"
@@ -58,6 +59,12 @@ Bytes smallPng(unsigned entries) {
     Bytes bytes(size);
     EXPECT_TRUE(png_image_write_to_memory(&image, bytes.data(), &size, 0, samples.data(), 0, entries ? map.data() : nullptr));
     return bytes;
+}
+
+// `png` with its IHDR claiming `side` x `side` pixels, its checksum made good.
+Bytes resized(Bytes png, std::uint32_t side) {
+    png = patched(patched(png, 16, iff::be32(side)), 20, iff::be32(side));
+    return patched(png, 29, iff::be32(std::uint32_t(crc32(0, &png[12], 17))));
 }
 
 }  // namespace
@@ -183,6 +190,8 @@ TEST(PaletteFormat, DamagedOrForeignFilesAreRefusedWithTheirReason) {
         {"riff without data", patched(riff, 12, text("junk")), "no chunk 'data'"},
         {"png cut short", cut(png, png.size() - 20), "cut short: the PNG ends early"},
         {"png without palette", smallPng(0), "a PNG with no palette"},
+        {"png of more pixels than it holds", resized(smallPng(2), 1000000), "cut short: the image size is more than the PNG holds"},
+        {"png too wide for libpng's limit", resized(smallPng(2), 1000001), "a damaged PNG: Invalid IHDR data"},
         {"png damaged", patched(png, 29, {std::uint8_t(png[29] ^ 0xFF)}), "a damaged PNG: IHDR: CRC error"},
         {"iff of another form", patched(iffFile, 8, text("BITM")), "expected FORM 'PAL ', found FORM 'BITM'"},
         {"iff cut short", cut(iffFile, 700), "cut short: FORM 'PAL ' declares 780 bytes, 692 follow"},

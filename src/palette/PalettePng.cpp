@@ -67,8 +67,9 @@ bool encode(png_structp png, png_infop info, const Entries& entries, png_bytep r
     return true;
 }
 
-// 0 when the file decoded to its end with a palette, 1 on libpng's error, 2 for a file that is not colour-mapped.
-int decode(png_structp png, png_infop info, Bytes& row, int& entryCount, png_colorp& entries) {
+// 0 when the file decoded to its end with a palette, 1 on libpng's error, 2 for a file that is not colour-mapped,
+// 3 for pixels that the file's bytes could never hold.
+int decode(png_structp png, png_infop info, std::size_t size, Bytes& row, int& entryCount, png_colorp& entries) {
     if (setjmp(png_jmpbuf(png))) return 1;
     png_set_user_limits(png, maxSide, maxSide);
     png_read_info(png, info);
@@ -77,8 +78,11 @@ int decode(png_structp png, png_infop info, Bytes& row, int& entryCount, png_col
     // the pixels are read too, so that a damaged or cut file is refused, one row at a time
     const int passes = png_set_interlace_handling(png);
     png_read_update_info(png, info);
-    row.resize(png_get_rowbytes(png, info));
     const png_uint_32 height = png_get_image_height(png, info);
+    // deflate packs at most 1032 bytes into one: a forged size must not make us allocate a row the file cannot fill
+    const std::uint64_t stored = std::uint64_t{png_get_rowbytes(png, info)} + 1;
+    if (stored * height / 1032 > size) return 3;
+    row.resize(png_get_rowbytes(png, info));
     for (int pass = 0; pass < passes; ++pass)
         for (png_uint_32 y = 0; y < height; ++y) png_read_row(png, row.data(), nullptr);
     png_read_end(png, nullptr);
@@ -112,13 +116,14 @@ Imported pngPalette(const std::uint8_t* data, std::size_t size) {
     int outcome = 1;
     if (info) {
         png_set_read_fn(png, &stream, readBytes);
-        outcome = decode(png, info, row, entryCount, entries);
+        outcome = decode(png, info, size, row, entryCount, entries);
     }
     Imported result{Format::png, {}};
     if (outcome == 0)
         for (int n = 0; n < entryCount && n < 256; ++n) result.colours.insert(result.colours.end(), {entries[n].red, entries[n].green, entries[n].blue});
     png_destroy_read_struct(&png, &info, nullptr);
     if (outcome == 2) throw FormatError("a PNG with no palette");
+    if (outcome == 3) throw FormatError("cut short: the image size is more than the PNG holds");
     if (outcome == 1) {
         const std::string message = printable(stream.message);
         throw FormatError(message.rfind("cut short", 0) == 0 ? message : "a damaged PNG: " + message);
