@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets and runs them for SECONDS in all (default 60, half
-# each) on one core: mat2png's from fuzz/corpus, png2mat's from fuzz/corpus-png2mat;
-# any finding (crash, leak, timeout) fails the script.
+# Builds the libFuzzer targets and runs them for SECONDS in all (default 60, a third
+# each) on one core: mat2png's from fuzz/corpus, png2mat's from fuzz/corpus-png2mat,
+# the palette importers' from fuzz/corpus-palette; any finding (crash, leak, timeout)
+# fails the script.
 # Extra arguments go to libFuzzer. Findings are saved in build-fuzz/findings/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -11,12 +12,13 @@ scripts/install-deps.sh clang-14 libclang-rt-14-dev
 flags="-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all"
 cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++-14 -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_CXX_FLAGS="$flags" -DMAT2PNG_FUZZ=ON -DBUILD_TESTING=OFF >/dev/null
-cmake --build build-fuzz --target mat2png_fuzz png2mat_fuzz -j"$(nproc)"
+cmake --build build-fuzz --target mat2png_fuzz png2mat_fuzz palette_fuzz -j"$(nproc)"
 # the grown corpora stay in the build directory; only the seeds are kept in git
-mkdir -p build-fuzz/corpus build-fuzz/corpus-png2mat build-fuzz/findings
-for target in mat2png png2mat; do
+mkdir -p build-fuzz/corpus build-fuzz/corpus-png2mat build-fuzz/corpus-palette build-fuzz/findings
+for target in mat2png png2mat palette; do
     seeds=fuzz/corpus grown=build-fuzz/corpus
     [ "$target" = png2mat ] && seeds=fuzz/corpus-png2mat grown=build-fuzz/corpus-png2mat
-    build-fuzz/fuzz/${target}_fuzz -max_total_time="$((seconds / 2))" -max_len=8192 -timeout=10 -rss_limit_mb=2048 \
+    [ "$target" = palette ] && seeds=fuzz/corpus-palette grown=build-fuzz/corpus-palette
+    build-fuzz/fuzz/${target}_fuzz -max_total_time="$((seconds / 3))" -max_len=8192 -timeout=10 -rss_limit_mb=2048 \
         -artifact_prefix="$PWD/build-fuzz/findings/" -print_final_stats=1 "$@" "$grown" "$seeds"
 done

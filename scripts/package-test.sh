@@ -22,7 +22,7 @@ echo "Depends: $depends"
 grep -Eq '(^|, )libdevil1c2( |,|$)' <<<"$depends" || fail "Depends does not name libdevil1c2"
 [ "$(dpkg-deb -f "$deb" Section)" = graphics ] || fail "Section is not graphics"
 files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $NF}' | sort)
-[ "$files" = $'./usr/bin/mat2png\n./usr/bin/png2mat\n./usr/share/doc/mat2png/changelog.Debian.gz\n./usr/share/doc/mat2png/copyright\n./usr/share/man/man1/mat2png.1.gz\n./usr/share/man/man1/png2mat.1.gz' ] \
+[ "$files" = $'./usr/bin/mat2png\n./usr/bin/matpal\n./usr/bin/png2mat\n./usr/share/doc/mat2png/changelog.Debian.gz\n./usr/share/doc/mat2png/copyright\n./usr/share/man/man1/mat2png.1.gz\n./usr/share/man/man1/matpal.1.gz\n./usr/share/man/man1/png2mat.1.gz' ] \
     || fail "unexpected contents: $files"
 # every dependency can be satisfied here, as apt would when installing it
 apt-get install --simulate "$deb" >"$scratch/apt.log" 2>&1 || { cat "$scratch/apt.log"; fail "dependencies do not resolve"; }
@@ -78,6 +78,12 @@ cp -r "$scratch/samples/mat" "$scratch/before"
 [ ! -s "$scratch/out" ] || { cat "$scratch/out"; fail "png2mat rewrote a file it should leave as it is"; }
 diff -r "$scratch/before" "$scratch/samples/mat" || fail "png2mat changed the sample set"
 
+# matpal: a palette of the sample set out as GIMP's and back in gives the same file
+(cd "$scratch/samples" && "$root/usr/bin/matpal" export rock -o out.gpl && "$root/usr/bin/matpal" import out.gpl back) \
+    || fail "matpal on the sample set: exit $?"
+cmp "$scratch/samples/pal/rock.pal" "$scratch/samples/pal/back.pal" || fail "matpal changed the palette rock"
+rm "$scratch/samples/out.gpl" "$scratch/samples/pal/back.pal"
+
 # a bad file fails alone with exit 1; no MAT file at all gives exit 2
 printf 'junk' >"$scratch/samples/mat/bad.mat"
 run "$scratch/samples"
@@ -87,7 +93,7 @@ run "$scratch/empty"
 [ "$status" -eq 2 ] && [ "$(cat "$scratch/out")" = 'No *.iff files in current directory!' ] || fail "no mat/: exit $status"
 
 # the installed manual pages: found by man, document every console line, lint clean
-for name in mat2png png2mat; do
+for name in mat2png png2mat matpal; do
     page="$scratch/$name.1"
     zcat "$root/usr/share/man/man1/$name.1.gz" >"$page"
     MANWIDTH=80 man --warnings=w -M "$root/usr/share/man" "$name" >"$scratch/$name.txt" 2>>"$scratch/lint"
@@ -101,14 +107,17 @@ done
 for line in 'Updated mat/' 'Created mat/' 'Could not process' 'not in the palette'; do
     grep -qF "$line" "$scratch/png2mat.txt" || fail "the manual page of png2mat does not show: $line"
 done
+for line in 'colours read, the rest black' 'a PNG with no palette' 'not a palette file this program knows'; do
+    grep -qF "$line" "$scratch/matpal.txt" || fail "the manual page of matpal does not show: $line"
+done
 [ ! -s "$scratch/lint" ] || { cat "$scratch/lint"; fail "manual page warnings"; }
 
 # installing from source: a default tree (tests configured) installs the program and the plain page only
 cmake -S . -B build-package-install -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build-package-install --target mat2png png2mat -j"${JOBS:-$(nproc)}" >/dev/null
+cmake --build build-package-install --target mat2png png2mat matpal -j"${JOBS:-$(nproc)}" >/dev/null
 cmake --install build-package-install --prefix "$scratch/prefix" >/dev/null || fail "cmake --install"
 installed=$(cd "$scratch/prefix" && find . -type f | sort)
-[ "$installed" = $'./bin/mat2png\n./bin/png2mat\n./share/man/man1/mat2png.1\n./share/man/man1/png2mat.1' ] \
+[ "$installed" = $'./bin/mat2png\n./bin/matpal\n./bin/png2mat\n./share/man/man1/mat2png.1\n./share/man/man1/matpal.1\n./share/man/man1/png2mat.1' ] \
     || fail "cmake --install put: $installed"
 
 echo "package-test: all checks passed"

@@ -3,6 +3,7 @@
 #include "driver/Messages.h"
 #include "driver/Progress.h"
 #include "fs/ProgramName.h"
+#include "fs/TerminalText.h"
 
 namespace {
 
@@ -20,22 +21,6 @@ void emit(std::FILE* stream, const std::string& text) {
 }
 
 }  // namespace
-
-std::string terminalText(std::string_view text) {
-    static const char hex[] = "0123456789ABCDEF";
-    std::string shown;
-    shown.reserve(text.size());
-    for (const unsigned char c : text) {
-        if (c >= 0x20 && c < 0x7F) {
-            shown += static_cast<char>(c);
-        } else {
-            shown += "\\x";
-            shown += hex[c >> 4];
-            shown += hex[c & 15];
-        }
-    }
-    return shown;
-}
 
 std::string failureLine(const std::string& name) { return "Could not process " + name + "\n"; }
 

@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "fs/TerminalText.h"
+
 // Where diagnostics go in a process that prints its own lines: standard error,
 // unless a harness that converts thousands of files wants them elsewhere.
 void setDiagnosticStream(std::FILE* stream);
@@ -27,5 +29,3 @@ void printDiagnostic(const std::string& subject, const std::string& text);
 // text from a file cannot reach the terminal as its control sequences.
 std::string failureLine(const std::string& name);
 std::string diagnosticLine(const std::string& subject, const std::string& text);
-// `text` with every byte outside printable ASCII written as \xNN.
-std::string terminalText(std::string_view text);

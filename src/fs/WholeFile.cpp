@@ -51,7 +51,7 @@ void writeWholeFile(const std::string& path, const std::vector<std::uint8_t>& by
         done += static_cast<std::size_t>(n);
     }
     if (!old) return file.commit(nullptr, false);
-    if (::fchmod(file.fd(), old->st_mode & 07777) != 0) file.fail(errno);
+    if (S_ISREG(old->st_mode) && ::fchmod(file.fd(), old->st_mode & 07777) != 0) file.fail(errno);
     // an interrupt between the two would leave a backup of a file that was never replaced
     InterruptGuard guard;
     if (backup && done == bytes.size()) backUp(path);

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "iff/Chunk.h"
-#include "png2mat/PngImage.h"
+#include "image/PngImage.h"
 
 // The ALPH content a MAT file gets from its sources, or nothing for a file without one: the
 // colour image's alpha channel, and the alpha image `maskname` when it exists (255 minus its grey,

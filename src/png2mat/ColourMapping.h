@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "png2mat/PngImage.h"
+#include "image/PngImage.h"
 
 // How colours not in the palette are taken.
 struct MappingRules {

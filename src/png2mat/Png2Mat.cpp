@@ -23,7 +23,7 @@
 #include "mat/MatReader.h"
 #include "mat/MatWriter.h"
 #include "png2mat/AlphaSources.h"
-#include "png2mat/PngImage.h"
+#include "image/PngImage.h"
 
 namespace {
 

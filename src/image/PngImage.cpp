@@ -1,4 +1,4 @@
-#include "png2mat/PngImage.h"
+#include "image/PngImage.h"
 
 #include <png.h>
 

@@ -1,0 +1,406 @@
+#include "matpal/Matpal.h"
+
+#include <fcntl.h>
+#include <getopt.h>
+#include <png.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "driver/Console.h"
+#include "driver/Interrupts.h"
+#include "fs/InputFile.h"
+#include "fs/ProgramName.h"
+#include "fs/TempFile.h"
+#include "fs/WholeFile.h"
+#include "iff/FormatError.h"
+#include "fs/WriteError.h"
+#include "mat/MatReader.h"
+#include "mat/PalFile.h"
+#include "mat/PaletteLookup.h"
+#include "matpal/FitPalette.h"
+#include "matpal/Histogram.h"
+#include "palette/PaletteFormats.h"
+#include "image/PngImage.h"
+
+namespace {
+
+using palette::Bytes;
+using palette::Entries;
+using palette::Format;
+
+constexpr int usageError = 64;
+// getopt's codes of the long options without a letter
+enum { forceCode = 256, coloursCode, keepCode, fromCode };
+// a palette, or a picture of one, is far smaller; this keeps a wrong file from filling memory
+constexpr std::uint64_t maxInput = std::uint64_t{256} << 20;
+
+// A wrong command line: exit status 64, and with `hint` the line "Try 'matpal --help'".
+struct Usage {
+    std::string text;
+    bool hint = true;
+};
+
+struct Options {
+    const char* directory = nullptr;
+    std::optional<std::string> format, output, colours, keep, from;
+    bool force = false;
+};
+
+const char* const help =
+    "Usage: matpal [OPTION]... export SOURCE [-f FORMAT] [-o FILE]\n"
+    "  or:  matpal [OPTION]... import FILE NAME [--force]\n"
+    "  or:  matpal [OPTION]... make NAME IMAGE... [--colours=N]\n"
+    "                          [--keep=RANGES --from=PALETTE] [--force]\n"
+    "Moves palettes in and out of pal/ of the working directory.\n"
+    "\n"
+    "  export  writes the palette of SOURCE (a palette NAME for pal/NAME.pal, a\n"
+    "          palette file, or a MAT file) as FORMAT: gpl (GIMP), act (Photoshop),\n"
+    "          jasc (JASC-PAL), riff (Microsoft RIFF), png (a 16 x 16 swatch) or\n"
+    "          iff (pal/ itself)\n"
+    "  import  reads a palette FILE of any of these formats, or any colour-mapped\n"
+    "          PNG, into pal/NAME.pal; missing colours are black\n"
+    "  make    fits a palette pal/NAME.pal to the colours of the PNG images\n"
+    "\n"
+    "  -C, --directory=DIR  work in DIR as if started there\n"
+    "  -f, --format=FORMAT  export: the format (default: from the extension of -o)\n"
+    "  -o, --output=FILE    export: the file to write (default: standard output)\n"
+    "      --force          import, make: replace pal/NAME.pal, keeping a .bak\n"
+    "      --colours=N      make: fit N colours (default: the entries left free)\n"
+    "      --keep=RANGES    make: keep entries such as 0-15,240-255 of --from\n"
+    "      --from=PALETTE   make: the palette NAME whose entries --keep keeps\n"
+    "  -h, --help           show this help and exit\n"
+    "  -V, --version        show the version and exit\n"
+    "\n"
+    "Exit status: 0 when all went well, 1 when a file could not be read or written,\n"
+    "64 on a wrong command line.\n";
+
+// The reason of any error a command raises.
+std::string reasonOf(std::exception_ptr error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::bad_alloc&) {
+        return "out of memory";
+    } catch (const std::exception& other) {
+        return other.what();
+    }
+}
+
+// "matpal: SUBJECT: REASON" on standard error, safe for a terminal.
+void report(const std::string& subject, const std::string& reason) { printDiagnostic(subject, reason); }
+
+bool endsWith(const std::string& text, const char* suffix) {
+    const std::size_t length = std::strlen(suffix);
+    return text.size() >= length && ::strcasecmp(text.c_str() + text.size() - length, suffix) == 0;
+}
+
+// The file name of `path` without its directory and extension.
+std::string stem(const std::string& path) {
+    std::string name = path.substr(path.rfind('/') + 1);
+    const std::size_t dot = name.rfind('.');
+    return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
+}
+
+Bytes readFile(const std::string& path) {
+    const InputFile input(path);
+    if (input.size() > maxInput) throw FormatError("too large for a palette: " + std::to_string(input.size()) + " bytes");
+    Bytes bytes(static_cast<std::size_t>(input.size()));
+    if (std::fread(bytes.data(), 1, bytes.size(), input.stream()) != bytes.size() || std::fgetc(input.stream()) != EOF)
+        throw FormatError(std::ferror(input.stream()) ? std::strerror(errno) : "the file changed while read");
+    return bytes;
+}
+
+// The colours of a palette file of any format, padded with black; says so when some are missing.
+Entries importFile(const std::string& path) {
+    const Bytes bytes = readFile(path);
+    const palette::Imported imported = palette::importPalette(bytes.data(), bytes.size());
+    Entries entries{};
+    std::copy(imported.colours.begin(), imported.colours.end(), entries.begin());
+    if (imported.count() < 256)
+        report(path, std::to_string(imported.count()) + (imported.count() == 1 ? " colour" : " colours") + " read, the rest black");
+    return entries;
+}
+
+Entries namedPalette(const std::string& name) {
+    std::optional<PalFile> file;
+    loadPalette(file, name);
+    Entries entries;
+    std::memcpy(entries.data(), file->getPalette(), entries.size());
+    return entries;
+}
+
+struct Source {
+    Entries entries{};
+    std::string name;
+};
+
+// A MAT file by its extension, a palette file by a path or a file of that name, else a palette name as MAT files give one.
+Source loadSource(const std::string& source) {
+    struct stat st;
+    Source loaded;
+    if (endsWith(source, ".mat")) {
+        MatReader mat(source);
+        if (mat.isAnim()) throw FormatError("an animation (FORM 'ANIM') has no palette of its own");
+        mat.readPalette();
+        std::memcpy(loaded.entries.data(), mat.colours(), loaded.entries.size());
+        const Chunk& chunk = mat.palette();
+        const char* text = reinterpret_cast<const char*>(chunk.getData());
+        loaded.name = chunk.getId() == "NAME" ? std::string(text, strnlen(text, static_cast<std::size_t>(chunk.getLength()))) : stem(source);
+    } else if (source.find('/') != std::string::npos || ::stat(source.c_str(), &st) == 0) {
+        loaded.entries = importFile(source);
+        loaded.name = stem(source);
+    } else {
+        loaded.entries = namedPalette(source);
+        loaded.name = source;
+    }
+    return loaded;
+}
+
+void writeAll(int fd, const Bytes& bytes, TempFile* file) {
+    for (std::size_t done = 0; done < bytes.size();) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            const int error = n < 0 ? errno : ENOSPC;
+            if (!file) throw WriteError(std::string("cannot write to standard output: ") + std::strerror(error));
+            file->fail(error);
+            return;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+}
+
+std::string refusal(const std::string& target) {
+    return target + " exists; --force replaces it, keeping it as " + target + ".bak";
+}
+
+// Writes a palette file at `target` (as findPalette gives it); an existing one only with `force`.
+void writePalette(const std::string& target, const Entries& entries, bool force) {
+    struct stat st;
+    const bool exists = ::lstat(target.c_str(), &st) == 0;
+    if (exists && !force) throw FormatError(refusal(target));
+    // pal/ itself is made on the first import; a missing folder below it is a mistyped name
+    if (!exists && target.rfind("pal/", 0) == 0 && target.find('/', 4) == std::string::npos && ::mkdir("pal", 0777) != 0 && errno != EEXIST)
+        throw WriteError(std::string("cannot make pal/: ") + std::strerror(errno));
+    writeWholeFile(target, palette::exportPalette(Format::iff, entries, ""), exists ? &st : nullptr, true);
+}
+
+// The path of pal/NAME.pal for a name from the command line; names that leave pal/ are refused.
+std::string paletteTarget(const std::string& name) {
+    if (name.empty()) throw Usage{"the palette name is empty"};
+    try {
+        return findPalette(name);
+    } catch (const FormatError& error) {
+        throw Usage{error.what()};
+    }
+}
+
+std::optional<Format> formatOfExtension(const std::string& path) {
+    for (const Format format : {Format::gpl, Format::act, Format::png})
+        if (endsWith(path, (std::string(".") + palette::formatName(format)).c_str())) return format;
+    return std::nullopt;
+}
+
+int exportCommand(const std::vector<std::string>& args, const Options& options) {
+    if (args.size() != 2) throw Usage{args.size() < 2 ? "export needs a SOURCE" : "unexpected argument '" + args[2] + "'"};
+    std::optional<Format> format;
+    if (options.format) {
+        format = palette::formatNamed(*options.format);
+        if (!format) throw Usage{"unknown format '" + *options.format + "' (gpl, act, jasc, riff, png or iff)"};
+    } else if (options.output) {
+        format = formatOfExtension(*options.output);
+        if (!format) throw Usage{"cannot tell the format from the name '" + *options.output + "' (.gpl, .act or .png): give -f FORMAT"};
+    } else {
+        throw Usage{"export needs -f FORMAT or -o FILE"};
+    }
+    if (!options.output && !palette::isText(*format) && ::isatty(STDOUT_FILENO))
+        throw Usage{std::string("will not write ") + palette::formatName(*format) + " data to a terminal: give -o FILE"};
+    if (options.output && options.output->empty()) throw Usage{"the output file name is empty"};
+    const std::string& source = args[1];
+    try {
+        const Source loaded = loadSource(source);
+        const Bytes bytes = palette::exportPalette(*format, loaded.entries, loaded.name);
+        if (!options.output) {
+            writeAll(STDOUT_FILENO, bytes, nullptr);
+            return 0;
+        }
+        TempFile file(*options.output, palette::formatName(*format));
+        writeAll(file.fd(), bytes, &file);
+        file.commit();
+        return 0;
+    } catch (...) {
+        report(source, reasonOf(std::current_exception()));
+        return 1;
+    }
+}
+
+int importCommand(const std::vector<std::string>& args, const Options& options) {
+    if (args.size() != 3) throw Usage{args.size() < 3 ? "import needs a FILE and a palette NAME" : "unexpected argument '" + args[3] + "'"};
+    const std::string target = paletteTarget(args[2]);
+    try {
+        writePalette(target, importFile(args[1]), options.force);
+        return 0;
+    } catch (...) {
+        report(args[1], reasonOf(std::current_exception()));
+        return 1;
+    }
+}
+
+// A whole number from `low` to `high`, or nothing.
+std::optional<int> wholeNumber(const std::string& text, long low, long high) {
+    char* end = nullptr;
+    errno = 0;
+    const long value = std::strtol(text.c_str(), &end, 10);
+    if (errno || end == text.c_str() || *end || value < low || value > high || text[0] == '+' || text[0] == ' ') return std::nullopt;
+    return static_cast<int>(value);
+}
+
+// Entries such as "0-15,240-255" or "7".
+std::array<bool, 256> parseRanges(const std::string& ranges) {
+    std::array<bool, 256> kept{};
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t comma = ranges.find(',', start);
+        const std::string part = ranges.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+        const std::size_t dash = part.find('-');
+        const std::optional<int> first = wholeNumber(part.substr(0, dash), 0, 255);
+        const std::optional<int> last = dash == std::string::npos ? first : wholeNumber(part.substr(dash + 1), 0, 255);
+        if (!first || !last || *last < *first)
+            throw Usage{"invalid entries '" + part + "' in --keep: give entries 0 to 255 such as 0-15,240-255"};
+        for (int n = *first; n <= *last; ++n) kept[n] = true;
+        if (comma == std::string::npos) return kept;
+        start = comma + 1;
+    }
+}
+
+int makeCommand(const std::vector<std::string>& args, const Options& options) {
+    if (args.size() < 3) throw Usage{"make needs a palette NAME and at least one IMAGE"};
+    KeptEntries keep;
+    if (options.keep && !options.from) throw Usage{"option '--keep' needs '--from=PALETTE'"};
+    if (options.from && !options.keep) throw Usage{"option '--from' needs '--keep=RANGES'"};
+    if (options.keep) keep.kept = parseRanges(*options.keep);
+    const int free = 256 - keep.count();
+    int colours = free;
+    if (options.colours) {
+        const std::optional<int> n = wholeNumber(*options.colours, 1, 256);
+        if (!n) throw Usage{"invalid number of colours '" + *options.colours + "': give 1 to 256"};
+        if (*n > free) throw Usage{std::to_string(*n) + " colours do not fit in the " + std::to_string(free) + " entries --keep leaves free"};
+        colours = *n;
+    }
+    const std::string target = paletteTarget(args[1]);
+    if (options.from) {
+        try {
+            keep.colours = namedPalette(*options.from);
+        } catch (const FormatError& error) {
+            throw Usage{error.what(), false};
+        }
+    }
+    std::string subject = target;
+    try {
+        struct stat st;
+        // refused before the images are read, which may take long
+        if (!options.force && ::lstat(target.c_str(), &st) == 0) throw FormatError(refusal(target));
+        Histogram histogram;
+        for (std::size_t n = 2; n < args.size(); ++n) {
+            subject = args[n];
+            const PngImage image(args[n], 4);
+            histogram.addPixels(image.samples(), std::size_t{image.width()} * image.height());
+        }
+        subject = target;
+        if (histogram.empty()) throw FormatError("the images have no pixel that is not fully transparent");
+        writePalette(target, fitPalette(histogram, colours, keep), options.force);
+        return 0;
+    } catch (...) {
+        std::string reason = reasonOf(std::current_exception());
+        // the image reader names its file first
+        if (reason.rfind(subject + ": ", 0) == 0) reason.erase(0, subject.size() + 2);
+        report(subject, reason);
+        return 1;
+    }
+}
+
+int usage(const Usage& complaint) {
+    std::fprintf(stderr, "matpal: %s\n", terminalText(complaint.text).c_str());
+    if (complaint.hint) std::fprintf(stderr, "Try 'matpal --help' for more information.\n");
+    return usageError;
+}
+
+}  // namespace
+
+int runMatpal(int argc, char** argv) {
+    programName = "matpal";
+    static const option longopts[] = {
+        {"directory", required_argument, nullptr, 'C'}, {"format", required_argument, nullptr, 'f'},
+        {"output", required_argument, nullptr, 'o'},    {"force", no_argument, nullptr, forceCode},
+        {"colours", required_argument, nullptr, coloursCode}, {"keep", required_argument, nullptr, keepCode},
+        {"from", required_argument, nullptr, fromCode}, {"help", no_argument, nullptr, 'h'},
+        {"version", no_argument, nullptr, 'V'},         {nullptr, 0, nullptr, 0},
+    };
+    Options options;
+    // the messages are our own: getopt's would name the path the program was started by
+    opterr = 0;
+    try {
+        for (int opt; (opt = ::getopt_long(argc, argv, ":C:f:o:hV", longopts, nullptr)) != -1;) {
+            switch (opt) {
+            case 'C': options.directory = optarg; break;
+            case 'f': options.format = optarg; break;
+            case 'o': options.output = optarg; break;
+            case forceCode: options.force = true; break;
+            case coloursCode: options.colours = optarg; break;
+            case keepCode: options.keep = optarg; break;
+            case fromCode: options.from = optarg; break;
+            case 'h':
+                std::fputs(help, stdout);
+                return 0;
+            case 'V':
+                std::printf("matpal %s\nlibpng %s (compiled), %s (loaded)\n", MAT2PNG_VERSION, PNG_LIBPNG_VER_STRING, png_get_libpng_ver(nullptr));
+                return 0;
+            case ':':
+                throw Usage{"option '" + std::string(argv[optind - 1]) + "' needs an argument"};
+            default:
+                // a long option is named as given; a short one may sit in a group such as -fx
+                throw Usage{optopt && std::strncmp(argv[optind - 1], "--", 2) != 0
+                                ? "unknown option '-" + std::string(1, static_cast<char>(optopt)) + "'"
+                                : "unknown option '" + std::string(argv[optind - 1]) + "'"};
+            }
+        }
+        const std::vector<std::string> args(argv + optind, argv + argc);
+        if (args.empty()) throw Usage{"no command: give export, import or make"};
+        const std::string& command = args[0];
+        if (command != "export" && command != "import" && command != "make")
+            throw Usage{"unknown command '" + command + "' (export, import or make)"};
+        // an option that the command would ignore is a mistake worth saying
+        const struct {
+            bool given;
+            const char* name;
+            bool applies;
+        } scoped[] = {{bool(options.format), "--format", command == "export"},
+                      {bool(options.output), "--output", command == "export"},
+                      {options.force, "--force", command != "export"},
+                      {bool(options.colours), "--colours", command == "make"},
+                      {bool(options.keep), "--keep", command == "make"},
+                      {bool(options.from), "--from", command == "make"}};
+        for (const auto& option : scoped)
+            if (option.given && !option.applies) throw Usage{"option '" + std::string(option.name) + "' does not apply to " + command};
+        if (options.directory && ::chdir(options.directory) != 0)
+            throw Usage{std::string(options.directory) + ": " + std::strerror(errno), false};
+        installInterruptHandlers();
+        const int status = command == "export" ? exportCommand(args, options) : command == "import" ? importCommand(args, options) : makeCommand(args, options);
+        if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+            std::fprintf(stderr, "matpal: standard output: %s\n", std::strerror(errno ? errno : EIO));
+            return 1;
+        }
+        return status;
+    } catch (const Usage& complaint) {
+        return usage(complaint);
+    }
+}
