@@ -145,6 +145,7 @@ TEST(Update, RulesOverASequenceOfEdits) {
 TEST(Update, CoarseTimestamps) {
     // ext2 with 128-byte inodes keeps whole seconds; mounting its image needs root and a loop device
     if (::geteuid() != 0) GTEST_SKIP() << "mounting a file system image needs root";
+    if (const std::string why = refusal("unshare -m true"); !why.empty()) GTEST_SKIP() << "no mount namespace of our own: " << why;
     Workdir w;
     const Mat f{8, 8, 1, name("p"), noise(64, 1), {}, {}};
     w.put("mat/f.mat", f.bytes());
