@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <functional>
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -57,12 +58,13 @@ inline int killRun(pid_t pid) {
     return status;
 }
 
-// The status of `pid` once it has ended; a run still going at the deadline fails the test, and is killed.
+// The status of `pid` once it has ended. A run still going at the deadline is killed, and the exception ends
+// the test at once, failed, so that the next cases do not wait in turn.
 inline int waitFor(pid_t pid) {
     int status = 0;
     if (eventually([&] { return ::waitpid(pid, &status, WNOHANG) == pid; })) return status;
-    ADD_FAILURE() << "the program started as " << pid << " was still running after " << deadline.count() << " s: killed";
-    return killRun(pid);
+    killRun(pid);
+    throw std::runtime_error("the run was still going " + std::to_string(deadline.count()) + " s after it should have ended: killed");
 }
 
 // The processes of a run under the race shim with $RACE_PAUSED=`paused` that hold at a pause point.
@@ -74,8 +76,8 @@ inline std::set<pid_t> pausedProcesses(const std::filesystem::path& paused) {
     return pids;
 }
 
-// Waits until a process of the run `run` holds at a pause point: its pid, or 0 (the run killed, the test
-// failed) if the run ended first or never got there.
+// Waits until a process of the run `run` holds at a pause point: its pid, or 0 (the test failed) if the run
+// ended first; one that never gets there by the deadline is killed, and ends the test as waitFor does.
 inline pid_t pausedAt(pid_t run, const std::filesystem::path& paused) {
     pid_t pid = 0;
     const bool there = eventually([&] {
@@ -84,9 +86,12 @@ inline pid_t pausedAt(pid_t run, const std::filesystem::path& paused) {
         return pid || ::waitpid(run, nullptr, WNOHANG) == run;
     });
     if (pid) return pid;
-    ADD_FAILURE() << "the run never reached its pause point" << (there ? ": it ended first" : " within the deadline: killed");
-    if (!there) killRun(run);
-    return 0;
+    if (there) {
+        ADD_FAILURE() << "the run ended before it reached its pause point";
+        return 0;
+    }
+    killRun(run);
+    throw std::runtime_error("the run did not reach its pause point within " + std::to_string(deadline.count()) + " s: killed");
 }
 
 // Lets the process `pid` held at a pause point go on.
