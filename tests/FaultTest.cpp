@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "support/Png.h"
+#include "support/Process.h"
 #include "support/Workdir.h"
 
 using namespace iff;
@@ -111,13 +112,25 @@ TEST(Fault, PaletteThatVanishes) {
         EXPECT_EQ(w.entries("mat"), 6) << c.what;
     }
 
-    // removed while the batch runs, as soon as the first image is out: each file converts whole or fails alone
+    // removed while the batch holds at its fifth image, which then goes on: each file converts whole or fails alone
     Workdir w;
     w.put("pal/p.pal", paletteFile());
     const Mat m{64, 64, 1, name("p"), noise(4096, 3), {}, {}};
     for (int i = 0; i < 200; ++i) w.put("mat/m" + std::to_string(i) + ".mat", m.bytes());
-    const Outcome run = w.run("true; (for i in $(seq 5000); do ls mat/*.png && break; sleep 0.001; done; rm pal/p.pal) >/dev/null 2>&1 &");
-    EXPECT_LE(run.status, 1);
+    fs::create_directory(w / "paused");
+    int out[2];
+    ASSERT_EQ(::pipe2(out, O_CLOEXEC), 0);
+    const pid_t pid = start(w.root, MAT2PNG_BINARY, {}, out[1], {}, {"LD_PRELOAD=" RACE_SHIM, "RACE_PAUSED=paused", "RACE_PAUSE_AT=5"});
+    ::close(out[1]);
+    const pid_t paused = pausedAt(pid, w / "paused");
+    fs::remove(w / "pal/p.pal");
+    if (paused) resume(w / "paused", paused);
+    Outcome run;  // a few kilobytes: the pipe holds them until the run has ended
+    const int status = waitFor(pid);
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(out[0], buffer, sizeof buffer)) > 0;) run.out.append(buffer, std::size_t(n));
+    ::close(out[0]);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) <= 1) << status;
     long converted = 0;
     for (int i = 0; i < 200; ++i) {
         const std::string mat = "mat/m" + std::to_string(i) + ".mat";
