@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <pty.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -201,6 +202,7 @@ TEST(Progress, OnATerminalOnly) {
         const auto start = std::chrono::steady_clock::now();
         const pid_t pid = ::fork();
         if (pid == 0) {
+            ::setpgid(0, 0);  // its own group, which killRun kills whole if the run hangs
             ::dup2(c.outputOnTerminal ? slave : file, 1);
             ::dup2(c.errorOnTerminal ? slave : file, 2);
             const std::string shim = "env LD_PRELOAD=" RACE_SHIM " RACE_PAUSED='" + paused.string() + "' RACE_PAUSE_AT=1 ";
@@ -216,10 +218,11 @@ TEST(Progress, OnATerminalOnly) {
         fs::remove_all(paused);
         std::string tty;
         char buffer[4096];
-        for (ssize_t n; (n = ::read(master, buffer, sizeof buffer)) > 0;) tty.append(buffer, std::size_t(n));  // EIO once it has ended
+        pollfd ready{master, POLLIN, 0};  // a run that hangs is left to waitFor's deadline
+        for (ssize_t n; ::poll(&ready, 1, std::chrono::milliseconds(deadline).count()) == 1 && (n = ::read(master, buffer, sizeof buffer)) > 0;)
+            tty.append(buffer, std::size_t(n));  // EIO once it has ended
         ::close(master);
-        int status = 0;
-        ::waitpid(pid, &status, 0);
+        const int status = waitFor(pid);
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         const std::string what = c.args + (c.outputOnTerminal ? ", output on the terminal" : "") + (c.errorOnTerminal ? "" : ", errors in a file");
         EXPECT_EQ(WEXITSTATUS(status), 1) << what;
