@@ -2,8 +2,10 @@
 // options and usage errors, signals that leave no temporary file, output that
 // does not depend on the number of jobs, and a worker that dies.
 
+#include <IL/il.h>
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,9 +13,9 @@
 #include <chrono>
 #include <map>
 #include <set>
-#include <thread>
 
 #include "support/Png.h"
+#include "support/Process.h"
 #include "support/Workdir.h"
 
 using namespace iff;
@@ -22,27 +24,9 @@ namespace {
 
 const std::string tryHelp = "Try 'mat2png --help' for more information.\n";
 
-// The program started in `dir` with `args`, its standard output on `out` (or /dev/null), the
-// interrupt signals at their defaults unless listed in `ignored`.
-pid_t start(const fs::path& dir, std::vector<std::string> args, int out = -1, std::set<int> ignored = {}) {
-    const pid_t pid = ::fork();
-    if (pid != 0) return pid;
-    if (::chdir(dir.c_str()) != 0) ::_exit(127);
-    const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-    ::dup2(out >= 0 ? out : null, 1);
-    ::dup2(null, 2);
-    for (const int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) ::signal(sig, ignored.count(sig) ? SIG_IGN : SIG_DFL);
-    std::vector<char*> argv{const_cast<char*>(MAT2PNG_BINARY)};
-    for (std::string& arg : args) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    ::execv(MAT2PNG_BINARY, argv.data());
-    ::_exit(127);
-}
-
-int waitFor(pid_t pid) {
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return status;
+// mat2png started in `dir` with `args`, as support/Process.h's start does.
+pid_t start(const fs::path& dir, std::vector<std::string> args, int out = -1, std::set<int> ignored = {}, std::vector<std::string> env = {}) {
+    return ::start(dir, MAT2PNG_BINARY, std::move(args), out, ignored, env);
 }
 
 // The pids in the names of the temporary files in mat/ (".mat2png-PID-N.png") of at least `size` bytes.
@@ -68,6 +52,9 @@ std::map<std::string, std::string> contents(const Workdir& w) {
 }  // namespace
 
 TEST(CommandLine, OptionsAndUsageErrors) {
+    // what was built: the project's version, and DevIL's from the headers the program was compiled with
+    const std::string version = "mat2png " MAT2PNG_VERSION "\n";
+    const std::string devil = std::to_string(IL_VERSION / 100) + "." + std::to_string(IL_VERSION / 10 % 10) + "." + std::to_string(IL_VERSION % 10);
     const struct {
         std::string args;
         int status;
@@ -75,8 +62,8 @@ TEST(CommandLine, OptionsAndUsageErrors) {
     } cases[] = {
         {"--help", 0, "Usage: mat2png [OPTION]...\n", ""},
         {"-h -j 0", 0, "Usage: mat2png", ""},  // help ends the parsing before the bad number
-        {"--version", 0, "mat2png 1.2.0\nDevIL 1.7.8", ""},
-        {"-V", 0, "mat2png 1.2.0\n", ""},
+        {"--version", 0, version + "DevIL " + devil + " (compiled), ", ""},
+        {"-V", 0, version, ""},
         {"--bogus", 64, "", "mat2png: unknown option '--bogus'\n" + tryHelp},
         {"--quiet=yes", 64, "", "mat2png: unknown option '--quiet=yes'\n" + tryHelp},
         {"-uqx --no-progress", 64, "", "mat2png: unknown option '-x'\n" + tryHelp},
@@ -140,20 +127,22 @@ TEST(CommandLine, DirectoryAndQuiet) {
 }
 
 TEST(CommandLine, InterruptsLeaveNoTemporaryFile) {
-    // the signal comes while the large image is being written, seen by its temporary file appearing
+    // the signal comes while the run holds, under the race shim, just after creating its `pause`th temporary file:
+    // a.mat.png, b.mat_alpha.png and b.mat.png, in the directory's order
     const Mat small{4, 4, 1, cmap(), noise(16, 1), {}, {}}, large{1024, 1024, 1, cmap(), noise(1 << 20, 2), noise(1 << 20, 3), {}};
     const struct {
         int sig;
         std::string jobs;
+        int pause;
         bool ignored;
         bool update = false;  // the earlier images are older than b.mat: an update run converts it
     } cases[] = {
-        {SIGINT, "-j1", false}, {SIGTERM, "-j1", false}, {SIGHUP, "-j1", false},
-        {SIGINT, "-j2", false}, {SIGTERM, "-j2", false}, {SIGHUP, "-j2", true},  // nohup: the run goes on
-        {SIGINT, "-j1", false, true}, {SIGTERM, "-j2", false, true},
+        {SIGINT, "-j1", 2, false}, {SIGTERM, "-j1", 3, false}, {SIGHUP, "-j1", 2, false},
+        {SIGINT, "-j2", 3, false}, {SIGTERM, "-j2", 2, false}, {SIGHUP, "-j2", 3, true},  // nohup: the run goes on
+        {SIGINT, "-j1", 3, false, true}, {SIGTERM, "-j2", 2, false, true},
     };
     for (const auto& c : cases) {
-        const std::string what = std::string(strsignal(c.sig)) + " " + c.jobs + (c.ignored ? " ignored" : "") + (c.update ? " -u" : "");
+        const std::string what = std::string(strsignal(c.sig)) + " " + c.jobs + " at " + std::to_string(c.pause) + (c.ignored ? " ignored" : "") + (c.update ? " -u" : "");
         Workdir w;
         w.put("mat/a.mat", small.bytes());
         w.put("mat/b.mat", large.bytes());
@@ -163,9 +152,14 @@ TEST(CommandLine, InterruptsLeaveNoTemporaryFile) {
         for (const char* image : {"mat/b.mat.png", "mat/b.mat_alpha.png"}) ::utimensat(AT_FDCWD, (w / image).c_str(), old, 0);
         std::vector<std::string> args{c.jobs};
         if (c.update) args.push_back("-u");
-        const pid_t pid = start(w.root, args, -1, c.ignored ? std::set<int>{c.sig} : std::set<int>{});
-        while (temporaryFiles(w).empty()) std::this_thread::yield();
+        fs::create_directory(w / "paused");
+        const pid_t pid = start(w.root, args, -1, c.ignored ? std::set<int>{c.sig} : std::set<int>{},
+                                {"LD_PRELOAD=" RACE_SHIM, "RACE_PAUSED=paused", "RACE_PAUSE_AT=" + std::to_string(c.pause)});
+        const pid_t paused = pausedAt(pid, w / "paused");
+        if (!paused) continue;
+        EXPECT_FALSE(temporaryFiles(w).empty()) << what;  // the one of the paused process, at least
         ::kill(pid, c.sig);
+        if (c.ignored) resume(w / "paused", paused);  // the signal is gone once sent, as it is ignored
         const int status = waitFor(pid);
         EXPECT_TRUE(temporaryFiles(w).empty()) << what;
         if (c.ignored) {
@@ -198,9 +192,14 @@ TEST(CommandLine, InterruptsLeaveNoTemporaryFile) {
         const pid_t pid = start(w.root, {jobs}, pipe[1]);
         ::close(pipe[1]);
         char c = 0;
-        while (::read(pipe[0], &c, 1) == 1 && c != '\n') {
+        pollfd line{pipe[0], POLLIN, 0};
+        while (::poll(&line, 1, std::chrono::milliseconds(deadline).count()) == 1 && ::read(pipe[0], &c, 1) == 1 && c != '\n') {
         }
         ::close(pipe[0]);
+        if (c != '\n') {
+            killRun(pid);
+            FAIL() << jobs << ": no whole line on standard output within the deadline";
+        }
         const int status = waitFor(pid);
         EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGPIPE) << jobs << ": status " << status;
         EXPECT_TRUE(temporaryFiles(w).empty()) << jobs;
@@ -243,30 +242,39 @@ TEST(Jobs, OutputDoesNotDependOnTheNumberOfJobs) {
 }
 
 TEST(Jobs, AWorkerThatDiesCostsOneFile) {
-    // One worker killed: among quick files it holds several in hand, which the others take over.
-    // Then every worker seen writing is killed: after the replacements (8 for two jobs) run out
-    // the parent converts what is left itself.
+    // One worker killed as it holds at the fifth image of the run: it has several files in hand, which the
+    // others take over. Then every worker is killed at its first image: after the replacements (8 for two
+    // jobs) run out the parent converts what is left itself.
     for (const int kills : {1, 1000}) {
         Workdir w;
         const int files = kills == 1 ? 40 : 12;
         std::vector<Mat> mats;
         for (int i = 0; i < files; ++i) {
-            const int side = kills > 1 || i % 10 == 0 ? 512 : 8;
-            mats.push_back(Mat{side, side, i, cmap(), noise(std::size_t(side * side), i), {}, {}});
+            mats.push_back(Mat{16, 16, i, cmap(), noise(256, i), {}, {}});
             w.put("mat/f" + std::to_string(i) + ".mat", mats.back().bytes());
         }
         int out[2];
         ASSERT_EQ(::pipe2(out, O_CLOEXEC), 0);
-        const pid_t parent = start(w.root, {"-j2"}, out[1]);
+        const fs::path paused = w / "paused";
+        fs::create_directory(paused);
+        const pid_t parent = start(w.root, {"-j2"}, out[1], {}, {"LD_PRELOAD=" RACE_SHIM, "RACE_PAUSED=paused", kills == 1 ? "RACE_PAUSE_AT=5" : "RACE_PAUSE_AT=1+"});
         ::close(out[1]);
         std::set<pid_t> killed;
         int status = 0;
-        while (::waitpid(parent, &status, WNOHANG) == 0) {
-            // a large image half written: its worker is still at it when the signal comes
-            for (const pid_t pid : temporaryFiles(w, 64 << 10))
-                if (pid != parent && int(killed.size()) < kills && killed.insert(pid).second) ::kill(pid, SIGKILL);
-            std::this_thread::yield();
-        }
+        const bool ended = eventually([&] {
+            for (const pid_t pid : pausedProcesses(paused)) {
+                if (pid == parent || int(killed.size()) == kills) {
+                    resume(paused, pid);
+                    continue;
+                }
+                killed.insert(pid);
+                fs::remove(paused / std::to_string(pid));
+                ::kill(pid, SIGKILL);
+            }
+            return ::waitpid(parent, &status, WNOHANG) == parent;
+        });
+        if (!ended) killRun(parent);
+        ASSERT_TRUE(ended) << "mat2png -j2 with " << killed.size() << " workers killed was still running after the deadline: killed";
         std::string text;
         char buffer[4096];
         for (ssize_t n; (n = ::read(out[0], buffer, sizeof buffer)) > 0;) text.append(buffer, std::size_t(n));

@@ -140,7 +140,7 @@ TEST(Hardening, ACrashCostsOnlyItsFileOnOneCpu) {
     Workdir w;
     for (const char* file : {"a", "crash", "z"}) w.put("mat/" + std::string(file) + ".mat", Mat().bytes());
     // the shim makes every process that opens crash.mat die of SIGSEGV
-    const std::string oneCpu = "env LD_PRELOAD=" CRASH_SHIM " CRASH_ON=crash.mat taskset -c 0";
+    const std::string oneCpu = "env LD_PRELOAD=" RACE_SHIM " CRASH_ON=crash.mat taskset -c 0";
     const Outcome run = w.run("", oneCpu);
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(sortedLines(run.out), sortedLines("type 1\nNo alpha channel in mat/a.mat\nCould not process crash.mat\ntype 1\nNo alpha channel in mat/z.mat\n"));

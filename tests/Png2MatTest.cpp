@@ -8,6 +8,7 @@
 #include <map>
 
 #include "support/Png.h"
+#include "support/Process.h"
 #include "support/Workdir.h"
 
 using namespace iff;
@@ -202,7 +203,7 @@ TEST(Png2Mat, BackupModeAndModificationTime) {
 }
 
 TEST(Png2Mat, FaultsLeaveTheOldFileWhole) {
-    // the images show `painted`; mat/ holds `current`, so that every file is rewritten
+    // the images show `painted`; mat/ holds `current`, so that the file is rewritten
     const Mat painted{256, 256, 1, cmap(), noise(65536, 4), noise(65536, 5), {}};
     Mat current = painted;
     current.pixels[0] ^= 1;
@@ -211,40 +212,90 @@ TEST(Png2Mat, FaultsLeaveTheOldFileWhole) {
     const std::string ownMounts = "unshare -rm sh -c '", thenRun = " && { \"$@\"; s=$?; cp -a mat/. after; exit $s; }' sh";
     const struct {
         const char* what;
-        int files;
         std::string wrapper, failure;
+        bool mounts;  // the case needs a mount namespace of its own
     } cases[] = {
-        {"full disk", 1, ownMounts + "mount -t tmpfs -o size=$(( $(du -sk stage | cut -f1) + 32 ))k tmpfs mat && cp stage/* mat" + thenRun,
-         "No space left on device"},
-        {"read-only mount", 1, ownMounts + "mount --bind stage mat && mount -o remount,bind,ro mat" + thenRun, "Read-only file system"},
-        {"no write permission", 1, "sh -c 'cp -a stage/. mat && chmod a-w mat && " + nobody + " \"$@\"; s=$?; cp -a mat/. after; exit $s' sh",
-         "Permission denied"},
-        {"interrupted", 60, "sh -c 'cp -a stage/. mat && timeout --preserve-status -s INT 0.1 \"$@\"; s=$?; cp -a mat/. after; exit $s' sh", ""},
+        {"full disk", ownMounts + "mount -t tmpfs -o size=$(( $(du -sk stage | cut -f1) + 32 ))k tmpfs mat && cp stage/* mat" + thenRun,
+         "No space left on device", true},
+        {"read-only mount", ownMounts + "mount --bind stage mat && mount -o remount,bind,ro mat" + thenRun, "Read-only file system", true},
+        {"no write permission", "sh -c 'cp -a stage/. mat && chmod a-w mat && " + nobody + " \"$@\"; s=$?; cp -a mat/. after; exit $s' sh",
+         "Permission denied", false},
     };
+    std::string skipped;
     for (const auto& c : cases) {
+        if (c.mounts && !refusal("unshare -rm true").empty()) {
+            skipped += std::string(skipped.empty() ? "" : ", ") + c.what;
+            continue;
+        }
         Workdir w;
-        for (int i = 0; i < c.files; ++i) w.put("mat/f" + std::to_string(i) + ".mat", painted.bytes());
+        w.put("mat/f.mat", painted.bytes());
         ASSERT_EQ(w.run().status, 0);
-        for (int i = 0; i < c.files; ++i) w.put("mat/f" + std::to_string(i) + ".mat", before);
+        w.put("mat/f.mat", before);
         fs::rename(w / "mat", w / "stage");
         fs::create_directory(w / "mat");
         fs::create_directory(w / "after");
         fs::permissions(w.root, fs::perms::all);
         const Outcome run = w.run("", c.wrapper, "", png2mat);
-        EXPECT_TRUE(c.failure.empty() || run.status == 1) << c.what << ": " << run.status;
+        EXPECT_EQ(run.status, 1) << c.what;
         EXPECT_NE(run.err.find(c.failure), std::string::npos) << c.what << ": " << run.err;
-        long rewritten = 0;
-        for (int i = 0; i < c.files; ++i) {
-            const std::string mat = "after/f" + std::to_string(i) + ".mat", now = w.read(mat);
-            const bool updated = now == std::string(after.begin(), after.end());
-            EXPECT_TRUE(updated || now == std::string(before.begin(), before.end())) << c.what << i;
-            EXPECT_TRUE(w.read(mat + ".bak") == (updated ? std::string(before.begin(), before.end()) : "")) << c.what << i;
-            rewritten += updated;
-        }
-        EXPECT_EQ(w.entries("after"), 3 * c.files + rewritten) << c.what;  // no temporary file or link
+        EXPECT_TRUE(w.read("after/f.mat") == std::string(before.begin(), before.end())) << c.what;
+        EXPECT_FALSE(fs::exists(w / "after/f.mat.bak")) << c.what;
+        EXPECT_EQ(w.entries("after"), 3) << c.what;  // no temporary file or link
     }
+    if (!skipped.empty()) GTEST_SKIP() << skipped << " not run, no mount namespace of our own: " << refusal("unshare -rm true");
 }
 
+TEST(Png2Mat, InterruptedRunsLeaveWholeFilesOnly) {
+    // SIGINT comes while the run holds, under the race shim, just after creating its third temporary file: with
+    // -j1 two files are written by then, with workers the paused one at least is not; each file is old or new, whole
+    const Mat painted{64, 64, 1, cmap(), noise(4096, 4), noise(4096, 5), {}}, made{64, 64, 0, name("p"), noise(4096, 6), {}, {}};
+    Mat current = painted;
+    current.pixels[0] ^= 1;
+    const struct {
+        const char* what;
+        std::vector<std::string> args;
+        bool create;  // images without their MAT file: else each MAT holds `current`, its images `painted`
+    } cases[] = {
+        {"rewriting, -j1", {"-j1"}, false},
+        {"rewriting, -j2", {"-j2"}, false},
+        {"creating, -j1", {"--palette=p", "-j1"}, true},
+        {"creating, -j2", {"--palette=p", "-j2"}, true},
+    };
+    const int files = 10;
+    for (const auto& c : cases) {
+        Workdir w;
+        w.put("pal/p.pal", paletteFile());
+        for (int i = 0; i < files; ++i) w.put("mat/f" + std::to_string(i) + ".mat", painted.bytes());
+        ASSERT_EQ(w.run().status, 0);
+        const Bytes old = c.create ? Bytes{} : current.bytes(), now = c.create ? made.bytes() : painted.bytes();
+        for (int i = 0; i < files; ++i) {
+            const std::string mat = "mat/f" + std::to_string(i) + ".mat";
+            if (c.create) fs::remove(w / mat), fs::remove(w / (mat + "_alpha.png")), writePng(w / (mat + ".png"), imageOf(made, false));
+            else w.put(mat, old);
+        }
+        const long entries = w.entries("mat");
+        fs::create_directory(w / "paused");
+        const pid_t pid = start(w.root, png2mat, c.args, -1, {}, {"LD_PRELOAD=" RACE_SHIM, "RACE_PAUSED=paused", "RACE_PAUSE_AT=3"});
+        if (!pausedAt(pid, w / "paused")) continue;
+        ::kill(pid, SIGINT);
+        const int status = waitFor(pid);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << c.what << ": status " << status;
+        long written = 0;
+        for (int i = 0; i < files; ++i) {
+            const std::string mat = "mat/f" + std::to_string(i) + ".mat", bytes = w.read(mat);
+            const bool updated = bytes == std::string(now.begin(), now.end());
+            EXPECT_TRUE(updated || bytes == std::string(old.begin(), old.end())) << c.what << ": " << mat;
+            EXPECT_TRUE(w.read(mat + ".bak") == (updated && !c.create ? std::string(old.begin(), old.end()) : "")) << c.what << ": " << mat;
+            written += updated;
+        }
+        EXPECT_EQ(w.entries("mat"), entries + written) << c.what;  // a new file or a backup each, no temporary file
+        if (c.args.back() == "-j1") {
+            EXPECT_EQ(written, 2) << c.what;
+        } else {
+            EXPECT_LT(written, files) << c.what;
+        }
+    }
+}
 TEST(Png2Mat, AnyKindOfPngGivesTheSameFile) {
     Bytes greys;
     for (int n = 0; n < 256; ++n) greys = greys + Bytes{std::uint8_t(n), std::uint8_t(n), std::uint8_t(n)};
@@ -368,24 +419,6 @@ TEST(Png2Mat, CreatesMatFilesForImagesWithout) {
         w.run();
         expectImages(w, c.mat, *c.expected);
     }
-}
-
-TEST(Png2Mat, InterruptedCreationLeavesWholeFilesOnly) {
-    const int files = 20;
-    const Mat made{512, 512, 0, name("p"), noise(512 * 512, 6), {}, {}};
-    const Bytes bytes = made.bytes();
-    Workdir w;
-    w.put("pal/p.pal", paletteFile());
-    for (int i = 0; i < files; ++i) writePng(w / ("mat/f" + std::to_string(i) + ".mat.png"), imageOf(made, false));
-    const Outcome run = w.run("", "timeout --preserve-status -s INT 0.1", "--palette=p", png2mat);
-    long created = 0;
-    for (int i = 0; i < files; ++i) {
-        const std::string now = w.read("mat/f" + std::to_string(i) + ".mat");
-        EXPECT_TRUE(now.empty() || now == std::string(bytes.begin(), bytes.end())) << i;
-        created += !now.empty();
-    }
-    EXPECT_EQ(w.entries("mat"), files + created);  // no temporary file
-    EXPECT_TRUE(run.status == 128 + SIGINT || created == files) << run.status;
 }
 
 namespace {

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <string>
 
 #include "support/IffWriter.h"
@@ -60,3 +61,18 @@ struct Workdir {
         return result;
     }
 };
+
+// Nothing if the shell command `probe` (such as "unshare -rm true") succeeds here, else what it printed on
+// failing: the reason to skip the tests that need what it tries. Each probe runs once.
+inline std::string refusal(const std::string& probe) {
+    static std::map<std::string, std::string> known;
+    const auto found = known.find(probe);
+    if (found != known.end()) return found->second;
+    std::FILE* pipe = ::popen((probe + " 2>&1").c_str(), "r");
+    std::string out;
+    char buffer[4096];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+    const int status = ::pclose(pipe);
+    if (status != 0 && out.empty()) out = "'" + probe + "' failed with status " + std::to_string(status);
+    return known[probe] = status == 0 ? "" : out;
+}
