@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "support/Png.h"
+#include "support/Process.h"
 #include "support/Workdir.h"
 
 using namespace iff;
@@ -331,6 +332,36 @@ TEST(Matpal, MakeFitsTheImagesWhateverTheirOrder) {
     EXPECT_EQ(matpal(w, "make new a.png missing.png").err, "matpal: missing.png: No such file or directory\n");
     EXPECT_EQ(matpal(w, "make new clear.png").err, "matpal: pal/new.pal: the images have no pixel that is not fully transparent\n");
     EXPECT_EQ(tree(w), after);
+}
+
+TEST(Matpal, InterruptedWritesLeaveNoTemporaryFile) {
+    // the shim holds the run once its temporary file exists; the signal then ends it there
+    const struct {
+        const char* what;
+        std::vector<std::string> args;
+        int sig;
+    } cases[] = {
+        {"import of a new palette", {"import", "in.gpl", "new"}, SIGINT},
+        {"import over a palette", {"import", "in.gpl", "desert", "--force"}, SIGTERM},
+        {"make", {"make", "made", "a.png"}, SIGHUP},
+    };
+    for (const auto& c : cases) {
+        PalWorkdir w;
+        ASSERT_EQ(matpal(w, "export desert -o in.gpl").status, 0);
+        image(w, "a.png", {255, 0, 0, 255, 0, 255, 0, 255});
+        fs::create_directory(w / "paused");
+        const auto before = tree(w);
+        const pid_t pid = start(w.root, MATPAL_BINARY, c.args, -1, {}, {"LD_PRELOAD=" RACE_SHIM, "RACE_PAUSED=paused", "RACE_PAUSE_AT=1"});
+        const pid_t held = pausedAt(pid, w / "paused");
+        ASSERT_EQ(held, pid) << c.what;
+        ASSERT_EQ(w.entries("pal"), 2) << c.what;  // desert.pal and the temporary file
+        ::kill(pid, c.sig);
+        const int status = waitFor(pid);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.sig) << c.what << ": " << status;
+        fs::remove_all(w / "paused");
+        fs::create_directory(w / "paused");
+        EXPECT_EQ(tree(w), before) << c.what;
+    }
 }
 
 TEST(Matpal, ImageMagickAndPillowReadTheSwatch) {
