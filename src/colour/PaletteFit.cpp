@@ -1,0 +1,442 @@
+#include "colour/PaletteFit.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <numeric>
+#include <stdexcept>
+#include <thread>
+
+#include "colour/Lab.h"
+#include "colour/PerceptualSearch.h"
+
+void ColourHistogram::add(const std::uint8_t* rgba, std::size_t pixels) {
+    // runs of one colour, common in painted pictures, cost one look-up
+    std::uint32_t last = 0;
+    std::uint64_t* lastCount = nullptr;
+    for (std::size_t i = 0; i < pixels; ++i, rgba += 4) {
+        if (rgba[3] == 0) continue;
+        const std::uint32_t rgb = std::uint32_t(rgba[0]) << 16 | std::uint32_t(rgba[1]) << 8 | rgba[2];
+        if (!lastCount || rgb != last) lastCount = &counts[last = rgb];
+        ++*lastCount;
+    }
+}
+
+void ColourHistogram::add(const ColourHistogram& other) {
+    for (const auto& [rgb, count] : other.counts) counts[rgb] += count;
+}
+
+std::vector<ColourCount> ColourHistogram::colours() const {
+    std::vector<ColourCount> list;
+    list.reserve(counts.size());
+    for (const auto& [rgb, count] : counts) list.push_back({rgb, count});
+    std::sort(list.begin(), list.end(), [](const ColourCount& x, const ColourCount& y) { return x.rgb < y.rgb; });
+    return list;
+}
+
+namespace {
+
+using Rgb = std::array<std::uint8_t, 3>;
+
+struct Point {
+    float L, a, b;
+};
+
+float distance2(const Point& x, const Point& y) {
+    const float dl = x.L - y.L, da = x.a - y.a, db = x.b - y.b;
+    return dl * dl + da * da + db * db;
+}
+
+Point pointOf(const Lab& lab) { return {float(lab.L), float(lab.a), float(lab.b)}; }
+
+double encode(double linear) {
+    const double v = std::clamp(linear, 0.0, 1.0);
+    return v <= 0.0031308 ? 12.92 * v : 1.055 * std::pow(v, 1 / 2.4) - 0.055;
+}
+
+// The 8-bit colour nearest in CIELAB to a wanted colour given in linear light (a first guess, each channel
+// 0 to 1) and in CIELAB: the best corner of the sRGB cell that holds the guess.
+Rgb nearestCode(const double* linear, const Lab& want) {
+    int low[3];
+    for (int c = 0; c < 3; ++c) low[c] = std::clamp(int(std::floor(encode(linear[c]) * 255)), 0, 254);
+    Rgb best{};
+    double least = std::numeric_limits<double>::infinity();
+    for (int corner = 0; corner < 8; ++corner) {
+        const Rgb code{std::uint8_t(low[0] + (corner >> 2 & 1)), std::uint8_t(low[1] + (corner >> 1 & 1)), std::uint8_t(low[2] + (corner & 1))};
+        const Lab lab = labFromSrgb(code[0], code[1], code[2]);
+        const double d = (lab.L - want.L) * (lab.L - want.L) + (lab.a - want.a) * (lab.a - want.a) + (lab.b - want.b) * (lab.b - want.b);
+        if (d < least) least = d, best = code;
+    }
+    return best;
+}
+
+// The linear light whose CIELAB is `want`, by Newton's method on labFromLinear, so that the conversion is
+// the one every other part uses; clamped to the cube, where a mean in CIELAB may fall just outside it.
+void linearFromLab(const Lab& want, double* rgb) {
+    const double fy = (want.L + 16) / 116, y = want.L > 8 ? fy * fy * fy : want.L / 903.2963;
+    for (int c = 0; c < 3; ++c) rgb[c] = std::clamp(y, 0.0, 1.0);
+    for (int step = 0; step < 8; ++step) {
+        const Lab at = labFromLinear(rgb[0], rgb[1], rgb[2]);
+        const double miss[3] = {want.L - at.L, want.a - at.a, want.b - at.b};
+        if (miss[0] * miss[0] + miss[1] * miss[1] + miss[2] * miss[2] < 1e-8) break;
+        double j[3][3];
+        for (int c = 0; c < 3; ++c) {
+            double moved[3] = {rgb[0], rgb[1], rgb[2]};
+            const double h = moved[c] > 0.5 ? -1e-6 : 1e-6;
+            moved[c] += h;
+            const Lab m = labFromLinear(moved[0], moved[1], moved[2]);
+            j[0][c] = (m.L - at.L) / h, j[1][c] = (m.a - at.a) / h, j[2][c] = (m.b - at.b) / h;
+        }
+        const double det = j[0][0] * (j[1][1] * j[2][2] - j[1][2] * j[2][1]) - j[0][1] * (j[1][0] * j[2][2] - j[1][2] * j[2][0]) +
+                           j[0][2] * (j[1][0] * j[2][1] - j[1][1] * j[2][0]);
+        if (std::abs(det) < 1e-12) break;
+        double delta[3];
+        for (int c = 0; c < 3; ++c) {
+            // Cramer's rule: the column c replaced by the miss
+            double m[3][3];
+            for (int r = 0; r < 3; ++r)
+                for (int k = 0; k < 3; ++k) m[r][k] = k == c ? miss[r] : j[r][k];
+            delta[c] = (m[0][0] * (m[1][1] * m[2][2] - m[1][2] * m[2][1]) - m[0][1] * (m[1][0] * m[2][2] - m[1][2] * m[2][0]) +
+                        m[0][2] * (m[1][0] * m[2][1] - m[1][1] * m[2][0])) / det;
+        }
+        for (int c = 0; c < 3; ++c) rgb[c] = std::clamp(rgb[c] + delta[c], 0.0, 1.0);
+    }
+}
+
+Rgb codeOfLab(const Lab& want) {
+    double linear[3];
+    linearFromLab(want, linear);
+    return nearestCode(linear, want);
+}
+
+Lab labOf(const Rgb& code) { return labFromSrgb(code[0], code[1], code[2]); }
+
+// Runs body(first, last) on parts of 0 to count, in threads; the parts write only their own elements, so the
+// result does not depend on the number of threads.
+template <typename Body>
+void inParallel(std::size_t count, const Body& body) {
+    const std::size_t threads = std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 16);
+    if (threads == 1 || count < 4096) return body(std::size_t{0}, count);
+    std::vector<std::thread> workers;
+    const std::size_t part = (count + threads - 1) / threads;
+    for (std::size_t t = 1; t < threads; ++t)
+        workers.emplace_back([&, t] { body(std::min(count, t * part), std::min(count, (t + 1) * part)); });
+    body(0, std::min(count, part));
+    for (std::thread& worker : workers) worker.join();
+}
+
+// Centres sorted by L, for the nearest one in CIELAB: only those as near in L as a first guess are compared.
+class EuclideanSearch {
+public:
+    explicit EuclideanSearch(const std::vector<Point>& centres) : place(centres.size()) {
+        std::vector<unsigned> order(centres.size());
+        std::iota(order.begin(), order.end(), 0u);
+        std::stable_sort(order.begin(), order.end(), [&](unsigned x, unsigned y) { return centres[x].L < centres[y].L; });
+        for (unsigned n = 0; n < order.size(); ++n) {
+            l.push_back(centres[order[n]].L), a.push_back(centres[order[n]].a), b.push_back(centres[order[n]].b);
+            id.push_back(order[n]);
+            place[order[n]] = n;
+        }
+    }
+    // the nearest centre, ties to the first by L; `guess`, a centre to start from
+    unsigned nearest(const Point& p, unsigned guess, float& least) const {
+        const unsigned g = place[guess];
+        const float dl = l[g] - p.L, da = a[g] - p.a, db = b[g] - p.b;
+        least = dl * dl + da * da + db * db;
+        const float reach = std::sqrt(least) * 1.0001f + 1e-4f;
+        const unsigned first = unsigned(std::lower_bound(l.begin(), l.end(), p.L - reach) - l.begin());
+        const unsigned last = unsigned(std::upper_bound(l.begin(), l.end(), p.L + reach) - l.begin());
+        unsigned best = g;
+        for (unsigned n = first; n < last; ++n) {
+            const float el = l[n] - p.L, ea = a[n] - p.a, eb = b[n] - p.b, d = el * el + ea * ea + eb * eb;
+            if (d < least) least = d, best = n;
+        }
+        return id[best];
+    }
+
+private:
+    std::vector<float> l, a, b;
+    std::vector<unsigned> id, place;
+};
+
+class Fitter {
+public:
+    Fitter(const std::vector<ColourCount>& histogram, unsigned entries, const std::array<std::uint8_t, 768>& base,
+           const std::vector<unsigned>& freeIndices)
+        : count(entries), base(base), freeIndices(freeIndices) {
+        for (const ColourCount& c : histogram) {
+            if (c.count == 0) continue;
+            const Rgb code{std::uint8_t(c.rgb >> 16), std::uint8_t(c.rgb >> 8), std::uint8_t(c.rgb)};
+            codes.push_back(code);
+            lab.push_back(labOf(code));
+            points.push_back(pointOf(lab.back()));
+            weight.push_back(double(c.count));
+        }
+        // the entries not fitted, each colour once: they take pixels as any entry does
+        std::vector<bool> isFree(256, false);
+        for (unsigned k = 0; k < count; ++k) isFree[freeIndices[k]] = true;
+        for (unsigned n = 0; n < 256; ++n) {
+            const Rgb code{base[3 * n], base[3 * n + 1], base[3 * n + 2]};
+            if (!isFree[n] && std::find(fixedCodes.begin(), fixedCodes.end(), code) == fixedCodes.end()) fixedCodes.push_back(code);
+        }
+    }
+
+    // the fitted entries, in the order of the free indices
+    std::vector<Rgb> fit() {
+        std::vector<Rgb> distinct;
+        for (const Rgb& code : codes)
+            if (std::find(fixedCodes.begin(), fixedCodes.end(), code) == fixedCodes.end()) distinct.push_back(code);
+        if (distinct.size() <= count) return distinct;
+        std::vector<Point> centres = seeds();
+        centres = euclideanRounds(std::move(centres));
+        return perceptualRounds(centres);
+    }
+
+private:
+    // Splits the colours into `count` boxes, always the box with the largest weighted squared error in CIELAB,
+    // across the axis and at the place that leave the least error in the two halves; the boxes' means.
+    std::vector<Point> seeds() const {
+        struct Box {
+            std::size_t begin, end;
+            double error;
+            int axis;
+            float at;  // the colours below it on the axis go to the first half
+        };
+        std::vector<std::uint32_t> order(points.size());
+        std::iota(order.begin(), order.end(), 0u);
+        const auto value = [&](std::uint32_t i, int axis) { return axis == 0 ? points[i].L : axis == 1 ? points[i].a : points[i].b; };
+        constexpr int bins = 256;
+        const auto measure = [&](std::size_t begin, std::size_t end) {
+            Box box{begin, end, 0, -1, 0};
+            double best = std::numeric_limits<double>::infinity();
+            for (int axis = 0; axis < 3; ++axis) {
+                float low = std::numeric_limits<float>::infinity(), high = -low;
+                for (std::size_t k = begin; k < end; ++k) low = std::min(low, value(order[k], axis)), high = std::max(high, value(order[k], axis));
+                if (!(high > low)) continue;
+                // per bin: weight, weighted sums of L, a, b and of the squared norm
+                std::vector<std::array<double, 5>> sums(bins);
+                const float scale = bins / (high - low) * 0.99999f;
+                for (std::size_t k = begin; k < end; ++k) {
+                    const std::uint32_t i = order[k];
+                    const int bin = std::min(bins - 1, int((value(i, axis) - low) * scale));
+                    const double w = weight[i], L = points[i].L, A = points[i].a, B = points[i].b;
+                    auto& s = sums[bin];
+                    s[0] += w, s[1] += w * L, s[2] += w * A, s[3] += w * B, s[4] += w * (L * L + A * A + B * B);
+                }
+                std::array<double, 5> all{};
+                for (const auto& s : sums)
+                    for (int c = 0; c < 5; ++c) all[c] += s[c];
+                const auto error = [](const std::array<double, 5>& s) {
+                    return s[0] > 0 ? s[4] - (s[1] * s[1] + s[2] * s[2] + s[3] * s[3]) / s[0] : 0.0;
+                };
+                box.error = error(all);
+                std::array<double, 5> left{};
+                for (int t = 0; t + 1 < bins; ++t) {
+                    for (int c = 0; c < 5; ++c) left[c] += sums[t][c];
+                    if (left[0] == 0 || left[0] == all[0]) continue;
+                    std::array<double, 5> right;
+                    for (int c = 0; c < 5; ++c) right[c] = all[c] - left[c];
+                    if (const double e = error(left) + error(right); e < best) best = e, box.axis = axis, box.at = low + float(t + 1) / scale;
+                }
+            }
+            return box;
+        };
+        std::vector<Box> boxes{measure(0, order.size())};
+        while (boxes.size() < count) {
+            std::size_t pick = boxes.size();
+            for (std::size_t n = 0; n < boxes.size(); ++n)
+                if (boxes[n].axis >= 0 && (pick == boxes.size() || boxes[n].error > boxes[pick].error)) pick = n;
+            if (pick == boxes.size()) break;
+            const Box box = boxes[pick];
+            const auto middle = std::partition(order.begin() + long(box.begin), order.begin() + long(box.end),
+                                               [&](std::uint32_t i) { return value(i, box.axis) < box.at; });
+            const std::size_t split = std::size_t(middle - order.begin());
+            if (split == box.begin || split == box.end) {
+                boxes[pick].axis = -1;
+                continue;
+            }
+            boxes[pick] = measure(box.begin, split);
+            boxes.push_back(measure(split, box.end));
+        }
+        std::vector<Point> centres;
+        for (const Box& box : boxes) {
+            double sum[4] = {};
+            for (std::size_t k = box.begin; k < box.end; ++k) {
+                const std::uint32_t i = order[k];
+                sum[0] += weight[i], sum[1] += weight[i] * points[i].L, sum[2] += weight[i] * points[i].a, sum[3] += weight[i] * points[i].b;
+            }
+            centres.push_back({float(sum[1] / sum[0]), float(sum[2] / sum[0]), float(sum[3] / sum[0])});
+        }
+        // boxes that could not be split leave centres for the first round to place
+        while (centres.size() < count) centres.push_back(centres.front());
+        return centres;
+    }
+
+    // The colour that adds the most to the error, `distance` to its entry weighted by its count; that colour's
+    // distance then falls to nought, and so do those of colours nearer to it than to their entries.
+    template <typename Distance>
+    std::size_t worst(std::vector<float>& distance, const Distance& to) const {
+        std::size_t pick = 0;
+        for (std::size_t i = 1; i < points.size(); ++i)
+            if (weight[i] * distance[i] > weight[pick] * distance[pick]) pick = i;
+        for (std::size_t i = 0; i < points.size(); ++i) distance[i] = std::min(distance[i], to(i, pick));
+        return pick;
+    }
+
+    // Lloyd's rounds with the squared distance in CIELAB, the entries not fitted taking part unmoved.
+    std::vector<Point> euclideanRounds(std::vector<Point> centres) {
+        std::vector<Point> all = centres;
+        for (const Rgb& code : fixedCodes) all.push_back(pointOf(labOf(code)));
+        std::vector<unsigned> owner(points.size(), 0);
+        std::vector<float> distance(points.size());
+        double previous = std::numeric_limits<double>::infinity();
+        for (int round = 0; round < 40; ++round) {
+            const EuclideanSearch search(all);
+            inParallel(points.size(), [&](std::size_t first, std::size_t last) {
+                for (std::size_t i = first; i < last; ++i) owner[i] = search.nearest(points[i], owner[i], distance[i]);
+            });
+            std::vector<std::array<double, 4>> sums(count);
+            double error = 0;
+            for (std::size_t i = 0; i < points.size(); ++i) {
+                error += weight[i] * distance[i];
+                if (owner[i] >= count) continue;
+                auto& s = sums[owner[i]];
+                s[0] += weight[i], s[1] += weight[i] * points[i].L, s[2] += weight[i] * points[i].a, s[3] += weight[i] * points[i].b;
+            }
+            bool reseeded = false;
+            for (unsigned k = 0; k < count; ++k) {
+                if (sums[k][0] > 0) {
+                    all[k] = {float(sums[k][1] / sums[k][0]), float(sums[k][2] / sums[k][0]), float(sums[k][3] / sums[k][0])};
+                    continue;
+                }
+                all[k] = points[worst(distance, [&](std::size_t i, std::size_t p) { return distance2(points[i], points[p]); })];
+                reseeded = true;
+            }
+            if (!reseeded && error >= previous * (1 - 1e-4)) break;
+            previous = error;
+        }
+        all.resize(count);
+        return all;
+    }
+
+    std::array<std::uint8_t, 768> paletteOf(const std::vector<Rgb>& fitted) const {
+        std::array<std::uint8_t, 768> palette = base;
+        for (unsigned k = 0; k < count; ++k) std::copy(fitted[k].begin(), fitted[k].end(), palette.begin() + 3 * freeIndices[k]);
+        return palette;
+    }
+
+    // Rounds that assign each colour to its nearest entry by CIEDE2000, then move each entry to whichever of
+    // its members' means (in CIELAB, in linear light, and one towards their median) lowers their summed
+    // CIEDE2000 the most; the best palette of all rounds is kept.
+    std::vector<Rgb> perceptualRounds(const std::vector<Point>& centres) {
+        std::vector<Rgb> fitted;
+        for (const Point& p : centres) fitted.push_back(codeOfLab({p.L, p.a, p.b}));
+        std::vector<int> slot(256, -1);
+        for (unsigned k = 0; k < count; ++k) slot[freeIndices[k]] = int(k);
+        std::vector<Rgb> best = fitted;
+        double bestError = std::numeric_limits<double>::infinity();
+        std::vector<std::uint8_t> nearest(points.size());
+        std::vector<float> distance(points.size());
+        for (int round = 0; round < 12; ++round) {
+            const std::array<std::uint8_t, 768> palette = paletteOf(fitted);
+            const PerceptualSearch search(palette.data());
+            inParallel(points.size(), [&](std::size_t first, std::size_t last) {
+                for (std::size_t i = first; i < last; ++i) {
+                    nearest[i] = std::uint8_t(search.nearest(lab[i]));
+                    distance[i] = float(ciede2000(lab[i], search.entry(nearest[i])));
+                }
+            });
+            double error = 0;
+            for (std::size_t i = 0; i < points.size(); ++i) error += weight[i] * distance[i];
+            const bool better = error < bestError * (1 - 1e-5);
+            if (error < bestError) bestError = error, best = fitted;
+            if (!better && round > 0) break;
+            // the members of each fitted entry
+            std::vector<std::size_t> start(count + 1, 0);
+            for (std::size_t i = 0; i < points.size(); ++i)
+                if (slot[nearest[i]] >= 0) ++start[slot[nearest[i]] + 1];
+            std::partial_sum(start.begin(), start.end(), start.begin());
+            std::vector<std::uint32_t> members(start[count]);
+            std::vector<std::size_t> fill(start.begin(), start.end() - 1);
+            for (std::size_t i = 0; i < points.size(); ++i)
+                if (slot[nearest[i]] >= 0) members[fill[slot[nearest[i]]]++] = std::uint32_t(i);
+            std::vector<unsigned> empty;
+            for (unsigned k = 0; k < count; ++k) {
+                if (start[k] == start[k + 1]) {
+                    empty.push_back(k);
+                    continue;
+                }
+                fitted[k] = bestCentre(fitted[k], members.data() + start[k], members.data() + start[k + 1], distance);
+            }
+            for (unsigned k : empty) {
+                fitted[k] = codes[worst(distance, [&](std::size_t i, std::size_t p) { return float(ciede2000(lab[i], lab[p])); })];
+            }
+        }
+        return best;
+    }
+
+    Rgb bestCentre(const Rgb& current, const std::uint32_t* first, const std::uint32_t* last, const std::vector<float>& distance) const {
+        double w = 0, sum[3] = {}, linear[3] = {}, median[4] = {};
+        for (const std::uint32_t* m = first; m != last; ++m) {
+            const std::size_t i = *m;
+            const double wi = weight[i], pull = wi / std::max(double(distance[i]), 0.05);
+            w += wi;
+            sum[0] += wi * lab[i].L, sum[1] += wi * lab[i].a, sum[2] += wi * lab[i].b;
+            for (int c = 0; c < 3; ++c) linear[c] += wi * linearFromSrgb(codes[i][c]);
+            median[0] += pull, median[1] += pull * lab[i].L, median[2] += pull * lab[i].a, median[3] += pull * lab[i].b;
+        }
+        for (int c = 0; c < 3; ++c) linear[c] /= w;
+        Rgb candidates[4] = {current, codeOfLab({sum[0] / w, sum[1] / w, sum[2] / w}), nearestCode(linear, labFromLinear(linear[0], linear[1], linear[2])),
+                             codeOfLab({median[1] / median[0], median[2] / median[0], median[3] / median[0]})};
+        Rgb best = current;
+        double least = std::numeric_limits<double>::infinity();
+        for (int n = 0; n < 4; ++n) {
+            if (std::find(candidates, candidates + n, candidates[n]) != candidates + n) continue;
+            const Lab at = labOf(candidates[n]);
+            double total = 0;
+            for (const std::uint32_t* m = first; m != last; ++m) total += weight[*m] * ciede2000(lab[*m], at);
+            if (total < least) least = total, best = candidates[n];
+        }
+        return best;
+    }
+
+    unsigned count;
+    const std::array<std::uint8_t, 768>& base;
+    const std::vector<unsigned>& freeIndices;
+    std::vector<Rgb> codes, fixedCodes;
+    std::vector<Lab> lab;
+    std::vector<Point> points;
+    std::vector<double> weight;
+};
+
+}  // namespace
+
+PaletteFit::PaletteFit(const std::vector<ColourCount>& histogram, unsigned entries, const std::vector<KeptEntry>& kept) {
+    if (entries < 1 || entries > 256) throw std::invalid_argument("the number of entries to fit is not 1 to 256");
+    std::vector<bool> taken(256, false);
+    for (const KeptEntry& entry : kept) {
+        if (entry.index > 255 || taken[entry.index]) throw std::invalid_argument("a kept entry's index is above 255 or given twice");
+        taken[entry.index] = true;
+        palette[3 * entry.index] = entry.r, palette[3 * entry.index + 1] = entry.g, palette[3 * entry.index + 2] = entry.b;
+    }
+    std::vector<unsigned> freeIndices;
+    for (unsigned n = 0; n < 256; ++n)
+        if (!taken[n]) freeIndices.push_back(n);
+    if (entries > freeIndices.size()) throw std::invalid_argument("more entries to fit than free indices");
+
+    std::vector<Rgb> fitted = Fitter(histogram, entries, palette, freeIndices).fit();
+    std::sort(fitted.begin(), fitted.end(), [](const Rgb& x, const Rgb& y) {
+        const double lx = labOf(x).L, ly = labOf(y).L;
+        return lx != ly ? lx < ly : x < y;
+    });
+    for (std::size_t k = 0; k < fitted.size(); ++k) std::copy(fitted[k].begin(), fitted[k].end(), palette.begin() + 3 * freeIndices[k]);
+
+    const PerceptualSearch search(palette.data());
+    double sum = 0, pixels = 0;
+    for (const ColourCount& c : histogram) {
+        const Lab lab = labFromSrgb(std::uint8_t(c.rgb >> 16), std::uint8_t(c.rgb >> 8), std::uint8_t(c.rgb));
+        sum += double(c.count) * ciede2000(lab, search.entry(search.nearest(lab)));
+        pixels += double(c.count);
+    }
+    error = pixels > 0 ? sum / pixels : 0;
+}
