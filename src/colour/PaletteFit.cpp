@@ -47,7 +47,61 @@ float distance2(const Point& x, const Point& y) {
     return dl * dl + da * da + db * db;
 }
 
-Point pointOf(const Lab& lab) { return {float(lab.L), float(lab.a), float(lab.b)}; }
+// A space in which straight distances come near CIEDE2000 (without its rotation term): lightness stretched by
+// 1 / SL, the a axis by 1 + G as CIEDE2000 does, and chroma compressed by 1 / SC, which makes the hue
+// differences come out near those divided by SH too. Means and splits are taken there, since in CIELAB
+// they would spend many entries on saturated colours that CIEDE2000 sees as near one another.
+class Space {
+public:
+    Space() {
+        // lightness: the integral of 1 / SL, in steps of a tenth
+        double sum = 0;
+        for (int n = 0; n <= steps; ++n) {
+            lightness[n] = sum;
+            const double m = (n + 0.5) / 10 - 50;
+            sum += 0.1 / (1 + 0.015 * m * m / std::sqrt(20 + m * m));
+        }
+    }
+    Point of(const Lab& lab) const {
+        const double at = std::clamp(lab.L * 10, 0.0, double(steps) - 1e-9);
+        const int n = int(at);
+        const double l = lightness[n] + (lightness[n + 1] - lightness[n]) * (at - n);
+        const double a1 = lab.a * (1 + g(std::hypot(lab.a, lab.b))), c = std::hypot(a1, lab.b);
+        const double k = c > 0 ? std::log1p(0.045 * c) / 0.045 / c * hueScale(a1, lab.b) : 1;
+        return {float(l), float(a1 * k), float(lab.b * k)};
+    }
+    Lab lab(const Point& p) const {
+        const int n = int(std::upper_bound(lightness, lightness + steps + 1, double(p.L)) - lightness);
+        double L = n <= 0 ? 0 : n > steps ? 100 : (n - 1 + (p.L - lightness[n - 1]) / (lightness[n] - lightness[n - 1])) / 10;
+        const double r = std::hypot(p.a, p.b) / (r0(p.a, p.b)), k = r > 0 ? std::expm1(0.045 * r) / 0.045 / r / r0(p.a, p.b) : 1;
+        const double a1 = p.a * k, b = p.b * k;
+        // a from a1 = a (1 + G(C)), where G falls as C grows: a fixed point
+        double a = a1 / 1.5;
+        for (int step = 0; step < 40; ++step) a = a1 / (1 + g(std::hypot(a, b)));
+        return {L, a, b};
+    }
+
+private:
+    static double r0(double a, double b) { return a == 0 && b == 0 ? 1 : hueScale(a, b); }
+    // CIEDE2000 weighs hue differences by 1 / SH, whose T varies with the hue: the radius scaled by T's
+    // effect at a middling chroma, so that hues where T is small spread out as they do in CIEDE2000
+    static double hueScale(double a, double b) {
+        const double h = std::atan2(b, a), d = 3.14159265358979323846 / 180;
+        const double t = 1 - 0.17 * std::cos(h - 30 * d) + 0.24 * std::cos(2 * h) + 0.32 * std::cos(3 * h + 6 * d) - 0.20 * std::cos(4 * h - 63 * d);
+        constexpr double c0 = 30;
+        return (1 + 0.015 * c0) / (1 + 0.015 * c0 * t);
+    }
+    static double g(double c) {
+        const double c7 = std::pow(c, 7);
+        return 0.5 * (1 - std::sqrt(c7 / (c7 + 6103515625.0)));
+    }
+    static constexpr int steps = 1000;
+    double lightness[steps + 1];
+};
+
+const Space space;
+
+Point pointOf(const Lab& lab) { return space.of(lab); }
 
 double encode(double linear) {
     const double v = std::clamp(linear, 0.0, 1.0);
@@ -154,6 +208,23 @@ public:
         return id[best];
     }
 
+    // the nearest centre as nearest() finds it and the distance to the next nearest, squared
+    unsigned nearestTwo(const Point& p, unsigned guess, float& least, float& next) const {
+        const unsigned nearestId = nearest(p, guess, least);
+        // any other centre gives a bound on the next nearest
+        const unsigned other = place[nearestId] + 1 < l.size() ? place[nearestId] + 1 : place[nearestId] - 1;
+        next = (l[other] - p.L) * (l[other] - p.L) + (a[other] - p.a) * (a[other] - p.a) + (b[other] - p.b) * (b[other] - p.b);
+        const float reach = std::sqrt(next) * 1.0001f + 1e-4f;
+        const unsigned first = unsigned(std::lower_bound(l.begin(), l.end(), p.L - reach) - l.begin());
+        const unsigned last = unsigned(std::upper_bound(l.begin(), l.end(), p.L + reach) - l.begin());
+        for (unsigned n = first; n < last; ++n) {
+            if (id[n] == nearestId) continue;
+            const float el = l[n] - p.L, ea = a[n] - p.a, eb = b[n] - p.b;
+            next = std::min(next, el * el + ea * ea + eb * eb);
+        }
+        return nearestId;
+    }
+
 private:
     std::vector<float> l, a, b;
     std::vector<unsigned> id, place;
@@ -172,6 +243,7 @@ public:
             points.push_back(pointOf(lab.back()));
             weight.push_back(double(c.count));
         }
+        owner.assign(points.size(), 0);
         // the entries not fitted, each colour once: they take pixels as any entry does
         std::vector<bool> isFree(256, false);
         for (unsigned k = 0; k < count; ++k) isFree[freeIndices[k]] = true;
@@ -187,13 +259,124 @@ public:
         for (const Rgb& code : codes)
             if (std::find(fixedCodes.begin(), fixedCodes.end(), code) == fixedCodes.end()) distinct.push_back(code);
         if (distinct.size() <= count) return distinct;
-        std::vector<Point> centres = seeds();
-        centres = euclideanRounds(std::move(centres));
-        return perceptualRounds(centres);
+        // means first, then towards medians: the error measured is a sum of distances, not of their squares
+        std::vector<Point> centres = euclideanRounds(seeds(), false, 20);
+        centres = euclideanRounds(std::move(centres), true, 20);
+        return perceptualRounds(relocate(std::move(centres)));
     }
 
-private:
-    // Splits the colours into `count` boxes, always the box with the largest weighted squared error in CIELAB,
+    // Lloyd's rounds stop in a local optimum that leaves some entries serving little and others too much;
+    // the entry whose loss would cost least moves beside the entry of most error, and the move stays if after
+    // a few rounds the error is less (Fritzke's LBG-U), in the space with the sum of distances. A move's rounds
+    // run on the colours of the entries near both places only, whose error can only fall for the others.
+    std::vector<Point> relocate(std::vector<Point> centres) {
+        std::vector<Point> all = centres;
+        for (const Rgb& code : fixedCodes) all.push_back(pointOf(labOf(code)));
+        std::vector<float> distance(points.size()), next(points.size());
+        std::vector<double> utility(all.size()), load(all.size());
+        std::vector<std::size_t> start(all.size() + 1);
+        std::vector<std::uint32_t> members(points.size());
+        const auto survey = [&] {
+            const EuclideanSearch search(all);
+            inParallel(points.size(), [&](std::size_t first, std::size_t last) {
+                for (std::size_t i = first; i < last; ++i) owner[i] = search.nearestTwo(points[i], owner[i], distance[i], next[i]);
+            });
+            std::fill(utility.begin(), utility.end(), 0.0);
+            std::fill(load.begin(), load.end(), 0.0);
+            std::fill(start.begin(), start.end(), 0);
+            for (std::size_t i = 0; i < points.size(); ++i) {
+                const double d = std::sqrt(double(distance[i]));
+                load[owner[i]] += weight[i] * d;
+                utility[owner[i]] += weight[i] * (std::sqrt(double(next[i])) - d);
+                ++start[owner[i] + 1];
+            }
+            std::partial_sum(start.begin(), start.end(), start.begin());
+            std::vector<std::size_t> fill(start.begin(), start.end() - 1);
+            for (std::size_t i = 0; i < points.size(); ++i) members[fill[owner[i]]++] = std::uint32_t(i);
+        };
+        // the `n` centres nearest to a place, by index order among equals
+        const auto nearestCentres = [&](const Point& at, std::size_t n) {
+            std::vector<std::pair<float, unsigned>> byDistance;
+            for (unsigned k = 0; k < all.size(); ++k) byDistance.push_back({distance2(all[k], at), k});
+            std::partial_sort(byDistance.begin(), byDistance.begin() + long(std::min(n, byDistance.size())), byDistance.end());
+            std::vector<unsigned> nearest;
+            for (std::size_t k = 0; k < std::min(n, byDistance.size()); ++k) nearest.push_back(byDistance[k].second);
+            return nearest;
+        };
+        // entries that failed to move, and that failed to take one, since the last move that stayed
+        std::vector<bool> triedFrom(all.size(), false), triedTo(all.size(), false);
+        int trials = 0;
+        for (bool moved = true; moved && trials < relocations;) {
+            survey();
+            moved = false;
+            // entries whose colours a move of this batch may have changed, and ones passed over in it
+            std::vector<bool> touched(all.size(), false), passed(all.size(), false);
+            for (int batch = 0; batch < 16 && trials < relocations;) {
+                std::size_t from = count, to = all.size();
+                for (std::size_t k = 0; k < count; ++k)
+                    if (!triedFrom[k] && !touched[k] && !passed[k] && (from == count || utility[k] < utility[from])) from = k;
+                for (std::size_t k = 0; k < all.size(); ++k)
+                    if (k != from && !triedTo[k] && !touched[k] && !passed[k] && (to == all.size() || load[k] > load[to])) to = k;
+                if (from == count || to == all.size() || start[to] == start[to + 1]) break;
+                // halfway from the busy entry to the member adding most to its error
+                std::uint32_t worstMember = members[start[to]];
+                for (std::size_t m = start[to]; m < start[to + 1]; ++m)
+                    if (weight[members[m]] * distance[members[m]] > weight[worstMember] * distance[worstMember]) worstMember = members[m];
+                std::vector<unsigned> near = nearestCentres(all[to], 8);
+                for (unsigned k : nearestCentres(all[from], 4)) near.push_back(k);
+                std::sort(near.begin(), near.end());
+                near.erase(std::unique(near.begin(), near.end()), near.end());
+                if (std::any_of(near.begin(), near.end(), [&](unsigned k) { return touched[k]; })) {
+                    passed[from] = passed[to] = true;
+                    continue;
+                }
+                ++batch, ++trials;
+                std::vector<std::uint32_t> local;
+                for (unsigned k : near) local.insert(local.end(), members.begin() + long(start[k]), members.begin() + long(start[k + 1]));
+                std::vector<Point> savedCentres = all;
+                std::vector<std::pair<unsigned, float>> saved;
+                double before = 0;
+                for (std::uint32_t i : local) saved.push_back({owner[i], distance[i]}), before += weight[i] * std::sqrt(double(distance[i]));
+                const Point& x = points[worstMember];
+                all[from] = {(all[to].L + x.L) / 2, (all[to].a + x.a) / 2, (all[to].b + x.b) / 2};
+                double after = 0;
+                for (int round = 0; round < 4; ++round) {
+                    const EuclideanSearch search(all);
+                    std::vector<std::array<double, 4>> sums(near.size());
+                    after = 0;
+                    for (std::uint32_t i : local) {
+                        owner[i] = search.nearest(points[i], owner[i], distance[i]);
+                        const double d = std::sqrt(double(distance[i])), w = weight[i] / std::max(d, 0.1);
+                        after += weight[i] * d;
+                        const auto at = std::lower_bound(near.begin(), near.end(), owner[i]);
+                        if (at == near.end() || *at != owner[i]) continue;
+                        auto& s = sums[std::size_t(at - near.begin())];
+                        s[0] += w, s[1] += w * points[i].L, s[2] += w * points[i].a, s[3] += w * points[i].b;
+                    }
+                    if (round == 3) break;
+                    for (std::size_t n = 0; n < near.size(); ++n)
+                        if (near[n] < count && sums[n][0] > 0) all[near[n]] = {float(sums[n][1] / sums[n][0]), float(sums[n][2] / sums[n][0]), float(sums[n][3] / sums[n][0])};
+                }
+                if (after < before) {
+                    moved = true;
+                    for (unsigned k : near) touched[k] = true;
+                    for (std::uint32_t i : local) touched[owner[i]] = true;
+                } else {
+                    all = std::move(savedCentres);
+                    for (std::size_t n = 0; n < local.size(); ++n) owner[local[n]] = saved[n].first, distance[local[n]] = saved[n].second;
+                    triedFrom[from] = triedTo[to] = true;
+                }
+            }
+            if (moved) {
+                std::fill(triedFrom.begin(), triedFrom.end(), false);
+                std::fill(triedTo.begin(), triedTo.end(), false);
+            }
+        }
+        all.resize(count);
+        return all;
+    }
+
+    // Splits the colours into `count` boxes, always the box with the largest weighted squared error in the space,
     // across the axis and at the place that leave the least error in the two halves; the boxes' means.
     std::vector<Point> seeds() const {
         struct Box {
@@ -283,14 +466,14 @@ private:
         return pick;
     }
 
-    // Lloyd's rounds with the squared distance in CIELAB, the entries not fitted taking part unmoved.
-    std::vector<Point> euclideanRounds(std::vector<Point> centres) {
+    // Lloyd's rounds in the space, the entries not fitted taking part unmoved: each entry moves to its colours'
+    // mean, or with `median` a step towards their median (Weiszfeld's), which the sum of distances favours.
+    std::vector<Point> euclideanRounds(std::vector<Point> centres, bool median, int rounds) {
         std::vector<Point> all = centres;
         for (const Rgb& code : fixedCodes) all.push_back(pointOf(labOf(code)));
-        std::vector<unsigned> owner(points.size(), 0);
         std::vector<float> distance(points.size());
         double previous = std::numeric_limits<double>::infinity();
-        for (int round = 0; round < 40; ++round) {
+        for (int round = 0; round < rounds; ++round) {
             const EuclideanSearch search(all);
             inParallel(points.size(), [&](std::size_t first, std::size_t last) {
                 for (std::size_t i = first; i < last; ++i) owner[i] = search.nearest(points[i], owner[i], distance[i]);
@@ -298,10 +481,11 @@ private:
             std::vector<std::array<double, 4>> sums(count);
             double error = 0;
             for (std::size_t i = 0; i < points.size(); ++i) {
-                error += weight[i] * distance[i];
+                const double d = median ? std::sqrt(double(distance[i])) : distance[i], w = median ? weight[i] / std::max(d, 0.1) : weight[i];
+                error += weight[i] * d;
                 if (owner[i] >= count) continue;
                 auto& s = sums[owner[i]];
-                s[0] += weight[i], s[1] += weight[i] * points[i].L, s[2] += weight[i] * points[i].a, s[3] += weight[i] * points[i].b;
+                s[0] += w, s[1] += w * points[i].L, s[2] += w * points[i].a, s[3] += w * points[i].b;
             }
             bool reseeded = false;
             for (unsigned k = 0; k < count; ++k) {
@@ -312,7 +496,7 @@ private:
                 all[k] = points[worst(distance, [&](std::size_t i, std::size_t p) { return distance2(points[i], points[p]); })];
                 reseeded = true;
             }
-            if (!reseeded && error >= previous * (1 - 1e-4)) break;
+            if (!reseeded && error >= previous * (1 - 1e-3)) break;
             previous = error;
         }
         all.resize(count);
@@ -330,14 +514,14 @@ private:
     // CIEDE2000 the most; the best palette of all rounds is kept.
     std::vector<Rgb> perceptualRounds(const std::vector<Point>& centres) {
         std::vector<Rgb> fitted;
-        for (const Point& p : centres) fitted.push_back(codeOfLab({p.L, p.a, p.b}));
+        for (const Point& p : centres) fitted.push_back(codeOfLab(space.lab(p)));
         std::vector<int> slot(256, -1);
         for (unsigned k = 0; k < count; ++k) slot[freeIndices[k]] = int(k);
         std::vector<Rgb> best = fitted;
         double bestError = std::numeric_limits<double>::infinity();
         std::vector<std::uint8_t> nearest(points.size());
         std::vector<float> distance(points.size());
-        for (int round = 0; round < 12; ++round) {
+        for (int round = 0; round < 6; ++round) {
             const std::array<std::uint8_t, 768> palette = paletteOf(fitted);
             const PerceptualSearch search(palette.data());
             inParallel(points.size(), [&](std::size_t first, std::size_t last) {
@@ -348,7 +532,7 @@ private:
             });
             double error = 0;
             for (std::size_t i = 0; i < points.size(); ++i) error += weight[i] * distance[i];
-            const bool better = error < bestError * (1 - 1e-5);
+            const bool better = error < bestError * (1 - 1e-4);
             if (error < bestError) bestError = error, best = fitted;
             if (!better && round > 0) break;
             // the members of each fitted entry
@@ -386,20 +570,35 @@ private:
             median[0] += pull, median[1] += pull * lab[i].L, median[2] += pull * lab[i].a, median[3] += pull * lab[i].b;
         }
         for (int c = 0; c < 3; ++c) linear[c] /= w;
-        Rgb candidates[4] = {current, codeOfLab({sum[0] / w, sum[1] / w, sum[2] / w}), nearestCode(linear, labFromLinear(linear[0], linear[1], linear[2])),
-                             codeOfLab({median[1] / median[0], median[2] / median[0], median[3] / median[0]})};
-        Rgb best = current;
-        double least = std::numeric_limits<double>::infinity();
-        for (int n = 0; n < 4; ++n) {
-            if (std::find(candidates, candidates + n, candidates[n]) != candidates + n) continue;
-            const Lab at = labOf(candidates[n]);
+        std::vector<Rgb> candidates = {current, codeOfLab({sum[0] / w, sum[1] / w, sum[2] / w}),
+                                       nearestCode(linear, labFromLinear(linear[0], linear[1], linear[2])),
+                                       codeOfLab({median[1] / median[0], median[2] / median[0], median[3] / median[0]})};
+        // the commonest members too: a sum of distances is often least on a colour that many pixels have
+        std::vector<std::uint32_t> heaviest(first, last);
+        const std::size_t top = std::min<std::size_t>(heaviest.size(), commonest);
+        std::partial_sort(heaviest.begin(), heaviest.begin() + long(top), heaviest.end(), [&](std::uint32_t x, std::uint32_t y) {
+            return weight[x] != weight[y] ? weight[x] > weight[y] : x < y;
+        });
+        for (std::size_t n = 0; n < top; ++n) candidates.push_back(codes[heaviest[n]]);
+        const auto cost = [&](const Rgb& code) {
+            const Lab at = labOf(code);
             double total = 0;
             for (const std::uint32_t* m = first; m != last; ++m) total += weight[*m] * ciede2000(lab[*m], at);
-            if (total < least) least = total, best = candidates[n];
+            return total;
+        };
+        Rgb best = current;
+        double least = std::numeric_limits<double>::infinity();
+        for (std::size_t n = 0; n < candidates.size(); ++n) {
+            if (std::find(candidates.begin(), candidates.begin() + long(n), candidates[n]) != candidates.begin() + long(n)) continue;
+            if (const double c = cost(candidates[n]); c < least) least = c, best = candidates[n];
         }
         return best;
     }
 
+    // members of an entry tried as its colour, and moves of an entry tried, at most
+    static constexpr std::size_t commonest = 3;
+    static constexpr int relocations = 100;
+    std::vector<unsigned> owner;  // each colour's nearest centre in the space, kept from round to round
     unsigned count;
     const std::array<std::uint8_t, 768>& base;
     const std::vector<unsigned>& freeIndices;
