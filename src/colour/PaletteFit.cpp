@@ -262,7 +262,48 @@ public:
         // means first, then towards medians: the error measured is a sum of distances, not of their squares
         std::vector<Point> centres = euclideanRounds(seeds(), false, 20);
         centres = euclideanRounds(std::move(centres), true, 20);
-        return perceptualRounds(relocate(std::move(centres)));
+        return polish(perceptualRounds(relocate(std::move(centres))));
+    }
+
+    // Where the histogram is small enough, each entry in turn moves to the colour, among every colour of the
+    // histogram and the codes one step from the entry, that lowers the error most, until none does: the
+    // palette is then a local optimum that no single move among those improves.
+    std::vector<Rgb> polish(std::vector<Rgb> fitted) const {
+        const double n = double(points.size());
+        if (double(count) * n * (256 + 6 + n) > 4e6) return fitted;
+        std::vector<double> rest(points.size());
+        for (bool improved = true; improved;) {
+            improved = false;
+            for (unsigned k = 0; k < count; ++k) {
+                // each colour's distance to its nearest entry but this one
+                const std::array<std::uint8_t, 768> palette = paletteOf(fitted);
+                std::vector<Lab> others;
+                for (unsigned e = 0; e < 256; ++e)
+                    if (e != freeIndices[k]) others.push_back(labFromSrgb(palette[3 * e], palette[3 * e + 1], palette[3 * e + 2]));
+                for (std::size_t i = 0; i < points.size(); ++i) {
+                    rest[i] = std::numeric_limits<double>::infinity();
+                    for (const Lab& other : others) rest[i] = std::min(rest[i], ciede2000(lab[i], other));
+                }
+                const auto error = [&](const Rgb& code) {
+                    const Lab at = labOf(code);
+                    double sum = 0;
+                    for (std::size_t i = 0; i < points.size(); ++i) sum += weight[i] * std::min(rest[i], ciede2000(lab[i], at));
+                    return sum;
+                };
+                double least = error(fitted[k]);
+                std::vector<Rgb> candidates = codes;
+                for (int move = 0; move < 6; ++move) {
+                    Rgb code = fitted[k];
+                    const int c = move / 2, v = code[c] + (move % 2 ? 1 : -1);
+                    if (v < 0 || v > 255) continue;
+                    code[c] = std::uint8_t(v);
+                    candidates.push_back(code);
+                }
+                for (const Rgb& code : candidates)
+                    if (const double e = error(code); e < least * (1 - 1e-12)) least = e, fitted[k] = code, improved = true;
+            }
+        }
+        return fitted;
     }
 
     // Lloyd's rounds stop in a local optimum that leaves some entries serving little and others too much;
@@ -510,8 +551,8 @@ public:
     }
 
     // Rounds that assign each colour to its nearest entry by CIEDE2000, then move each entry to whichever of
-    // its members' means (in CIELAB, in linear light, and one towards their median) lowers their summed
-    // CIEDE2000 the most; the best palette of all rounds is kept.
+    // its members' means (in CIELAB, in linear light, and one towards their median) and its commonest members
+    // lowers their summed CIEDE2000 the most; the best palette of all rounds is kept.
     std::vector<Rgb> perceptualRounds(const std::vector<Point>& centres) {
         std::vector<Rgb> fitted;
         for (const Point& p : centres) fitted.push_back(codeOfLab(space.lab(p)));
