@@ -262,7 +262,113 @@ public:
         // means first, then towards medians: the error measured is a sum of distances, not of their squares
         std::vector<Point> centres = euclideanRounds(seeds(), false, 20);
         centres = euclideanRounds(std::move(centres), true, 20);
-        return polish(perceptualRounds(relocate(std::move(centres))));
+        return polish(relocateCodes(perceptualRounds(relocate(std::move(centres)))));
+    }
+
+    // The moves of relocate() again on the entries as codes, judged by CIEDE2000: rounding the centres to codes
+    // and measuring by CIEDE2000 leave entries that serve less than others could. Which entry to move comes
+    // from the space; whether the move stays, from the exact nearest entries of the colours near both places.
+    std::vector<Rgb> relocateCodes(std::vector<Rgb> fitted) const {
+        std::vector<int> slot(256, -1);
+        for (unsigned k = 0; k < count; ++k) slot[freeIndices[k]] = int(k);
+        std::vector<std::uint8_t> nearest(points.size()), trialNearest(points.size());
+        std::vector<float> distance(points.size()), trialDistance(points.size());
+        std::vector<bool> triedFrom(256, false), triedTo(256, false);
+        int trials = 0;
+        for (bool moved = true; moved && trials < codeRelocations;) {
+            moved = false;
+            const std::array<std::uint8_t, 768> palette = paletteOf(fitted);
+            const PerceptualSearch search(palette.data());
+            inParallel(points.size(), [&](std::size_t first, std::size_t last) {
+                for (std::size_t i = first; i < last; ++i) {
+                    nearest[i] = std::uint8_t(search.nearest(lab[i]));
+                    distance[i] = float(ciede2000(lab[i], search.entry(nearest[i])));
+                }
+            });
+            std::vector<Point> entries(256);
+            for (unsigned e = 0; e < 256; ++e) entries[e] = pointOf(search.entry(e));
+            const EuclideanSearch inSpace(entries);
+            std::vector<double> load(256, 0.0), utility(256, 0.0);
+            std::vector<std::size_t> start(257, 0);
+            for (std::size_t i = 0; i < points.size(); ++i) {
+                load[nearest[i]] += weight[i] * distance[i];
+                ++start[nearest[i] + 1u];
+                float d1, d2;
+                if (inSpace.nearestTwo(points[i], nearest[i], d1, d2) == nearest[i]) utility[nearest[i]] += weight[i] * (std::sqrt(d2) - std::sqrt(d1));
+            }
+            std::partial_sum(start.begin(), start.end(), start.begin());
+            std::vector<std::uint32_t> members(points.size());
+            std::vector<std::size_t> fill(start.begin(), start.end() - 1);
+            for (std::size_t i = 0; i < points.size(); ++i) members[fill[nearest[i]]++] = std::uint32_t(i);
+            const auto nearestEntries = [&](const Point& at, std::size_t n) {
+                std::vector<std::pair<float, unsigned>> byDistance;
+                for (unsigned e = 0; e < 256; ++e) byDistance.push_back({distance2(entries[e], at), e});
+                std::partial_sort(byDistance.begin(), byDistance.begin() + long(n), byDistance.end());
+                std::vector<unsigned> near;
+                for (std::size_t k = 0; k < n; ++k) near.push_back(byDistance[k].second);
+                return near;
+            };
+            std::vector<bool> touched(256, false), passed(256, false);
+            for (int batch = 0; batch < 16 && trials < codeRelocations;) {
+                unsigned from = 256, to = 256;
+                for (unsigned e = 0; e < 256; ++e)
+                    if (slot[e] >= 0 && !triedFrom[e] && !touched[e] && !passed[e] && (from == 256 || utility[e] < utility[from])) from = e;
+                for (unsigned e = 0; e < 256; ++e)
+                    if (e != from && !triedTo[e] && !touched[e] && !passed[e] && start[e] < start[e + 1] && (to == 256 || load[e] > load[to])) to = e;
+                if (from == 256 || to == 256) break;
+                std::vector<unsigned> near = nearestEntries(entries[to], 8);
+                for (unsigned e : nearestEntries(entries[from], 4)) near.push_back(e);
+                std::sort(near.begin(), near.end());
+                near.erase(std::unique(near.begin(), near.end()), near.end());
+                if (std::any_of(near.begin(), near.end(), [&](unsigned e) { return touched[e]; })) {
+                    passed[from] = passed[to] = true;
+                    continue;
+                }
+                ++batch, ++trials;
+                std::vector<std::uint32_t> local;
+                double before = 0;
+                for (unsigned e : near)
+                    for (std::size_t m = start[e]; m < start[e + 1]; ++m) local.push_back(members[m]), before += weight[members[m]] * distance[members[m]];
+                std::uint32_t worstMember = members[start[to]];
+                for (std::size_t m = start[to]; m < start[to + 1]; ++m)
+                    if (weight[members[m]] * distance[members[m]] > weight[worstMember] * distance[worstMember]) worstMember = members[m];
+                const std::vector<Rgb> saved = fitted;
+                // on the colour adding most to the busy entry's error, which then has none
+                fitted[std::size_t(slot[from])] = codes[worstMember];
+                double after = 0;
+                for (int round = 0; round < 3; ++round) {
+                    const std::array<std::uint8_t, 768> trialPalette = paletteOf(fitted);
+                    const PerceptualSearch trial(trialPalette.data());
+                    after = 0;
+                    for (std::uint32_t i : local) {
+                        trialNearest[i] = std::uint8_t(trial.nearest(lab[i]));
+                        trialDistance[i] = float(ciede2000(lab[i], trial.entry(trialNearest[i])));
+                        after += weight[i] * trialDistance[i];
+                    }
+                    if (round == 2) break;
+                    for (unsigned e : near) {
+                        if (slot[e] < 0) continue;
+                        std::vector<std::uint32_t> own;
+                        for (std::uint32_t i : local)
+                            if (trialNearest[i] == e) own.push_back(i);
+                        if (!own.empty()) fitted[std::size_t(slot[e])] = bestCentre(fitted[std::size_t(slot[e])], own.data(), own.data() + own.size(), trialDistance);
+                    }
+                }
+                if (after < before * (1 - 1e-9)) {
+                    moved = true;
+                    for (unsigned e : near) touched[e] = true;
+                    for (std::uint32_t i : local) touched[trialNearest[i]] = true;
+                } else {
+                    fitted = saved;
+                    triedFrom[from] = triedTo[to] = true;
+                }
+            }
+            if (moved) {
+                std::fill(triedFrom.begin(), triedFrom.end(), false);
+                std::fill(triedTo.begin(), triedTo.end(), false);
+            }
+        }
+        return fitted;
     }
 
     // Where the histogram is small enough, each entry in turn moves to the colour, among every colour of the
@@ -312,6 +418,7 @@ public:
     // run on the colours of the entries near both places only, whose error can only fall for the others.
     std::vector<Point> relocate(std::vector<Point> centres) {
         std::vector<Point> all = centres;
+
         for (const Rgb& code : fixedCodes) all.push_back(pointOf(labOf(code)));
         std::vector<float> distance(points.size()), next(points.size());
         std::vector<double> utility(all.size()), load(all.size());
@@ -417,12 +524,12 @@ public:
         return all;
     }
 
-    // Splits the colours into `count` boxes, always the box with the largest weighted squared error in the space,
-    // across the axis and at the place that leave the least error in the two halves; the boxes' means.
+    // Splits the colours into `count` boxes, always the box whose split lowers the weighted squared error in the
+    // space most, across the axis and at the place that leave the least error in the two halves; the boxes' means.
     std::vector<Point> seeds() const {
         struct Box {
             std::size_t begin, end;
-            double error;
+            double error, gain;  // the weighted squared error, and what the best split takes off it
             int axis;
             float at;  // the colours below it on the axis go to the first half
         };
@@ -431,7 +538,7 @@ public:
         const auto value = [&](std::uint32_t i, int axis) { return axis == 0 ? points[i].L : axis == 1 ? points[i].a : points[i].b; };
         constexpr int bins = 256;
         const auto measure = [&](std::size_t begin, std::size_t end) {
-            Box box{begin, end, 0, -1, 0};
+            Box box{begin, end, 0, 0, -1, 0};
             double best = std::numeric_limits<double>::infinity();
             for (int axis = 0; axis < 3; ++axis) {
                 float low = std::numeric_limits<float>::infinity(), high = -low;
@@ -460,7 +567,7 @@ public:
                     if (left[0] == 0 || left[0] == all[0]) continue;
                     std::array<double, 5> right;
                     for (int c = 0; c < 5; ++c) right[c] = all[c] - left[c];
-                    if (const double e = error(left) + error(right); e < best) best = e, box.axis = axis, box.at = low + float(t + 1) / scale;
+                    if (const double e = error(left) + error(right); e < best) best = e, box.axis = axis, box.at = low + float(t + 1) / scale, box.gain = box.error - e;
                 }
             }
             return box;
@@ -469,7 +576,7 @@ public:
         while (boxes.size() < count) {
             std::size_t pick = boxes.size();
             for (std::size_t n = 0; n < boxes.size(); ++n)
-                if (boxes[n].axis >= 0 && (pick == boxes.size() || boxes[n].error > boxes[pick].error)) pick = n;
+                if (boxes[n].axis >= 0 && (pick == boxes.size() || boxes[n].gain > boxes[pick].gain)) pick = n;
             if (pick == boxes.size()) break;
             const Box box = boxes[pick];
             const auto middle = std::partition(order.begin() + long(box.begin), order.begin() + long(box.end),
@@ -638,7 +745,7 @@ public:
 
     // members of an entry tried as its colour, and moves of an entry tried, at most
     static constexpr std::size_t commonest = 3;
-    static constexpr int relocations = 100;
+    static constexpr int relocations = 100, codeRelocations = 100;
     std::vector<unsigned> owner;  // each colour's nearest centre in the space, kept from round to round
     unsigned count;
     const std::array<std::uint8_t, 768>& base;
