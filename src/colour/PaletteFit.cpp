@@ -260,8 +260,8 @@ public:
             if (std::find(fixedCodes.begin(), fixedCodes.end(), code) == fixedCodes.end()) distinct.push_back(code);
         if (distinct.size() <= count) return distinct;
         // means first, then towards medians: the error measured is a sum of distances, not of their squares
-        std::vector<Point> centres = euclideanRounds(seeds(), false, 20);
-        centres = euclideanRounds(std::move(centres), true, 20);
+        std::vector<Point> centres = euclideanRounds(seeds(), false, 12);
+        centres = euclideanRounds(std::move(centres), true, 12);
         return polish(relocateCodes(perceptualRounds(relocate(std::move(centres)))));
     }
 
@@ -309,7 +309,7 @@ public:
                 return near;
             };
             std::vector<bool> touched(256, false), passed(256, false);
-            for (int batch = 0; batch < 16 && trials < codeRelocations;) {
+            for (int batch = 0; batch < 32 && trials < codeRelocations;) {
                 unsigned from = 256, to = 256;
                 for (unsigned e = 0; e < 256; ++e)
                     if (slot[e] >= 0 && !triedFrom[e] && !touched[e] && !passed[e] && (from == 256 || utility[e] < utility[from])) from = e;
@@ -745,7 +745,7 @@ public:
 
     // members of an entry tried as its colour, and moves of an entry tried, at most
     static constexpr std::size_t commonest = 3;
-    static constexpr int relocations = 100, codeRelocations = 100;
+    static constexpr int relocations = 100, codeRelocations = 32;
     std::vector<unsigned> owner;  // each colour's nearest centre in the space, kept from round to round
     unsigned count;
     const std::array<std::uint8_t, 768>& base;
