@@ -42,15 +42,21 @@ struct Point {
     float L, a, b;
 };
 
+// a direction in the a-b plane of the space, and the weight beyond 1 of squared differences along it
+struct Tangent {
+    float u, v, extra;
+};
+
 float distance2(const Point& x, const Point& y) {
     const float dl = x.L - y.L, da = x.a - y.a, db = x.b - y.b;
     return dl * dl + da * da + db * db;
 }
 
 // A space in which straight distances come near CIEDE2000 (without its rotation term): lightness stretched by
-// 1 / SL, the a axis by 1 + G as CIEDE2000 does, and chroma compressed by 1 / SC, which makes the hue
-// differences come out near those divided by SH too. Means and splits are taken there, since in CIELAB
-// they would spend many entries on saturated colours that CIEDE2000 sees as near one another.
+// 1 / SL, the a axis by 1 + G as CIEDE2000 does, and chroma compressed by 1 / SC. Means and splits are taken
+// there, since in CIELAB they would spend many entries on saturated colours that CIEDE2000 sees as near one
+// another. Hue differences, which CIEDE2000 divides by SH with its hue-dependent T, get a weight of their own
+// per colour (Tangent).
 class Space {
 public:
     Space() {
@@ -67,30 +73,31 @@ public:
         const int n = int(at);
         const double l = lightness[n] + (lightness[n + 1] - lightness[n]) * (at - n);
         const double a1 = lab.a * (1 + g(std::hypot(lab.a, lab.b))), c = std::hypot(a1, lab.b);
-        const double k = c > 0 ? std::log1p(0.045 * c) / 0.045 / c * hueScale(a1, lab.b) : 1;
+        const double k = c > 0 ? std::log1p(0.045 * c) / 0.045 / c : 1;
         return {float(l), float(a1 * k), float(lab.b * k)};
     }
     Lab lab(const Point& p) const {
         const int n = int(std::upper_bound(lightness, lightness + steps + 1, double(p.L)) - lightness);
         double L = n <= 0 ? 0 : n > steps ? 100 : (n - 1 + (p.L - lightness[n - 1]) / (lightness[n] - lightness[n - 1])) / 10;
-        const double r = std::hypot(p.a, p.b) / (r0(p.a, p.b)), k = r > 0 ? std::expm1(0.045 * r) / 0.045 / r / r0(p.a, p.b) : 1;
+        const double r = std::hypot(p.a, p.b), k = r > 0 ? std::expm1(0.045 * r) / 0.045 / r : 1;
         const double a1 = p.a * k, b = p.b * k;
         // a from a1 = a (1 + G(C)), where G falls as C grows: a fixed point
         double a = a1 / 1.5;
         for (int step = 0; step < 40; ++step) a = a1 / (1 + g(std::hypot(a, b)));
         return {L, a, b};
     }
+    // The hue direction at a colour, and what a difference along it weighs beyond its length in the space:
+    // CIEDE2000's C' dh / SH against the space's radius times dh.
+    Tangent tangentOf(const Lab& lab) const {
+        const double a1 = lab.a * (1 + g(std::hypot(lab.a, lab.b))), c = std::hypot(a1, lab.b);
+        if (c < 1e-9) return {0, 0, 0};
+        const double h = std::atan2(lab.b, a1), d = 3.14159265358979323846 / 180;
+        const double t = 1 - 0.17 * std::cos(h - 30 * d) + 0.24 * std::cos(2 * h) + 0.32 * std::cos(3 * h + 6 * d) - 0.20 * std::cos(4 * h - 63 * d);
+        const double ratio = c / (1 + 0.015 * c * t) / (std::log1p(0.045 * c) / 0.045);
+        return {float(-lab.b / c), float(a1 / c), float(ratio * ratio - 1)};
+    }
 
 private:
-    static double r0(double a, double b) { return a == 0 && b == 0 ? 1 : hueScale(a, b); }
-    // CIEDE2000 weighs hue differences by 1 / SH, whose T varies with the hue: the radius scaled by T's
-    // effect at a middling chroma, so that hues where T is small spread out as they do in CIEDE2000
-    static double hueScale(double a, double b) {
-        const double h = std::atan2(b, a), d = 3.14159265358979323846 / 180;
-        const double t = 1 - 0.17 * std::cos(h - 30 * d) + 0.24 * std::cos(2 * h) + 0.32 * std::cos(3 * h + 6 * d) - 0.20 * std::cos(4 * h - 63 * d);
-        constexpr double c0 = 30;
-        return (1 + 0.015 * c0) / (1 + 0.015 * c0 * t);
-    }
     static double g(double c) {
         const double c7 = std::pow(c, 7);
         return 0.5 * (1 - std::sqrt(c7 / (c7 + 6103515625.0)));
@@ -192,40 +199,40 @@ public:
             place[order[n]] = n;
         }
     }
-    // the nearest centre, ties to the first by L; `guess`, a centre to start from
-    unsigned nearest(const Point& p, unsigned guess, float& least) const {
+    // the nearest centre to a colour with its hue weight, ties to the first by L; `guess`, a centre to start from
+    unsigned nearest(const Point& p, const Tangent& t, unsigned guess, float& least) const {
         const unsigned g = place[guess];
-        const float dl = l[g] - p.L, da = a[g] - p.a, db = b[g] - p.b;
-        least = dl * dl + da * da + db * db;
+        least = measure(g, p, t);
+        // the distance is never below the difference in L
         const float reach = std::sqrt(least) * 1.0001f + 1e-4f;
         const unsigned first = unsigned(std::lower_bound(l.begin(), l.end(), p.L - reach) - l.begin());
         const unsigned last = unsigned(std::upper_bound(l.begin(), l.end(), p.L + reach) - l.begin());
         unsigned best = g;
-        for (unsigned n = first; n < last; ++n) {
-            const float el = l[n] - p.L, ea = a[n] - p.a, eb = b[n] - p.b, d = el * el + ea * ea + eb * eb;
-            if (d < least) least = d, best = n;
-        }
+        for (unsigned n = first; n < last; ++n)
+            if (const float d = measure(n, p, t); d < least) least = d, best = n;
         return id[best];
     }
 
     // the nearest centre as nearest() finds it and the distance to the next nearest, squared
-    unsigned nearestTwo(const Point& p, unsigned guess, float& least, float& next) const {
-        const unsigned nearestId = nearest(p, guess, least);
+    unsigned nearestTwo(const Point& p, const Tangent& t, unsigned guess, float& least, float& next) const {
+        const unsigned nearestId = nearest(p, t, guess, least);
         // any other centre gives a bound on the next nearest
         const unsigned other = place[nearestId] + 1 < l.size() ? place[nearestId] + 1 : place[nearestId] - 1;
-        next = (l[other] - p.L) * (l[other] - p.L) + (a[other] - p.a) * (a[other] - p.a) + (b[other] - p.b) * (b[other] - p.b);
+        next = measure(other, p, t);
         const float reach = std::sqrt(next) * 1.0001f + 1e-4f;
         const unsigned first = unsigned(std::lower_bound(l.begin(), l.end(), p.L - reach) - l.begin());
         const unsigned last = unsigned(std::upper_bound(l.begin(), l.end(), p.L + reach) - l.begin());
-        for (unsigned n = first; n < last; ++n) {
-            if (id[n] == nearestId) continue;
-            const float el = l[n] - p.L, ea = a[n] - p.a, eb = b[n] - p.b;
-            next = std::min(next, el * el + ea * ea + eb * eb);
-        }
+        for (unsigned n = first; n < last; ++n)
+            if (id[n] != nearestId) next = std::min(next, measure(n, p, t));
         return nearestId;
     }
 
 private:
+    float measure(unsigned n, const Point& p, const Tangent& t) const {
+        const float el = l[n] - p.L, ea = a[n] - p.a, eb = b[n] - p.b, along = ea * t.u + eb * t.v;
+        return el * el + ea * ea + eb * eb + t.extra * along * along;
+    }
+
     std::vector<float> l, a, b;
     std::vector<unsigned> id, place;
 };
@@ -241,6 +248,7 @@ public:
             codes.push_back(code);
             lab.push_back(labOf(code));
             points.push_back(pointOf(lab.back()));
+            tangents.push_back(space.tangentOf(lab.back()));
             weight.push_back(double(c.count));
         }
         owner.assign(points.size(), 0);
@@ -294,7 +302,7 @@ public:
                 load[nearest[i]] += weight[i] * distance[i];
                 ++start[nearest[i] + 1u];
                 float d1, d2;
-                if (inSpace.nearestTwo(points[i], nearest[i], d1, d2) == nearest[i]) utility[nearest[i]] += weight[i] * (std::sqrt(d2) - std::sqrt(d1));
+                if (inSpace.nearestTwo(points[i], tangents[i], nearest[i], d1, d2) == nearest[i]) utility[nearest[i]] += weight[i] * (std::sqrt(d2) - std::sqrt(d1));
             }
             std::partial_sum(start.begin(), start.end(), start.begin());
             std::vector<std::uint32_t> members(points.size());
@@ -427,7 +435,7 @@ public:
         const auto survey = [&] {
             const EuclideanSearch search(all);
             inParallel(points.size(), [&](std::size_t first, std::size_t last) {
-                for (std::size_t i = first; i < last; ++i) owner[i] = search.nearestTwo(points[i], owner[i], distance[i], next[i]);
+                for (std::size_t i = first; i < last; ++i) owner[i] = search.nearestTwo(points[i], tangents[i], owner[i], distance[i], next[i]);
             });
             std::fill(utility.begin(), utility.end(), 0.0);
             std::fill(load.begin(), load.end(), 0.0);
@@ -493,7 +501,7 @@ public:
                     std::vector<std::array<double, 4>> sums(near.size());
                     after = 0;
                     for (std::uint32_t i : local) {
-                        owner[i] = search.nearest(points[i], owner[i], distance[i]);
+                        owner[i] = search.nearest(points[i], tangents[i], owner[i], distance[i]);
                         const double d = std::sqrt(double(distance[i])), w = weight[i] / std::max(d, 0.1);
                         after += weight[i] * d;
                         const auto at = std::lower_bound(near.begin(), near.end(), owner[i]);
@@ -624,7 +632,7 @@ public:
         for (int round = 0; round < rounds; ++round) {
             const EuclideanSearch search(all);
             inParallel(points.size(), [&](std::size_t first, std::size_t last) {
-                for (std::size_t i = first; i < last; ++i) owner[i] = search.nearest(points[i], owner[i], distance[i]);
+                for (std::size_t i = first; i < last; ++i) owner[i] = search.nearest(points[i], tangents[i], owner[i], distance[i]);
             });
             std::vector<std::array<double, 4>> sums(count);
             double error = 0;
@@ -753,6 +761,7 @@ public:
     std::vector<Rgb> codes, fixedCodes;
     std::vector<Lab> lab;
     std::vector<Point> points;
+    std::vector<Tangent> tangents;
     std::vector<double> weight;
 };
 
