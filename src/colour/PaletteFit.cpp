@@ -287,12 +287,15 @@ public:
             moved = false;
             const std::array<std::uint8_t, 768> palette = paletteOf(fitted);
             const PerceptualSearch search(palette.data());
-            inParallel(points.size(), [&](std::size_t first, std::size_t last) {
-                for (std::size_t i = first; i < last; ++i) {
-                    nearest[i] = std::uint8_t(search.nearest(lab[i]));
-                    distance[i] = float(ciede2000(lab[i], search.entry(nearest[i])));
-                }
-            });
+            // after the first, the moves kept the nearest entries of the colours they touched; the others can
+            // only have come nearer to a moved entry, which the next choices may overlook
+            if (trials == 0)
+                inParallel(points.size(), [&](std::size_t first, std::size_t last) {
+                    for (std::size_t i = first; i < last; ++i) {
+                        nearest[i] = std::uint8_t(search.nearest(lab[i]));
+                        distance[i] = float(ciede2000(lab[i], search.entry(nearest[i])));
+                    }
+                });
             std::vector<Point> entries(256);
             for (unsigned e = 0; e < 256; ++e) entries[e] = pointOf(search.entry(e));
             const EuclideanSearch inSpace(entries);
@@ -365,7 +368,7 @@ public:
                 if (after < before * (1 - 1e-9)) {
                     moved = true;
                     for (unsigned e : near) touched[e] = true;
-                    for (std::uint32_t i : local) touched[trialNearest[i]] = true;
+                    for (std::uint32_t i : local) touched[trialNearest[i]] = true, nearest[i] = trialNearest[i], distance[i] = trialDistance[i];
                 } else {
                     fitted = saved;
                     triedFrom[from] = triedTo[to] = true;
@@ -753,7 +756,7 @@ public:
 
     // members of an entry tried as its colour, and moves of an entry tried, at most
     static constexpr std::size_t commonest = 3;
-    static constexpr int relocations = 100, codeRelocations = 32;
+    static constexpr int relocations = 100, codeRelocations = 40;
     std::vector<unsigned> owner;  // each colour's nearest centre in the space, kept from round to round
     unsigned count;
     const std::array<std::uint8_t, 768>& base;
