@@ -131,6 +131,29 @@ TEST(PaletteFit, NoSingleMoveOfAnEntryLowersTheError) {
     }
 }
 
+TEST(PaletteFit, KeptEntriesNeverCostMoreThanLeavingThemOut) {
+    // a ramp of 16 greys at indices 0 to 15, and two browns amid the crowded colours
+    std::vector<KeptEntry> rampAndBrowns = {{100, 0x88, 0x58, 0x38}, {101, 0x90, 0x60, 0x40}};
+    for (unsigned n = 0; n < 16; ++n) rampAndBrowns.push_back({n, std::uint8_t(n * 17), std::uint8_t(n * 17), std::uint8_t(n * 17)});
+    const struct {
+        const char* name;
+        std::vector<ColourCount> colours;
+        unsigned entries;
+        std::vector<KeptEntry> kept;
+    } cases[] = {
+        {"greys among spread colours", histogram(400, 10, false), 20, greys({0, 17, 34, 51, 68, 85, 102, 119, 136, 153})},
+        {"far from crowded colours", histogram(300, 11, true), 12, {{0, 0, 0, 255}, {1, 0, 255, 0}, {2, 255, 255, 255}}},
+        // one where fitting around the kept entries alone ends in a worse local optimum
+        {"amid crowded colours", histogram(400, 27, true), 24, rampAndBrowns},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const PaletteFit withKept(c.colours, c.entries, c.kept), without(c.colours, c.entries);
+        expectLayout(withKept.colours(), c.kept, c.entries);
+        EXPECT_LE(withKept.meanError(), without.meanError() * (1 + 1e-12));
+    }
+}
+
 TEST(PaletteFit, AllEntriesOnManyColours) {
     // more colours than entries: every entry serves, and the fit beats taking the commonest colours
     const std::vector<ColourCount> colours = histogram(700, 8, false);

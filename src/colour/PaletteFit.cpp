@@ -783,19 +783,31 @@ PaletteFit::PaletteFit(const std::vector<ColourCount>& histogram, unsigned entri
         if (!taken[n]) freeIndices.push_back(n);
     if (entries > freeIndices.size()) throw std::invalid_argument("more entries to fit than free indices");
 
+    // the palette with these fitted entries, darkest first in the free indices, and its mean error
+    const auto finish = [&](std::vector<Rgb> fitted) {
+        std::sort(fitted.begin(), fitted.end(), [](const Rgb& x, const Rgb& y) {
+            const double lx = labOf(x).L, ly = labOf(y).L;
+            return lx != ly ? lx < ly : x < y;
+        });
+        std::array<std::uint8_t, 768> made = palette;
+        for (std::size_t k = 0; k < fitted.size(); ++k) std::copy(fitted[k].begin(), fitted[k].end(), made.begin() + 3 * freeIndices[k]);
+        const PerceptualSearch search(made.data());
+        double sum = 0, pixels = 0;
+        for (const ColourCount& c : histogram) {
+            const Lab lab = labFromSrgb(std::uint8_t(c.rgb >> 16), std::uint8_t(c.rgb >> 8), std::uint8_t(c.rgb));
+            sum += double(c.count) * ciede2000(lab, search.entry(search.nearest(lab)));
+            pixels += double(c.count);
+        }
+        return std::pair{made, pixels > 0 ? sum / pixels : 0.0};
+    };
     std::vector<Rgb> fitted = Fitter(histogram, entries, palette, freeIndices).fit();
-    std::sort(fitted.begin(), fitted.end(), [](const Rgb& x, const Rgb& y) {
-        const double lx = labOf(x).L, ly = labOf(y).L;
-        return lx != ly ? lx < ly : x < y;
-    });
-    for (std::size_t k = 0; k < fitted.size(); ++k) std::copy(fitted[k].begin(), fitted[k].end(), palette.begin() + 3 * freeIndices[k]);
-
-    const PerceptualSearch search(palette.data());
-    double sum = 0, pixels = 0;
-    for (const ColourCount& c : histogram) {
-        const Lab lab = labFromSrgb(std::uint8_t(c.rgb >> 16), std::uint8_t(c.rgb >> 8), std::uint8_t(c.rgb));
-        sum += double(c.count) * ciede2000(lab, search.entry(search.nearest(lab)));
-        pixels += double(c.count);
+    auto [made, least] = finish(fitted);
+    // Kept entries steer the fit into other local optima, now and then worse than fitting as if they were not
+    // there; that fit, with the kept entries then put back, is tried too, so that keeping never costs more.
+    if (!kept.empty() && fitted.size() == entries && least > 0) {
+        const std::array<std::uint8_t, 768> black{};
+        if (auto [other, otherError] = finish(Fitter(histogram, entries, black, freeIndices).fit()); otherError < least) made = other, least = otherError;
     }
-    error = pixels > 0 ? sum / pixels : 0;
+    palette = made;
+    error = least;
 }
