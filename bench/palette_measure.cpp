@@ -1,7 +1,7 @@
 // How well a palette serves a set of pictures: bench_palette_measure [--map=OUT.png] PALETTE IMAGE.png...
-// PALETTE: 3 bytes per entry, up to 256 entries. Every pixel takes its nearest entry by CIEDE2000 (ties to
-// the first; PerceptualSearch, which finds what a search of all entries finds); prints "PIXELS SUM", the pixels and the sum of their
-// CIEDE2000 to that entry. --map writes the first image mapped through the palette.
+// PALETTE: 3 bytes per entry, up to 256 entries. Every pixel takes its nearest entry by CIEDE2000, ties to the
+// first (PerceptualSearch, which finds what a search of all entries finds); prints "PIXELS SUM", the pixels
+// and the sum of their CIEDE2000 to that entry. --map writes the first image mapped through the palette.
 
 #include <png.h>
 

@@ -429,7 +429,6 @@ public:
     // run on the colours of the entries near both places only, whose error can only fall for the others.
     std::vector<Point> relocate(std::vector<Point> centres) {
         std::vector<Point> all = centres;
-
         for (const Rgb& code : fixedCodes) all.push_back(pointOf(labOf(code)));
         std::vector<float> distance(points.size()), next(points.size());
         std::vector<double> utility(all.size()), load(all.size());
