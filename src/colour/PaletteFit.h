@@ -38,7 +38,8 @@ struct KeptEntry {
 // the fit finds. Kept entries stay at their indices; the fitted ones fill the free indices in ascending order,
 // darkest first (by CIELAB L, then 0xRRGGBB); free indices left over are black. With no more distinct colours
 // than `entries` (beside the kept ones) each colour gets an entry of its own. Deterministic: the same
-// histogram and kept entries give the same palette on any machine and with any number of CPUs.
+// histogram and kept entries give the same palette whatever the number of CPUs (no randomness, and threads
+// only fill their own parts of an array).
 // Throws std::invalid_argument for `entries` outside 1 to 256, a kept index above 255 or twice, or more
 // entries than the free indices.
 class PaletteFit {
