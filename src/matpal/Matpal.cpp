@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -16,8 +18,10 @@
 #include <string>
 #include <vector>
 
+#include "colour/PaletteFit.h"
 #include "driver/Console.h"
 #include "driver/Interrupts.h"
+#include "driver/Progress.h"
 #include "fs/InputFile.h"
 #include "fs/ProgramName.h"
 #include "fs/TempFile.h"
@@ -27,8 +31,6 @@
 #include "mat/MatReader.h"
 #include "mat/PalFile.h"
 #include "mat/PaletteLookup.h"
-#include "matpal/FitPalette.h"
-#include "matpal/Histogram.h"
 #include "palette/PaletteFormats.h"
 #include "image/PngImage.h"
 
@@ -284,11 +286,10 @@ std::array<bool, 256> parseRanges(const std::string& ranges) {
 
 int makeCommand(const std::vector<std::string>& args, const Options& options) {
     if (args.size() < 3) throw Usage{"make needs a palette NAME and at least one IMAGE"};
-    KeptEntries keep;
     if (options.keep && !options.from) throw Usage{"option '--keep' needs '--from=PALETTE'"};
     if (options.from && !options.keep) throw Usage{"option '--from' needs '--keep=RANGES'"};
-    if (options.keep) keep.kept = parseRanges(*options.keep);
-    const int free = 256 - keep.count();
+    const std::array<bool, 256> kept = options.keep ? parseRanges(*options.keep) : std::array<bool, 256>{};
+    const int free = 256 - static_cast<int>(std::count(kept.begin(), kept.end(), true));
     int colours = free;
     if (options.colours) {
         const std::optional<int> n = wholeNumber(*options.colours, 1, 256);
@@ -297,33 +298,38 @@ int makeCommand(const std::vector<std::string>& args, const Options& options) {
         colours = *n;
     }
     const std::string target = paletteTarget(args[1]);
+    std::vector<KeptEntry> keep;
     if (options.from) {
+        Entries from;
         try {
-            keep.colours = namedPalette(*options.from);
+            from = namedPalette(*options.from);
         } catch (const FormatError& error) {
             throw Usage{error.what(), false};
         }
+        for (unsigned n = 0; n < 256; ++n)
+            if (kept[n]) keep.push_back({n, from[3 * n], from[3 * n + 1], from[3 * n + 2]});
     }
     std::string subject = target;
     try {
         struct stat st;
         // refused before the images are read, which may take long
         if (!options.force && ::lstat(target.c_str(), &st) == 0) throw FormatError(refusal(target));
-        Histogram histogram;
-        for (std::size_t n = 2; n < args.size(); ++n) {
-            subject = args[n];
-            const PngImage image(args[n], 4);
-            histogram.addPixels(image.samples(), std::size_t{image.width()} * image.height());
+        ColourHistogram histogram;
+        {
+            Progress progress(args.size() - 2, true, true);
+            for (std::size_t n = 2; n < args.size(); ++n, progress.advance()) {
+                subject = args[n];
+                const PngImage image(args[n], 4);
+                histogram.add(image.samples(), std::size_t{image.width()} * image.height());
+            }
         }
         subject = target;
-        if (histogram.empty()) throw FormatError("the images have no pixel that is not fully transparent");
-        writePalette(target, fitPalette(histogram, colours, keep), options.force);
+        const std::vector<ColourCount> counted = histogram.colours();
+        if (counted.empty()) throw FormatError("the images have no pixel that is not fully transparent");
+        writePalette(target, PaletteFit(counted, static_cast<unsigned>(colours), keep).colours(), options.force);
         return 0;
     } catch (...) {
-        std::string reason = reasonOf(std::current_exception());
-        // the image reader names its file first
-        if (reason.rfind(subject + ": ", 0) == 0) reason.erase(0, subject.size() + 2);
-        report(subject, reason);
+        report(subject, reasonOf(std::current_exception()));
         return 1;
     }
 }

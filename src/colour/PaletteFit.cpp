@@ -1,0 +1,812 @@
+#include "colour/PaletteFit.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <numeric>
+#include <stdexcept>
+#include <thread>
+
+#include "colour/Lab.h"
+#include "colour/PerceptualSearch.h"
+
+void ColourHistogram::add(const std::uint8_t* rgba, std::size_t pixels) {
+    // runs of one colour, common in painted pictures, cost one look-up
+    std::uint32_t last = 0;
+    std::uint64_t* lastCount = nullptr;
+    for (std::size_t i = 0; i < pixels; ++i, rgba += 4) {
+        if (rgba[3] == 0) continue;
+        const std::uint32_t rgb = std::uint32_t(rgba[0]) << 16 | std::uint32_t(rgba[1]) << 8 | rgba[2];
+        if (!lastCount || rgb != last) lastCount = &counts[last = rgb];
+        ++*lastCount;
+    }
+}
+
+void ColourHistogram::add(const ColourHistogram& other) {
+    for (const auto& [rgb, count] : other.counts) counts[rgb] += count;
+}
+
+std::vector<ColourCount> ColourHistogram::colours() const {
+    std::vector<ColourCount> list;
+    list.reserve(counts.size());
+    for (const auto& [rgb, count] : counts) list.push_back({rgb, count});
+    std::sort(list.begin(), list.end(), [](const ColourCount& x, const ColourCount& y) { return x.rgb < y.rgb; });
+    return list;
+}
+
+namespace {
+
+using Rgb = std::array<std::uint8_t, 3>;
+
+struct Point {
+    float L, a, b;
+};
+
+// a direction in the a-b plane of the space, and the weight beyond 1 of squared differences along it
+struct Tangent {
+    float u, v, extra;
+};
+
+float distance2(const Point& x, const Point& y) {
+    const float dl = x.L - y.L, da = x.a - y.a, db = x.b - y.b;
+    return dl * dl + da * da + db * db;
+}
+
+// A space in which straight distances come near CIEDE2000 (without its rotation term): lightness stretched by
+// 1 / SL, the a axis by 1 + G as CIEDE2000 does, and chroma compressed by 1 / SC. Means and splits are taken
+// there, since in CIELAB they would spend many entries on saturated colours that CIEDE2000 sees as near one
+// another. Hue differences, which CIEDE2000 divides by SH with its hue-dependent T, get a weight of their own
+// per colour (Tangent).
+class Space {
+public:
+    Space() {
+        // lightness: the integral of 1 / SL, in steps of a tenth
+        double sum = 0;
+        for (int n = 0; n <= steps; ++n) {
+            lightness[n] = sum;
+            const double m = (n + 0.5) / 10 - 50;
+            sum += 0.1 / (1 + 0.015 * m * m / std::sqrt(20 + m * m));
+        }
+    }
+    Point of(const Lab& lab) const {
+        const double at = std::clamp(lab.L * 10, 0.0, double(steps) - 1e-9);
+        const int n = int(at);
+        const double l = lightness[n] + (lightness[n + 1] - lightness[n]) * (at - n);
+        const double a1 = lab.a * (1 + g(std::hypot(lab.a, lab.b))), c = std::hypot(a1, lab.b);
+        const double k = c > 0 ? std::log1p(0.045 * c) / 0.045 / c : 1;
+        return {float(l), float(a1 * k), float(lab.b * k)};
+    }
+    Lab lab(const Point& p) const {
+        const int n = int(std::upper_bound(lightness, lightness + steps + 1, double(p.L)) - lightness);
+        double L = n <= 0 ? 0 : n > steps ? 100 : (n - 1 + (p.L - lightness[n - 1]) / (lightness[n] - lightness[n - 1])) / 10;
+        const double r = std::hypot(p.a, p.b), k = r > 0 ? std::expm1(0.045 * r) / 0.045 / r : 1;
+        const double a1 = p.a * k, b = p.b * k;
+        // a from a1 = a (1 + G(C)), where G falls as C grows: a fixed point
+        double a = a1 / 1.5;
+        for (int step = 0; step < 40; ++step) a = a1 / (1 + g(std::hypot(a, b)));
+        return {L, a, b};
+    }
+    // The hue direction at a colour, and what a difference along it weighs beyond its length in the space:
+    // CIEDE2000's C' dh / SH against the space's radius times dh.
+    Tangent tangentOf(const Lab& lab) const {
+        const double a1 = lab.a * (1 + g(std::hypot(lab.a, lab.b))), c = std::hypot(a1, lab.b);
+        if (c < 1e-9) return {0, 0, 0};
+        const double h = std::atan2(lab.b, a1), d = 3.14159265358979323846 / 180;
+        const double t = 1 - 0.17 * std::cos(h - 30 * d) + 0.24 * std::cos(2 * h) + 0.32 * std::cos(3 * h + 6 * d) - 0.20 * std::cos(4 * h - 63 * d);
+        const double ratio = c / (1 + 0.015 * c * t) / (std::log1p(0.045 * c) / 0.045);
+        return {float(-lab.b / c), float(a1 / c), float(ratio * ratio - 1)};
+    }
+
+private:
+    static double g(double c) {
+        const double c7 = std::pow(c, 7);
+        return 0.5 * (1 - std::sqrt(c7 / (c7 + 6103515625.0)));
+    }
+    static constexpr int steps = 1000;
+    double lightness[steps + 1];
+};
+
+const Space space;
+
+Point pointOf(const Lab& lab) { return space.of(lab); }
+
+double encode(double linear) {
+    const double v = std::clamp(linear, 0.0, 1.0);
+    return v <= 0.0031308 ? 12.92 * v : 1.055 * std::pow(v, 1 / 2.4) - 0.055;
+}
+
+// The 8-bit colour nearest in CIELAB to a wanted colour given in linear light (a first guess, each channel
+// 0 to 1) and in CIELAB: the best corner of the sRGB cell that holds the guess.
+Rgb nearestCode(const double* linear, const Lab& want) {
+    int low[3];
+    for (int c = 0; c < 3; ++c) low[c] = std::clamp(int(std::floor(encode(linear[c]) * 255)), 0, 254);
+    Rgb best{};
+    double least = std::numeric_limits<double>::infinity();
+    for (int corner = 0; corner < 8; ++corner) {
+        const Rgb code{std::uint8_t(low[0] + (corner >> 2 & 1)), std::uint8_t(low[1] + (corner >> 1 & 1)), std::uint8_t(low[2] + (corner & 1))};
+        const Lab lab = labFromSrgb(code[0], code[1], code[2]);
+        const double d = (lab.L - want.L) * (lab.L - want.L) + (lab.a - want.a) * (lab.a - want.a) + (lab.b - want.b) * (lab.b - want.b);
+        if (d < least) least = d, best = code;
+    }
+    return best;
+}
+
+// The linear light whose CIELAB is `want`, by Newton's method on labFromLinear, so that the conversion is
+// the one every other part uses; clamped to the cube, where a mean in CIELAB may fall just outside it.
+void linearFromLab(const Lab& want, double* rgb) {
+    const double fy = (want.L + 16) / 116, y = want.L > 8 ? fy * fy * fy : want.L / 903.2963;
+    for (int c = 0; c < 3; ++c) rgb[c] = std::clamp(y, 0.0, 1.0);
+    for (int step = 0; step < 8; ++step) {
+        const Lab at = labFromLinear(rgb[0], rgb[1], rgb[2]);
+        const double miss[3] = {want.L - at.L, want.a - at.a, want.b - at.b};
+        if (miss[0] * miss[0] + miss[1] * miss[1] + miss[2] * miss[2] < 1e-8) break;
+        double j[3][3];
+        for (int c = 0; c < 3; ++c) {
+            double moved[3] = {rgb[0], rgb[1], rgb[2]};
+            const double h = moved[c] > 0.5 ? -1e-6 : 1e-6;
+            moved[c] += h;
+            const Lab m = labFromLinear(moved[0], moved[1], moved[2]);
+            j[0][c] = (m.L - at.L) / h, j[1][c] = (m.a - at.a) / h, j[2][c] = (m.b - at.b) / h;
+        }
+        const double det = j[0][0] * (j[1][1] * j[2][2] - j[1][2] * j[2][1]) - j[0][1] * (j[1][0] * j[2][2] - j[1][2] * j[2][0]) +
+                           j[0][2] * (j[1][0] * j[2][1] - j[1][1] * j[2][0]);
+        if (std::abs(det) < 1e-12) break;
+        double delta[3];
+        for (int c = 0; c < 3; ++c) {
+            // Cramer's rule: the column c replaced by the miss
+            double m[3][3];
+            for (int r = 0; r < 3; ++r)
+                for (int k = 0; k < 3; ++k) m[r][k] = k == c ? miss[r] : j[r][k];
+            delta[c] = (m[0][0] * (m[1][1] * m[2][2] - m[1][2] * m[2][1]) - m[0][1] * (m[1][0] * m[2][2] - m[1][2] * m[2][0]) +
+                        m[0][2] * (m[1][0] * m[2][1] - m[1][1] * m[2][0])) / det;
+        }
+        for (int c = 0; c < 3; ++c) rgb[c] = std::clamp(rgb[c] + delta[c], 0.0, 1.0);
+    }
+}
+
+Rgb codeOfLab(const Lab& want) {
+    double linear[3];
+    linearFromLab(want, linear);
+    return nearestCode(linear, want);
+}
+
+Lab labOf(const Rgb& code) { return labFromSrgb(code[0], code[1], code[2]); }
+
+// Runs body(first, last) on parts of 0 to count, in threads; the parts write only their own elements, so the
+// result does not depend on the number of threads.
+template <typename Body>
+void inParallel(std::size_t count, const Body& body) {
+    const std::size_t threads = std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 16);
+    if (threads == 1 || count < 4096) return body(std::size_t{0}, count);
+    std::vector<std::thread> workers;
+    const std::size_t part = (count + threads - 1) / threads;
+    for (std::size_t t = 1; t < threads; ++t)
+        workers.emplace_back([&, t] { body(std::min(count, t * part), std::min(count, (t + 1) * part)); });
+    body(0, std::min(count, part));
+    for (std::thread& worker : workers) worker.join();
+}
+
+// Centres sorted by L, for the nearest one in CIELAB: only those as near in L as a first guess are compared.
+class EuclideanSearch {
+public:
+    explicit EuclideanSearch(const std::vector<Point>& centres) : place(centres.size()) {
+        std::vector<unsigned> order(centres.size());
+        std::iota(order.begin(), order.end(), 0u);
+        std::stable_sort(order.begin(), order.end(), [&](unsigned x, unsigned y) { return centres[x].L < centres[y].L; });
+        for (unsigned n = 0; n < order.size(); ++n) {
+            l.push_back(centres[order[n]].L), a.push_back(centres[order[n]].a), b.push_back(centres[order[n]].b);
+            id.push_back(order[n]);
+            place[order[n]] = n;
+        }
+    }
+    // the nearest centre to a colour with its hue weight, ties to the first by L; `guess`, a centre to start from
+    unsigned nearest(const Point& p, const Tangent& t, unsigned guess, float& least) const {
+        const unsigned g = place[guess];
+        least = measure(g, p, t);
+        // the distance is never below the difference in L
+        const float reach = std::sqrt(least) * 1.0001f + 1e-4f;
+        const unsigned first = unsigned(std::lower_bound(l.begin(), l.end(), p.L - reach) - l.begin());
+        const unsigned last = unsigned(std::upper_bound(l.begin(), l.end(), p.L + reach) - l.begin());
+        unsigned best = g;
+        for (unsigned n = first; n < last; ++n)
+            if (const float d = measure(n, p, t); d < least) least = d, best = n;
+        return id[best];
+    }
+
+    // the nearest centre as nearest() finds it and the distance to the next nearest, squared
+    unsigned nearestTwo(const Point& p, const Tangent& t, unsigned guess, float& least, float& next) const {
+        const unsigned nearestId = nearest(p, t, guess, least);
+        // any other centre gives a bound on the next nearest
+        const unsigned other = place[nearestId] + 1 < l.size() ? place[nearestId] + 1 : place[nearestId] - 1;
+        next = measure(other, p, t);
+        const float reach = std::sqrt(next) * 1.0001f + 1e-4f;
+        const unsigned first = unsigned(std::lower_bound(l.begin(), l.end(), p.L - reach) - l.begin());
+        const unsigned last = unsigned(std::upper_bound(l.begin(), l.end(), p.L + reach) - l.begin());
+        for (unsigned n = first; n < last; ++n)
+            if (id[n] != nearestId) next = std::min(next, measure(n, p, t));
+        return nearestId;
+    }
+
+private:
+    float measure(unsigned n, const Point& p, const Tangent& t) const {
+        const float el = l[n] - p.L, ea = a[n] - p.a, eb = b[n] - p.b, along = ea * t.u + eb * t.v;
+        return el * el + ea * ea + eb * eb + t.extra * along * along;
+    }
+
+    std::vector<float> l, a, b;
+    std::vector<unsigned> id, place;
+};
+
+class Fitter {
+public:
+    Fitter(const std::vector<ColourCount>& histogram, unsigned entries, const std::array<std::uint8_t, 768>& base,
+           const std::vector<unsigned>& freeIndices)
+        : count(entries), base(base), freeIndices(freeIndices) {
+        for (const ColourCount& c : histogram) {
+            if (c.count == 0) continue;
+            const Rgb code{std::uint8_t(c.rgb >> 16), std::uint8_t(c.rgb >> 8), std::uint8_t(c.rgb)};
+            codes.push_back(code);
+            lab.push_back(labOf(code));
+            points.push_back(pointOf(lab.back()));
+            tangents.push_back(space.tangentOf(lab.back()));
+            weight.push_back(double(c.count));
+        }
+        owner.assign(points.size(), 0);
+        // the entries not fitted, each colour once: they take pixels as any entry does
+        std::vector<bool> isFree(256, false);
+        for (unsigned k = 0; k < count; ++k) isFree[freeIndices[k]] = true;
+        for (unsigned n = 0; n < 256; ++n) {
+            const Rgb code{base[3 * n], base[3 * n + 1], base[3 * n + 2]};
+            if (!isFree[n] && std::find(fixedCodes.begin(), fixedCodes.end(), code) == fixedCodes.end()) fixedCodes.push_back(code);
+        }
+    }
+
+    // the fitted entries, in the order of the free indices
+    std::vector<Rgb> fit() {
+        std::vector<Rgb> distinct;
+        for (const Rgb& code : codes)
+            if (std::find(fixedCodes.begin(), fixedCodes.end(), code) == fixedCodes.end()) distinct.push_back(code);
+        if (distinct.size() <= count) return distinct;
+        // means first, then towards medians: the error measured is a sum of distances, not of their squares
+        std::vector<Point> centres = euclideanRounds(seeds(), false, 12);
+        centres = euclideanRounds(std::move(centres), true, 12);
+        return polish(relocateCodes(perceptualRounds(relocate(std::move(centres)))));
+    }
+
+    // The moves of relocate() again on the entries as codes, judged by CIEDE2000: rounding the centres to codes
+    // and measuring by CIEDE2000 leave entries that serve less than others could. Which entry to move comes
+    // from the space; whether the move stays, from the exact nearest entries of the colours near both places.
+    std::vector<Rgb> relocateCodes(std::vector<Rgb> fitted) const {
+        std::vector<int> slot(256, -1);
+        for (unsigned k = 0; k < count; ++k) slot[freeIndices[k]] = int(k);
+        std::vector<std::uint8_t> nearest(points.size()), trialNearest(points.size());
+        std::vector<float> distance(points.size()), trialDistance(points.size());
+        std::vector<bool> triedFrom(256, false), triedTo(256, false);
+        int trials = 0;
+        for (bool moved = true; moved && trials < codeRelocations;) {
+            moved = false;
+            const std::array<std::uint8_t, 768> palette = paletteOf(fitted);
+            const PerceptualSearch search(palette.data());
+            // after the first, the moves kept the nearest entries of the colours they touched; the others can
+            // only have come nearer to a moved entry, which the next choices may overlook
+            if (trials == 0)
+                inParallel(points.size(), [&](std::size_t first, std::size_t last) {
+                    for (std::size_t i = first; i < last; ++i) {
+                        nearest[i] = std::uint8_t(search.nearest(lab[i]));
+                        distance[i] = float(ciede2000(lab[i], search.entry(nearest[i])));
+                    }
+                });
+            std::vector<Point> entries(256);
+            for (unsigned e = 0; e < 256; ++e) entries[e] = pointOf(search.entry(e));
+            const EuclideanSearch inSpace(entries);
+            std::vector<double> load(256, 0.0), utility(256, 0.0);
+            std::vector<std::size_t> start(257, 0);
+            for (std::size_t i = 0; i < points.size(); ++i) {
+                load[nearest[i]] += weight[i] * distance[i];
+                ++start[nearest[i] + 1u];
+                float d1, d2;
+                if (inSpace.nearestTwo(points[i], tangents[i], nearest[i], d1, d2) == nearest[i]) utility[nearest[i]] += weight[i] * (std::sqrt(d2) - std::sqrt(d1));
+            }
+            std::partial_sum(start.begin(), start.end(), start.begin());
+            std::vector<std::uint32_t> members(points.size());
+            std::vector<std::size_t> fill(start.begin(), start.end() - 1);
+            for (std::size_t i = 0; i < points.size(); ++i) members[fill[nearest[i]]++] = std::uint32_t(i);
+            const auto nearestEntries = [&](const Point& at, std::size_t n) {
+                std::vector<std::pair<float, unsigned>> byDistance;
+                for (unsigned e = 0; e < 256; ++e) byDistance.push_back({distance2(entries[e], at), e});
+                std::partial_sort(byDistance.begin(), byDistance.begin() + long(n), byDistance.end());
+                std::vector<unsigned> near;
+                for (std::size_t k = 0; k < n; ++k) near.push_back(byDistance[k].second);
+                return near;
+            };
+            std::vector<bool> touched(256, false), passed(256, false);
+            for (int batch = 0; batch < 32 && trials < codeRelocations;) {
+                unsigned from = 256, to = 256;
+                for (unsigned e = 0; e < 256; ++e)
+                    if (slot[e] >= 0 && !triedFrom[e] && !touched[e] && !passed[e] && (from == 256 || utility[e] < utility[from])) from = e;
+                for (unsigned e = 0; e < 256; ++e)
+                    if (e != from && !triedTo[e] && !touched[e] && !passed[e] && start[e] < start[e + 1] && (to == 256 || load[e] > load[to])) to = e;
+                if (from == 256 || to == 256) break;
+                std::vector<unsigned> near = nearestEntries(entries[to], 8);
+                for (unsigned e : nearestEntries(entries[from], 4)) near.push_back(e);
+                std::sort(near.begin(), near.end());
+                near.erase(std::unique(near.begin(), near.end()), near.end());
+                if (std::any_of(near.begin(), near.end(), [&](unsigned e) { return touched[e]; })) {
+                    passed[from] = passed[to] = true;
+                    continue;
+                }
+                ++batch, ++trials;
+                std::vector<std::uint32_t> local;
+                double before = 0;
+                for (unsigned e : near)
+                    for (std::size_t m = start[e]; m < start[e + 1]; ++m) local.push_back(members[m]), before += weight[members[m]] * distance[members[m]];
+                std::uint32_t worstMember = members[start[to]];
+                for (std::size_t m = start[to]; m < start[to + 1]; ++m)
+                    if (weight[members[m]] * distance[members[m]] > weight[worstMember] * distance[worstMember]) worstMember = members[m];
+                const std::vector<Rgb> saved = fitted;
+                // on the colour adding most to the busy entry's error, which then has none
+                fitted[std::size_t(slot[from])] = codes[worstMember];
+                double after = 0;
+                for (int round = 0; round < 3; ++round) {
+                    const std::array<std::uint8_t, 768> trialPalette = paletteOf(fitted);
+                    const PerceptualSearch trial(trialPalette.data());
+                    after = 0;
+                    for (std::uint32_t i : local) {
+                        trialNearest[i] = std::uint8_t(trial.nearest(lab[i]));
+                        trialDistance[i] = float(ciede2000(lab[i], trial.entry(trialNearest[i])));
+                        after += weight[i] * trialDistance[i];
+                    }
+                    if (round == 2) break;
+                    for (unsigned e : near) {
+                        if (slot[e] < 0) continue;
+                        std::vector<std::uint32_t> own;
+                        for (std::uint32_t i : local)
+                            if (trialNearest[i] == e) own.push_back(i);
+                        if (!own.empty()) fitted[std::size_t(slot[e])] = bestCentre(fitted[std::size_t(slot[e])], own.data(), own.data() + own.size(), trialDistance);
+                    }
+                }
+                if (after < before * (1 - 1e-9)) {
+                    moved = true;
+                    for (unsigned e : near) touched[e] = true;
+                    for (std::uint32_t i : local) touched[trialNearest[i]] = true, nearest[i] = trialNearest[i], distance[i] = trialDistance[i];
+                } else {
+                    fitted = saved;
+                    triedFrom[from] = triedTo[to] = true;
+                }
+            }
+            if (moved) {
+                std::fill(triedFrom.begin(), triedFrom.end(), false);
+                std::fill(triedTo.begin(), triedTo.end(), false);
+            }
+        }
+        return fitted;
+    }
+
+    // Where the histogram is small enough, each entry in turn moves to the colour, among every colour of the
+    // histogram and the codes one step from the entry, that lowers the error most, until none does: the
+    // palette is then a local optimum that no single move among those improves.
+    std::vector<Rgb> polish(std::vector<Rgb> fitted) const {
+        const double n = double(points.size());
+        if (double(count) * n * (256 + 6 + n) > 4e6) return fitted;
+        std::vector<double> rest(points.size());
+        for (bool improved = true; improved;) {
+            improved = false;
+            for (unsigned k = 0; k < count; ++k) {
+                // each colour's distance to its nearest entry but this one
+                const std::array<std::uint8_t, 768> palette = paletteOf(fitted);
+                std::vector<Lab> others;
+                for (unsigned e = 0; e < 256; ++e)
+                    if (e != freeIndices[k]) others.push_back(labFromSrgb(palette[3 * e], palette[3 * e + 1], palette[3 * e + 2]));
+                for (std::size_t i = 0; i < points.size(); ++i) {
+                    rest[i] = std::numeric_limits<double>::infinity();
+                    for (const Lab& other : others) rest[i] = std::min(rest[i], ciede2000(lab[i], other));
+                }
+                const auto error = [&](const Rgb& code) {
+                    const Lab at = labOf(code);
+                    double sum = 0;
+                    for (std::size_t i = 0; i < points.size(); ++i) sum += weight[i] * std::min(rest[i], ciede2000(lab[i], at));
+                    return sum;
+                };
+                double least = error(fitted[k]);
+                std::vector<Rgb> candidates = codes;
+                for (int move = 0; move < 6; ++move) {
+                    Rgb code = fitted[k];
+                    const int c = move / 2, v = code[c] + (move % 2 ? 1 : -1);
+                    if (v < 0 || v > 255) continue;
+                    code[c] = std::uint8_t(v);
+                    candidates.push_back(code);
+                }
+                for (const Rgb& code : candidates)
+                    if (const double e = error(code); e < least * (1 - 1e-12)) least = e, fitted[k] = code, improved = true;
+            }
+        }
+        return fitted;
+    }
+
+    // Lloyd's rounds stop in a local optimum that leaves some entries serving little and others too much;
+    // the entry whose loss would cost least moves beside the entry of most error, and the move stays if after
+    // a few rounds the error is less (Fritzke's LBG-U), in the space with the sum of distances. A move's rounds
+    // run on the colours of the entries near both places only, whose error can only fall for the others.
+    std::vector<Point> relocate(std::vector<Point> centres) {
+        std::vector<Point> all = centres;
+        for (const Rgb& code : fixedCodes) all.push_back(pointOf(labOf(code)));
+        std::vector<float> distance(points.size()), next(points.size());
+        std::vector<double> utility(all.size()), load(all.size());
+        std::vector<std::size_t> start(all.size() + 1);
+        std::vector<std::uint32_t> members(points.size());
+        const auto survey = [&] {
+            const EuclideanSearch search(all);
+            inParallel(points.size(), [&](std::size_t first, std::size_t last) {
+                for (std::size_t i = first; i < last; ++i) owner[i] = search.nearestTwo(points[i], tangents[i], owner[i], distance[i], next[i]);
+            });
+            std::fill(utility.begin(), utility.end(), 0.0);
+            std::fill(load.begin(), load.end(), 0.0);
+            std::fill(start.begin(), start.end(), 0);
+            for (std::size_t i = 0; i < points.size(); ++i) {
+                const double d = std::sqrt(double(distance[i]));
+                load[owner[i]] += weight[i] * d;
+                utility[owner[i]] += weight[i] * (std::sqrt(double(next[i])) - d);
+                ++start[owner[i] + 1];
+            }
+            std::partial_sum(start.begin(), start.end(), start.begin());
+            std::vector<std::size_t> fill(start.begin(), start.end() - 1);
+            for (std::size_t i = 0; i < points.size(); ++i) members[fill[owner[i]]++] = std::uint32_t(i);
+        };
+        // the `n` centres nearest to a place, by index order among equals
+        const auto nearestCentres = [&](const Point& at, std::size_t n) {
+            std::vector<std::pair<float, unsigned>> byDistance;
+            for (unsigned k = 0; k < all.size(); ++k) byDistance.push_back({distance2(all[k], at), k});
+            std::partial_sort(byDistance.begin(), byDistance.begin() + long(std::min(n, byDistance.size())), byDistance.end());
+            std::vector<unsigned> nearest;
+            for (std::size_t k = 0; k < std::min(n, byDistance.size()); ++k) nearest.push_back(byDistance[k].second);
+            return nearest;
+        };
+        // entries that failed to move, and that failed to take one, since the last move that stayed
+        std::vector<bool> triedFrom(all.size(), false), triedTo(all.size(), false);
+        int trials = 0;
+        for (bool moved = true; moved && trials < relocations;) {
+            survey();
+            moved = false;
+            // entries whose colours a move of this batch may have changed, and ones passed over in it
+            std::vector<bool> touched(all.size(), false), passed(all.size(), false);
+            for (int batch = 0; batch < 16 && trials < relocations;) {
+                std::size_t from = count, to = all.size();
+                for (std::size_t k = 0; k < count; ++k)
+                    if (!triedFrom[k] && !touched[k] && !passed[k] && (from == count || utility[k] < utility[from])) from = k;
+                for (std::size_t k = 0; k < all.size(); ++k)
+                    if (k != from && !triedTo[k] && !touched[k] && !passed[k] && (to == all.size() || load[k] > load[to])) to = k;
+                if (from == count || to == all.size() || start[to] == start[to + 1]) break;
+                // halfway from the busy entry to the member adding most to its error
+                std::uint32_t worstMember = members[start[to]];
+                for (std::size_t m = start[to]; m < start[to + 1]; ++m)
+                    if (weight[members[m]] * distance[members[m]] > weight[worstMember] * distance[worstMember]) worstMember = members[m];
+                std::vector<unsigned> near = nearestCentres(all[to], 8);
+                for (unsigned k : nearestCentres(all[from], 4)) near.push_back(k);
+                std::sort(near.begin(), near.end());
+                near.erase(std::unique(near.begin(), near.end()), near.end());
+                if (std::any_of(near.begin(), near.end(), [&](unsigned k) { return touched[k]; })) {
+                    passed[from] = passed[to] = true;
+                    continue;
+                }
+                ++batch, ++trials;
+                std::vector<std::uint32_t> local;
+                for (unsigned k : near) local.insert(local.end(), members.begin() + long(start[k]), members.begin() + long(start[k + 1]));
+                std::vector<Point> savedCentres = all;
+                std::vector<std::pair<unsigned, float>> saved;
+                double before = 0;
+                for (std::uint32_t i : local) saved.push_back({owner[i], distance[i]}), before += weight[i] * std::sqrt(double(distance[i]));
+                const Point& x = points[worstMember];
+                all[from] = {(all[to].L + x.L) / 2, (all[to].a + x.a) / 2, (all[to].b + x.b) / 2};
+                double after = 0;
+                for (int round = 0; round < 4; ++round) {
+                    const EuclideanSearch search(all);
+                    std::vector<std::array<double, 4>> sums(near.size());
+                    after = 0;
+                    for (std::uint32_t i : local) {
+                        owner[i] = search.nearest(points[i], tangents[i], owner[i], distance[i]);
+                        const double d = std::sqrt(double(distance[i])), w = weight[i] / std::max(d, 0.1);
+                        after += weight[i] * d;
+                        const auto at = std::lower_bound(near.begin(), near.end(), owner[i]);
+                        if (at == near.end() || *at != owner[i]) continue;
+                        auto& s = sums[std::size_t(at - near.begin())];
+                        s[0] += w, s[1] += w * points[i].L, s[2] += w * points[i].a, s[3] += w * points[i].b;
+                    }
+                    if (round == 3) break;
+                    for (std::size_t n = 0; n < near.size(); ++n)
+                        if (near[n] < count && sums[n][0] > 0) all[near[n]] = {float(sums[n][1] / sums[n][0]), float(sums[n][2] / sums[n][0]), float(sums[n][3] / sums[n][0])};
+                }
+                if (after < before) {
+                    moved = true;
+                    for (unsigned k : near) touched[k] = true;
+                    for (std::uint32_t i : local) touched[owner[i]] = true;
+                } else {
+                    all = std::move(savedCentres);
+                    for (std::size_t n = 0; n < local.size(); ++n) owner[local[n]] = saved[n].first, distance[local[n]] = saved[n].second;
+                    triedFrom[from] = triedTo[to] = true;
+                }
+            }
+            if (moved) {
+                std::fill(triedFrom.begin(), triedFrom.end(), false);
+                std::fill(triedTo.begin(), triedTo.end(), false);
+            }
+        }
+        all.resize(count);
+        return all;
+    }
+
+    // Splits the colours into `count` boxes, always the box whose split lowers the weighted squared error in the
+    // space most, across the axis and at the place that leave the least error in the two halves; the boxes' means.
+    std::vector<Point> seeds() const {
+        struct Box {
+            std::size_t begin, end;
+            double error, gain;  // the weighted squared error, and what the best split takes off it
+            int axis;
+            float at;  // the colours below it on the axis go to the first half
+        };
+        std::vector<std::uint32_t> order(points.size());
+        std::iota(order.begin(), order.end(), 0u);
+        const auto value = [&](std::uint32_t i, int axis) { return axis == 0 ? points[i].L : axis == 1 ? points[i].a : points[i].b; };
+        constexpr int bins = 256;
+        const auto measure = [&](std::size_t begin, std::size_t end) {
+            Box box{begin, end, 0, 0, -1, 0};
+            double best = std::numeric_limits<double>::infinity();
+            for (int axis = 0; axis < 3; ++axis) {
+                float low = std::numeric_limits<float>::infinity(), high = -low;
+                for (std::size_t k = begin; k < end; ++k) low = std::min(low, value(order[k], axis)), high = std::max(high, value(order[k], axis));
+                if (!(high > low)) continue;
+                // per bin: weight, weighted sums of L, a, b and of the squared norm
+                std::vector<std::array<double, 5>> sums(bins);
+                const float scale = bins / (high - low) * 0.99999f;
+                for (std::size_t k = begin; k < end; ++k) {
+                    const std::uint32_t i = order[k];
+                    const int bin = std::min(bins - 1, int((value(i, axis) - low) * scale));
+                    const double w = weight[i], L = points[i].L, A = points[i].a, B = points[i].b;
+                    auto& s = sums[bin];
+                    s[0] += w, s[1] += w * L, s[2] += w * A, s[3] += w * B, s[4] += w * (L * L + A * A + B * B);
+                }
+                std::array<double, 5> all{};
+                for (const auto& s : sums)
+                    for (int c = 0; c < 5; ++c) all[c] += s[c];
+                const auto error = [](const std::array<double, 5>& s) {
+                    return s[0] > 0 ? s[4] - (s[1] * s[1] + s[2] * s[2] + s[3] * s[3]) / s[0] : 0.0;
+                };
+                box.error = error(all);
+                std::array<double, 5> left{};
+                for (int t = 0; t + 1 < bins; ++t) {
+                    for (int c = 0; c < 5; ++c) left[c] += sums[t][c];
+                    if (left[0] == 0 || left[0] == all[0]) continue;
+                    std::array<double, 5> right;
+                    for (int c = 0; c < 5; ++c) right[c] = all[c] - left[c];
+                    if (const double e = error(left) + error(right); e < best) best = e, box.axis = axis, box.at = low + float(t + 1) / scale, box.gain = box.error - e;
+                }
+            }
+            return box;
+        };
+        std::vector<Box> boxes{measure(0, order.size())};
+        while (boxes.size() < count) {
+            std::size_t pick = boxes.size();
+            for (std::size_t n = 0; n < boxes.size(); ++n)
+                if (boxes[n].axis >= 0 && (pick == boxes.size() || boxes[n].gain > boxes[pick].gain)) pick = n;
+            if (pick == boxes.size()) break;
+            const Box box = boxes[pick];
+            const auto middle = std::partition(order.begin() + long(box.begin), order.begin() + long(box.end),
+                                               [&](std::uint32_t i) { return value(i, box.axis) < box.at; });
+            const std::size_t split = std::size_t(middle - order.begin());
+            if (split == box.begin || split == box.end) {
+                boxes[pick].axis = -1;
+                continue;
+            }
+            boxes[pick] = measure(box.begin, split);
+            boxes.push_back(measure(split, box.end));
+        }
+        std::vector<Point> centres;
+        for (const Box& box : boxes) {
+            double sum[4] = {};
+            for (std::size_t k = box.begin; k < box.end; ++k) {
+                const std::uint32_t i = order[k];
+                sum[0] += weight[i], sum[1] += weight[i] * points[i].L, sum[2] += weight[i] * points[i].a, sum[3] += weight[i] * points[i].b;
+            }
+            centres.push_back({float(sum[1] / sum[0]), float(sum[2] / sum[0]), float(sum[3] / sum[0])});
+        }
+        // boxes that could not be split leave centres for the first round to place
+        while (centres.size() < count) centres.push_back(centres.front());
+        return centres;
+    }
+
+    // The colour that adds the most to the error, `distance` to its entry weighted by its count; that colour's
+    // distance then falls to nought, and so do those of colours nearer to it than to their entries.
+    template <typename Distance>
+    std::size_t worst(std::vector<float>& distance, const Distance& to) const {
+        std::size_t pick = 0;
+        for (std::size_t i = 1; i < points.size(); ++i)
+            if (weight[i] * distance[i] > weight[pick] * distance[pick]) pick = i;
+        for (std::size_t i = 0; i < points.size(); ++i) distance[i] = std::min(distance[i], to(i, pick));
+        return pick;
+    }
+
+    // Lloyd's rounds in the space, the entries not fitted taking part unmoved: each entry moves to its colours'
+    // mean, or with `median` a step towards their median (Weiszfeld's), which the sum of distances favours.
+    std::vector<Point> euclideanRounds(std::vector<Point> centres, bool median, int rounds) {
+        std::vector<Point> all = centres;
+        for (const Rgb& code : fixedCodes) all.push_back(pointOf(labOf(code)));
+        std::vector<float> distance(points.size());
+        double previous = std::numeric_limits<double>::infinity();
+        for (int round = 0; round < rounds; ++round) {
+            const EuclideanSearch search(all);
+            inParallel(points.size(), [&](std::size_t first, std::size_t last) {
+                for (std::size_t i = first; i < last; ++i) owner[i] = search.nearest(points[i], tangents[i], owner[i], distance[i]);
+            });
+            std::vector<std::array<double, 4>> sums(count);
+            double error = 0;
+            for (std::size_t i = 0; i < points.size(); ++i) {
+                const double d = median ? std::sqrt(double(distance[i])) : distance[i], w = median ? weight[i] / std::max(d, 0.1) : weight[i];
+                error += weight[i] * d;
+                if (owner[i] >= count) continue;
+                auto& s = sums[owner[i]];
+                s[0] += w, s[1] += w * points[i].L, s[2] += w * points[i].a, s[3] += w * points[i].b;
+            }
+            bool reseeded = false;
+            for (unsigned k = 0; k < count; ++k) {
+                if (sums[k][0] > 0) {
+                    all[k] = {float(sums[k][1] / sums[k][0]), float(sums[k][2] / sums[k][0]), float(sums[k][3] / sums[k][0])};
+                    continue;
+                }
+                all[k] = points[worst(distance, [&](std::size_t i, std::size_t p) { return distance2(points[i], points[p]); })];
+                reseeded = true;
+            }
+            if (!reseeded && error >= previous * (1 - 1e-3)) break;
+            previous = error;
+        }
+        all.resize(count);
+        return all;
+    }
+
+    std::array<std::uint8_t, 768> paletteOf(const std::vector<Rgb>& fitted) const {
+        std::array<std::uint8_t, 768> palette = base;
+        for (unsigned k = 0; k < count; ++k) std::copy(fitted[k].begin(), fitted[k].end(), palette.begin() + 3 * freeIndices[k]);
+        return palette;
+    }
+
+    // Rounds that assign each colour to its nearest entry by CIEDE2000, then move each entry to whichever of
+    // its members' means (in CIELAB, in linear light, and one towards their median) and its commonest members
+    // lowers their summed CIEDE2000 the most; the best palette of all rounds is kept.
+    std::vector<Rgb> perceptualRounds(const std::vector<Point>& centres) {
+        std::vector<Rgb> fitted;
+        for (const Point& p : centres) fitted.push_back(codeOfLab(space.lab(p)));
+        std::vector<int> slot(256, -1);
+        for (unsigned k = 0; k < count; ++k) slot[freeIndices[k]] = int(k);
+        std::vector<Rgb> best = fitted;
+        double bestError = std::numeric_limits<double>::infinity();
+        std::vector<std::uint8_t> nearest(points.size());
+        std::vector<float> distance(points.size());
+        for (int round = 0; round < 6; ++round) {
+            const std::array<std::uint8_t, 768> palette = paletteOf(fitted);
+            const PerceptualSearch search(palette.data());
+            inParallel(points.size(), [&](std::size_t first, std::size_t last) {
+                for (std::size_t i = first; i < last; ++i) {
+                    nearest[i] = std::uint8_t(search.nearest(lab[i]));
+                    distance[i] = float(ciede2000(lab[i], search.entry(nearest[i])));
+                }
+            });
+            double error = 0;
+            for (std::size_t i = 0; i < points.size(); ++i) error += weight[i] * distance[i];
+            const bool better = error < bestError * (1 - 1e-4);
+            if (error < bestError) bestError = error, best = fitted;
+            if (!better && round > 0) break;
+            // the members of each fitted entry
+            std::vector<std::size_t> start(count + 1, 0);
+            for (std::size_t i = 0; i < points.size(); ++i)
+                if (slot[nearest[i]] >= 0) ++start[slot[nearest[i]] + 1];
+            std::partial_sum(start.begin(), start.end(), start.begin());
+            std::vector<std::uint32_t> members(start[count]);
+            std::vector<std::size_t> fill(start.begin(), start.end() - 1);
+            for (std::size_t i = 0; i < points.size(); ++i)
+                if (slot[nearest[i]] >= 0) members[fill[slot[nearest[i]]]++] = std::uint32_t(i);
+            std::vector<unsigned> empty;
+            for (unsigned k = 0; k < count; ++k) {
+                if (start[k] == start[k + 1]) {
+                    empty.push_back(k);
+                    continue;
+                }
+                fitted[k] = bestCentre(fitted[k], members.data() + start[k], members.data() + start[k + 1], distance);
+            }
+            for (unsigned k : empty) {
+                fitted[k] = codes[worst(distance, [&](std::size_t i, std::size_t p) { return float(ciede2000(lab[i], lab[p])); })];
+            }
+        }
+        return best;
+    }
+
+    Rgb bestCentre(const Rgb& current, const std::uint32_t* first, const std::uint32_t* last, const std::vector<float>& distance) const {
+        double w = 0, sum[3] = {}, linear[3] = {}, median[4] = {};
+        for (const std::uint32_t* m = first; m != last; ++m) {
+            const std::size_t i = *m;
+            const double wi = weight[i], pull = wi / std::max(double(distance[i]), 0.05);
+            w += wi;
+            sum[0] += wi * lab[i].L, sum[1] += wi * lab[i].a, sum[2] += wi * lab[i].b;
+            for (int c = 0; c < 3; ++c) linear[c] += wi * linearFromSrgb(codes[i][c]);
+            median[0] += pull, median[1] += pull * lab[i].L, median[2] += pull * lab[i].a, median[3] += pull * lab[i].b;
+        }
+        for (int c = 0; c < 3; ++c) linear[c] /= w;
+        std::vector<Rgb> candidates = {current, codeOfLab({sum[0] / w, sum[1] / w, sum[2] / w}),
+                                       nearestCode(linear, labFromLinear(linear[0], linear[1], linear[2])),
+                                       codeOfLab({median[1] / median[0], median[2] / median[0], median[3] / median[0]})};
+        // the commonest members too: a sum of distances is often least on a colour that many pixels have
+        std::vector<std::uint32_t> heaviest(first, last);
+        const std::size_t top = std::min<std::size_t>(heaviest.size(), commonest);
+        std::partial_sort(heaviest.begin(), heaviest.begin() + long(top), heaviest.end(), [&](std::uint32_t x, std::uint32_t y) {
+            return weight[x] != weight[y] ? weight[x] > weight[y] : x < y;
+        });
+        for (std::size_t n = 0; n < top; ++n) candidates.push_back(codes[heaviest[n]]);
+        const auto cost = [&](const Rgb& code) {
+            const Lab at = labOf(code);
+            double total = 0;
+            for (const std::uint32_t* m = first; m != last; ++m) total += weight[*m] * ciede2000(lab[*m], at);
+            return total;
+        };
+        Rgb best = current;
+        double least = std::numeric_limits<double>::infinity();
+        for (std::size_t n = 0; n < candidates.size(); ++n) {
+            if (std::find(candidates.begin(), candidates.begin() + long(n), candidates[n]) != candidates.begin() + long(n)) continue;
+            if (const double c = cost(candidates[n]); c < least) least = c, best = candidates[n];
+        }
+        return best;
+    }
+
+    // members of an entry tried as its colour, and moves of an entry tried, at most
+    static constexpr std::size_t commonest = 3;
+    static constexpr int relocations = 100, codeRelocations = 40;
+    std::vector<unsigned> owner;  // each colour's nearest centre in the space, kept from round to round
+    unsigned count;
+    const std::array<std::uint8_t, 768>& base;
+    const std::vector<unsigned>& freeIndices;
+    std::vector<Rgb> codes, fixedCodes;
+    std::vector<Lab> lab;
+    std::vector<Point> points;
+    std::vector<Tangent> tangents;
+    std::vector<double> weight;
+};
+
+}  // namespace
+
+PaletteFit::PaletteFit(const std::vector<ColourCount>& histogram, unsigned entries, const std::vector<KeptEntry>& kept) {
+    if (entries < 1 || entries > 256) throw std::invalid_argument("the number of entries to fit is not 1 to 256");
+    std::vector<bool> taken(256, false);
+    for (const KeptEntry& entry : kept) {
+        if (entry.index > 255 || taken[entry.index]) throw std::invalid_argument("a kept entry's index is above 255 or given twice");
+        taken[entry.index] = true;
+        palette[3 * entry.index] = entry.r, palette[3 * entry.index + 1] = entry.g, palette[3 * entry.index + 2] = entry.b;
+    }
+    std::vector<unsigned> freeIndices;
+    for (unsigned n = 0; n < 256; ++n)
+        if (!taken[n]) freeIndices.push_back(n);
+    if (entries > freeIndices.size()) throw std::invalid_argument("more entries to fit than free indices");
+
+    // the palette with these fitted entries, darkest first in the free indices, and its mean error
+    const auto finish = [&](std::vector<Rgb> fitted) {
+        std::sort(fitted.begin(), fitted.end(), [](const Rgb& x, const Rgb& y) {
+            const double lx = labOf(x).L, ly = labOf(y).L;
+            return lx != ly ? lx < ly : x < y;
+        });
+        std::array<std::uint8_t, 768> made = palette;
+        for (std::size_t k = 0; k < fitted.size(); ++k) std::copy(fitted[k].begin(), fitted[k].end(), made.begin() + 3 * freeIndices[k]);
+        const PerceptualSearch search(made.data());
+        double sum = 0, pixels = 0;
+        for (const ColourCount& c : histogram) {
+            const Lab lab = labFromSrgb(std::uint8_t(c.rgb >> 16), std::uint8_t(c.rgb >> 8), std::uint8_t(c.rgb));
+            sum += double(c.count) * ciede2000(lab, search.entry(search.nearest(lab)));
+            pixels += double(c.count);
+        }
+        return std::pair{made, pixels > 0 ? sum / pixels : 0.0};
+    };
+    std::vector<Rgb> fitted = Fitter(histogram, entries, palette, freeIndices).fit();
+    auto [made, least] = finish(fitted);
+    // Kept entries steer the fit into other local optima, now and then worse than fitting as if they were not
+    // there; that fit, with the kept entries then put back, is tried too, so that keeping never costs more.
+    if (!kept.empty() && fitted.size() == entries && least > 0) {
+        const std::array<std::uint8_t, 768> black{};
+        if (auto [other, otherError] = finish(Fitter(histogram, entries, black, freeIndices).fit()); otherError < least) made = other, least = otherError;
+    }
+    palette = made;
+    error = least;
+}

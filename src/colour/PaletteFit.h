@@ -1,0 +1,57 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <unordered_map>
+#include <vector>
+
+// One colour of a set of pictures, 0xRRGGBB, and the number of pixels that have it.
+struct ColourCount {
+    std::uint32_t rgb;
+    std::uint64_t count;
+    bool operator==(const ColourCount&) const = default;
+};
+
+// The colours of a set of pictures with their counts, fully transparent pixels left out. What it lists
+// does not depend on the order in which pictures or pixels were added.
+class ColourHistogram {
+public:
+    // `rgba`: `pixels` pixels of red, green, blue and alpha.
+    void add(const std::uint8_t* rgba, std::size_t pixels);
+    void add(const ColourHistogram& other);
+    // by ascending 0xRRGGBB
+    std::vector<ColourCount> colours() const;
+
+private:
+    std::unordered_map<std::uint32_t, std::uint64_t> counts;
+};
+
+// A palette entry taken as it is.
+struct KeptEntry {
+    unsigned index;
+    std::uint8_t r, g, b;
+};
+
+// A palette of 256 entries fitted to a histogram: `entries` fitted entries, 1 to 256, that together with
+// the kept ones leave the least mean CIEDE2000 between each pixel and its nearest entry by CIEDE2000 that
+// the fit finds. Kept entries stay at their indices; the fitted ones fill the free indices in ascending order,
+// darkest first (by CIELAB L, then 0xRRGGBB); free indices left over are black. With no more distinct colours
+// than `entries` (beside the kept ones) each colour gets an entry of its own. Deterministic: the same
+// histogram and kept entries give the same palette whatever the number of CPUs (no randomness, and threads
+// only fill their own parts of an array).
+// Throws std::invalid_argument for `entries` outside 1 to 256, a kept index above 255 or twice, or more
+// entries than the free indices.
+class PaletteFit {
+public:
+    PaletteFit(const std::vector<ColourCount>& histogram, unsigned entries, const std::vector<KeptEntry>& kept = {});
+
+    // 256 entries of red, green, blue
+    const std::array<std::uint8_t, 768>& colours() const { return palette; }
+    // the mean CIEDE2000 per pixel of the histogram, each pixel taking its nearest entry of colours()
+    double meanError() const { return error; }
+
+private:
+    std::array<std::uint8_t, 768> palette{};
+    double error = 0;
+};
