@@ -26,19 +26,6 @@ long cpuCount() {
     return count > 0 ? count : 1;
 }
 
-// The failure reason of any error the conversion raises.
-std::string reasonOf(std::exception_ptr error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const std::bad_alloc&) {
-        return "out of memory";
-    } catch (const std::exception& other) {
-        return other.what();
-    } catch (...) {
-        return "the file is malformed";
-    }
-}
-
 // The program's decision on a file for an update run; a file it cannot decide on is converted,
 // and the conversion reports why.
 Freshness freshness(const Program& program, const std::string& name) {

@@ -1,3 +1,17 @@
 #include "fs/Error.h"
 
+#include <new>
+
 Error::~Error() = default;
+
+std::string reasonOf(std::exception_ptr error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::bad_alloc&) {
+        return "out of memory";
+    } catch (const std::exception& other) {
+        return other.what();
+    } catch (...) {
+        return "the file is malformed";
+    }
+}

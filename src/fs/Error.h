@@ -1,5 +1,6 @@
 #pragma once
 
+#include <exception>
 #include <stdexcept>
 #include <string>
 
@@ -10,3 +11,7 @@ public:
     explicit Error(const std::string& reason) : std::runtime_error(reason) {}
     ~Error() override;
 };
+
+// The reason to print for any error: what() of ours and the library's, "out of memory" for a failed
+// allocation.
+std::string reasonOf(std::exception_ptr error);

@@ -22,6 +22,7 @@
 #include "driver/Console.h"
 #include "driver/Interrupts.h"
 #include "driver/Progress.h"
+#include "fs/Error.h"
 #include "fs/InputFile.h"
 #include "fs/ProgramName.h"
 #include "fs/TempFile.h"
@@ -85,17 +86,6 @@ const char* const help =
     "\n"
     "Exit status: 0 when all went well, 1 when a file could not be read or written,\n"
     "64 on a wrong command line.\n";
-
-// The reason of any error a command raises.
-std::string reasonOf(std::exception_ptr error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const std::bad_alloc&) {
-        return "out of memory";
-    } catch (const std::exception& other) {
-        return other.what();
-    }
-}
 
 // "matpal: SUBJECT: REASON" on standard error, safe for a terminal.
 void report(const std::string& subject, const std::string& reason) { printDiagnostic(subject, reason); }
