@@ -7,6 +7,7 @@
 namespace {
 
 bool quietmode = false;
+bool escapedmode = false;
 std::FILE* diagnostics = stderr;
 
 void emit(std::FILE* stream, const std::string& text) {
@@ -37,7 +38,7 @@ std::string terminalText(std::string_view text) {
     return shown;
 }
 
-std::string failureLine(const std::string& name) { return "Could not process " + name + "\n"; }
+std::string failureLine(const std::string& name) { return "Could not process " + (escapedmode ? terminalText(name) : name) + "\n"; }
 
 std::string diagnosticLine(const std::string& subject, const std::string& text) {
     return std::string(programName) + ": " + terminalText(subject) + ": " + terminalText(text) + "\n";
@@ -45,11 +46,13 @@ std::string diagnosticLine(const std::string& subject, const std::string& text) 
 
 void setQuiet(bool quiet) { quietmode = quiet; }
 
+void setEscaped(bool escaped) { escapedmode = escaped; }
+
 void setDiagnosticStream(std::FILE* stream) { diagnostics = stream; }
 
 void printLine(const char* text, const std::string& value) {
     if (quietmode) return;
-    emit(stdout, text + value + "\n");
+    emit(stdout, text + (escapedmode ? terminalText(value) : value) + "\n");
 }
 
 void printFailure(const std::string& name, const std::string& subject, const std::string& reason) {
