@@ -331,6 +331,16 @@ TEST(Operands, ArtIsOnlyRead) {
     ASSERT_TRUE(shown);
     EXPECT_EQ(shown->samples, art(8, 6, 8).samples);
     EXPECT_EQ(w.read("art/sky.png"), painted);
+    // a folder operand: sky_alpha.png beside sky.png is its transparency, not an image of its own
+    Png mask = art(8, 6, 9);
+    mask.image.format = PNG_FORMAT_GRAY;
+    mask.samples.resize(8 * 6);
+    ASSERT_TRUE(writePng(w / "art/sky_alpha.png", mask));
+    run = w.in(".", "-o set/mat art", png2mat);
+    EXPECT_EQ(run.out, "Updated set/mat/sky.mat\n");
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(w.in(".", "-C set").out.find("Wrote alpha channel in mat/sky.mat_alpha.png\n"), std::string::npos);
+    EXPECT_EQ(w.entries("art"), 2);
 }
 
 TEST(Operands, NamesWithSpacesAndALeadingDash) {
