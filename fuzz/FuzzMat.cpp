@@ -43,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const bool indexed : {false, true}) {
         Mat2Png mat2png;
         mat2png.indexed = indexed;
-        processFile(mat2png.program(), RunOptions(), "f.mat");
+        processFile(mat2png.program(), RunOptions(), setItem("f.mat"));
         // outputs are removed so that every run starts alike; anything else left in mat/ is a leaked temporary file
         fs::remove("mat/f.mat.png");
         fs::remove("mat/f.mat_alpha.png");

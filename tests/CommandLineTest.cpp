@@ -60,7 +60,7 @@ TEST(CommandLine, OptionsAndUsageErrors) {
         int status;
         std::string out, err;  // the beginning of standard output; standard error whole
     } cases[] = {
-        {"--help", 0, "Usage: mat2png [OPTION]...\n", ""},
+        {"--help", 0, "Usage: mat2png [OPTION]... [FILE|DIR]...\n", ""},
         {"-h -j 0", 0, "Usage: mat2png", ""},  // help ends the parsing before the bad number
         {"--version", 0, version + "DevIL " + devil + " (compiled), ", ""},
         {"-V", 0, version, ""},
@@ -69,7 +69,7 @@ TEST(CommandLine, OptionsAndUsageErrors) {
         {"-uqx --no-progress", 64, "", "mat2png: unknown option '-x'\n" + tryHelp},
         {"--no-progress=1", 64, "", "mat2png: unknown option '--no-progress=1'\n" + tryHelp},
         {"-qx", 64, "", "mat2png: unknown option '-x'\n" + tryHelp},
-        {"mat/f.mat", 64, "", "mat2png: unexpected argument 'mat/f.mat'\n" + tryHelp},
+        {"-o mat", 64, "", "mat2png: option '-o' needs FILE or DIR operands\n" + tryHelp},
         {"-j 0", 64, "", "mat2png: invalid number of jobs '0': give 1 to 1024\n" + tryHelp},
         {"--jobs=two", 64, "", "mat2png: invalid number of jobs 'two': give 1 to 1024\n" + tryHelp},
         {"-j 2x", 64, "", "mat2png: invalid number of jobs '2x': give 1 to 1024\n" + tryHelp},

@@ -48,17 +48,17 @@ TEST(Descriptors, NoneLeftOpenAfterAFailedFile) {
     const RunOptions run;
     const auto before = openDescriptors();
     for (const char* name : {"palette-missing.mat", "palette-short.mat", "truncated.mat", "forged.mat", "output-taken.mat", "fifo.mat", "absent.mat"})
-        EXPECT_EQ(processFile(mat2png.program(), run, name), Processed::failed) << name;
+        EXPECT_EQ(processFile(mat2png.program(), run, setItem(name)), Processed::failed) << name;
     // a write limit of 8 KiB fails the image in the middle of its data
     struct rlimit limit {}, small {8192, 0};
     ::getrlimit(RLIMIT_FSIZE, &limit);
     small.rlim_max = limit.rlim_max;
     const auto handler = std::signal(SIGXFSZ, SIG_IGN);
     ::setrlimit(RLIMIT_FSIZE, &small);
-    EXPECT_EQ(processFile(mat2png.program(), run, "disk-full.mat"), Processed::failed);
+    EXPECT_EQ(processFile(mat2png.program(), run, setItem("disk-full.mat")), Processed::failed);
     ::setrlimit(RLIMIT_FSIZE, &limit);
     std::signal(SIGXFSZ, handler);
-    EXPECT_EQ(processFile(mat2png.program(), run, "good.mat"), Processed::done);
+    EXPECT_EQ(processFile(mat2png.program(), run, setItem("good.mat")), Processed::done);
     EXPECT_EQ(openDescriptors(), before);
     EXPECT_EQ(w.entries("mat"), 11);  // the alpha image of output-taken and the good image: no temporary file
     fs::current_path(home);

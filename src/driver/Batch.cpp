@@ -28,10 +28,10 @@ long cpuCount() {
 
 // The program's decision on a file for an update run; a file it cannot decide on is converted,
 // and the conversion reports why.
-Freshness freshness(const Program& program, const std::string& name) {
+Freshness freshness(const Program& program, const RunOptions& run, const WorkItem& item) {
     if (!program.freshness) return {};
     try {
-        return program.freshness(name);
+        return program.freshness(item, run);
     } catch (...) {
         return {};
     }
@@ -39,57 +39,53 @@ Freshness freshness(const Program& program, const std::string& name) {
 
 }  // namespace
 
-Processed processFile(const Program& program, const RunOptions& run, const std::string& name) {
+Processed processFile(const Program& program, const RunOptions& run, const WorkItem& item) {
     try {
         if (run.update) {
-            const Freshness decision = freshness(program, name);
+            const Freshness decision = freshness(program, run, item);
             if (decision.state == Freshness::current) return Processed::current;
             if (decision.state == Freshness::passed) {
                 if (!decision.subject.empty()) printDiagnostic(decision.subject, decision.text);
                 return Processed::done;
             }
         }
-        program.convert(name, run);
+        program.convert(item, run);
         return Processed::done;
     } catch (...) {
-        printFailure(name, "mat/" + name, reasonOf(std::current_exception()));
+        printFailure(item.name, item.path, reasonOf(std::current_exception()));
         return Processed::failed;
     }
 }
 
-int runBatch(const Program& program, const RunOptions& run) {
-    // an update run converts, and hands to workers, only the files it does not find current
-    std::vector<std::string> names;
-    bool found = false;
-    std::size_t current = 0;
-    {
-        DirectorySearch search("mat", program.suffixes);
-        for (std::optional<std::string> name = search.findFirst(); name; name = search.findNext()) {
-            found = true;
-            if (run.update) {
-                const Freshness decision = freshness(program, *name);
-                if (decision.state == Freshness::current) ++current;
-                if (decision.state == Freshness::current || (decision.state == Freshness::passed && decision.subject.empty()))
-                    continue;
-            }
-            names.push_back(*name);
-        }
-    }
-    if (!found) {
+int runBatch(const Program& program, const RunOptions& run, const std::vector<WorkItem>& items, int status) {
+    if (items.empty() && run.operands.empty()) {
         std::printf("No *.iff files in current directory!\n");
         return 2;
     }
+    // an update run converts, and hands to workers, only the items it does not find current
+    std::vector<WorkItem> chosen;
+    const std::vector<WorkItem>* todo = &items;
+    std::size_t current = 0;
+    if (run.update) {
+        for (const WorkItem& item : items) {
+            const Freshness decision = freshness(program, run, item);
+            if (decision.state == Freshness::current) ++current;
+            if (decision.state == Freshness::current || (decision.state == Freshness::passed && decision.subject.empty())) continue;
+            chosen.push_back(item);
+        }
+        todo = &chosen;
+    }
+    const std::vector<WorkItem>& work = *todo;
     // without -j, even one CPU gets a worker: a crash then costs its file, not the run
-    const long jobs = std::min<long>(run.jobs ? run.jobs : cpuCount(), static_cast<long>(names.size()));
-    int status = 0;
+    const long jobs = std::min<long>(run.jobs ? run.jobs : cpuCount(), static_cast<long>(work.size()));
     {
-        Progress progress(names.size(), run.progress, run.quiet);
+        Progress progress(work.size(), run.progress, run.quiet);
         if (jobs > 1 || (jobs == 1 && !run.jobs)) {
-            status = runWorkers(program, run, names, static_cast<int>(jobs), progress, current);
+            status = std::max(status, runWorkers(program, run, work, static_cast<int>(jobs), progress, current));
         } else {
-            for (const std::string& name : names) {
-                const Processed result = processFile(program, run, name);
-                if (result == Processed::failed) status = 1;
+            for (const WorkItem& item : work) {
+                const Processed result = processFile(program, run, item);
+                if (result == Processed::failed) status = std::max(status, 1);
                 if (result == Processed::current) ++current;
                 progress.advance();
             }

@@ -12,29 +12,32 @@
 
 namespace {
 
-// getopt's code for --no-progress, clear of the letters and of the programs' own codes (256 on)
-constexpr int noProgress = 1 << 16;
+// getopt's codes for the long options without a letter, clear of the letters and of the programs' own codes (256 on)
+constexpr int noProgress = 1 << 16, paletteDir = noProgress + 1;
+
+// One option of --help: its forms, then its help from the 26th column on.
+void helpLine(const std::string& forms, const char* help) { std::printf("  %-23s%s\n", forms.c_str(), help); }
 
 void printHelp(const Program& program) {
-    std::printf("Usage: %s [OPTION]...\n%s\n", program.name, program.summary);
-    std::printf(
-        "  -C, --directory=DIR  work in DIR as if started there\n"
-        "  -j, --jobs=N         convert N files at a time (default: one per CPU)\n"
-        "  -q, --quiet          print only the lines of files that could not be processed\n"
-        "  -u, --update         process only files whose outputs are missing or out of date\n"
-        "      --no-progress    no progress line on a terminal\n");
+    std::printf("Usage: %s [OPTION]... %s\n%s\n", program.name, program.operands, program.summary);
+    helpLine("-C, --directory=DIR", "work in DIR as if started there");
+    helpLine("-j, --jobs=N", "convert N files at a time (default: one per CPU)");
+    helpLine("-o, --output-dir=DIR", "write the outputs of the operands in DIR");
+    helpLine("-q, --quiet", "print only the lines of files that failed");
+    helpLine("-u, --update", "process only files whose outputs are missing or stale");
+    helpLine("    --palette-dir=DIR", "look for named palettes in DIR first (repeatable)");
+    helpLine("    --no-progress", "no progress line on a terminal");
     for (const ProgramOption& option : program.options) {
-        const std::string longform = std::string(option.name) + (option.argument ? std::string("=") + option.argument : "");
-        if (option.letter) std::printf("  -%c, --%-15s%s\n", option.letter, longform.c_str(), option.help);
-        else std::printf("      --%-15s%s\n", longform.c_str(), option.help);
+        const std::string longform = std::string("--") + option.name + (option.argument ? std::string("=") + option.argument : "");
+        helpLine(option.letter ? std::string("-") + option.letter + ", " + longform : "    " + longform, option.help);
     }
+    helpLine("-h, --help", "show this help and exit");
+    helpLine("-V, --version", "show the version and exit");
     std::printf(
-        "  -h, --help           show this help and exit\n"
-        "  -V, --version        show the version and exit\n"
         "\n"
         "Exit status: 0 when every file was processed or passed over, 1 when some file\n"
-        "could not be processed, 2 when mat/ holds no file to process, 64 on a wrong\n"
-        "command line.\n");
+        "could not be processed, 2 when mat/ or a folder operand holds no file to\n"
+        "process, 64 on a wrong command line.\n");
 }
 
 }  // namespace
@@ -50,9 +53,10 @@ CommandLine::CommandLine(int argc, char** argv, const Program& program) {
         {"directory", required_argument, nullptr, 'C'}, {"jobs", required_argument, nullptr, 'j'},
         {"quiet", no_argument, nullptr, 'q'},           {"help", no_argument, nullptr, 'h'},
         {"version", no_argument, nullptr, 'V'},         {"update", no_argument, nullptr, 'u'},
-        {"no-progress", no_argument, nullptr, noProgress},
+        {"no-progress", no_argument, nullptr, noProgress}, {"output-dir", required_argument, nullptr, 'o'},
+        {"palette-dir", required_argument, nullptr, paletteDir},
     };
-    std::string shortopts = ":C:j:quhV";
+    std::string shortopts = ":C:j:o:quhV";
     for (std::size_t i = 0; i < program.options.size(); ++i) {
         const ProgramOption& option = program.options[i];
         const int code = option.letter ? option.letter : 256 + static_cast<int>(i);
@@ -77,6 +81,12 @@ CommandLine::CommandLine(int argc, char** argv, const Program& program) {
             options.jobs = jobs;
             break;
         }
+        case 'o':
+            options.output = optarg;
+            break;
+        case paletteDir:
+            options.paletteDirs.push_back(optarg);
+            break;
         case 'q':
             options.quiet = true;
             break;
@@ -111,5 +121,7 @@ CommandLine::CommandLine(int argc, char** argv, const Program& program) {
             break;
         }
     }
-    if (!status && optind < argc) status = usage(program, "unexpected argument '" + std::string(argv[optind]) + "'");
+    if (status) return;
+    options.operands.assign(argv + optind, argv + argc);
+    if (options.output && options.operands.empty()) status = usage(program, "option '-o' needs FILE or DIR operands");
 }

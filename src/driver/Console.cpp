@@ -8,6 +8,7 @@
 namespace {
 
 bool quietmode = false;
+bool escapedmode = false;
 std::FILE* diagnostics = stderr;
 
 void emit(std::FILE* stream, const std::string& text) {
@@ -22,7 +23,7 @@ void emit(std::FILE* stream, const std::string& text) {
 
 }  // namespace
 
-std::string failureLine(const std::string& name) { return "Could not process " + name + "\n"; }
+std::string failureLine(const std::string& name) { return "Could not process " + (escapedmode ? terminalText(name) : name) + "\n"; }
 
 std::string diagnosticLine(const std::string& subject, const std::string& text) {
     return std::string(programName) + ": " + terminalText(subject) + ": " + terminalText(text) + "\n";
@@ -30,11 +31,13 @@ std::string diagnosticLine(const std::string& subject, const std::string& text) 
 
 void setQuiet(bool quiet) { quietmode = quiet; }
 
+void setEscaped(bool escaped) { escapedmode = escaped; }
+
 void setDiagnosticStream(std::FILE* stream) { diagnostics = stream; }
 
 void printLine(const char* text, const std::string& value) {
     if (quietmode) return;
-    emit(stdout, text + value + "\n");
+    emit(stdout, text + (escapedmode ? terminalText(value) : value) + "\n");
 }
 
 void printFailure(const std::string& name, const std::string& subject, const std::string& reason) {

@@ -13,6 +13,10 @@ void setDiagnosticStream(std::FILE* stream);
 // With quiet set, progress lines are dropped; failure lines and diagnostics stay.
 void setQuiet(bool quiet);
 
+// With escaped set, the names in lines on standard output are written as terminalText writes them:
+// they came from the command line. The set run prints the names in mat/ as they are.
+void setEscaped(bool escaped);
+
 // A progress line on standard output: a literal ending in a blank, then a name
 // or number; flushed so that lines already printed survive a later failure.
 void printLine(const char* text, const std::string& value);

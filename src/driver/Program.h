@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "driver/RunOptions.h"
+#include "driver/WorkItem.h"
 
 // An option of one program alone: a flag, or an option with an argument (--palette=NAME).
 struct ProgramOption {
@@ -27,31 +28,42 @@ struct Freshness {
 // What a batch program adds to the shared command line and batch driver. Its own settings live in
 // a value of the program's, which the functions below are bound to.
 struct Program {
-    const char* name;     // "mat2png": diagnostics, --help and --version
-    const char* summary;  // what it does, for --help: one or more lines, each ending in '\n'
-    // names in mat/ that are handed to convert, matched at the end ignoring case
+    const char* name;      // "mat2png": diagnostics, --help and --version
+    const char* operands;  // the operands in the synopsis of --help: "[FILE|DIR]..."
+    const char* summary;   // what it does, for --help: one or more lines, each ending in '\n'
+    // names in mat/ that the set run hands to convert, matched at the end ignoring case
     std::vector<const char*> suffixes;
-    // Converts mat/NAME; raises any error on failure, and the driver reports it.
-    std::function<void(const std::string& name, const RunOptions& run)> convert;
+    // names that a folder operand stands for, matched at the end ignoring case; `takes`, when set,
+    // may refuse one of them (an alpha image beside its colour image), given the folder as a prefix
+    const char* folderSuffix;
+    std::function<bool(const std::string& folder, const std::string& name)> takes;
+    // what a folder operand holds none of, for its diagnostic: "*.mat file"
+    const char* folderHolds;
+    // Converts one item; raises any error on failure, and the driver reports it.
+    std::function<void(const WorkItem& item, const RunOptions& run)> convert;
     // Library versions for --version, one or more lines each ending in '\n'.
     std::string (*libraries)();
     std::vector<ProgramOption> options;
-    // Called once the command line is parsed and the working directory entered, before any file
-    // is listed: checks the program's options and prepares what every file shares. A complaint it
-    // returns ends the run with exit status 64 and nothing converted; `hint` adds the line
-    // "Try 'PROGRAM --help'", for a wrong option rather than a missing file.
+    // Called once the command line is parsed, the working directory entered and the items listed,
+    // before any is converted: checks the program's options and prepares what every file shares. A
+    // complaint it returns ends the run with exit status 64 and nothing converted; `hint` adds the
+    // line "Try 'PROGRAM --help'", for a wrong option rather than a missing file.
     struct Complaint {
         std::string text;  // empty: all is well
         bool hint = false;
     };
-    std::function<Complaint()> prepare;
-    // With -u: whether the file needs converting, by the modification times of its outputs and
-    // sources alone. Asked once while mat/ is listed, and again just before the conversion; an error
-    // it raises makes the file stale, so that the conversion reports it.
-    std::function<Freshness(const std::string& name)> freshness;
+    std::function<Complaint(const std::vector<WorkItem>& items, const RunOptions& run)> prepare;
+    // With -u: whether the item needs converting, by the modification times of its outputs and
+    // sources alone. Asked once for every item listed, and again just before the conversion; an
+    // error it raises makes the file stale, so that the conversion reports it.
+    std::function<Freshness(const WorkItem& item, const RunOptions& run)> freshness;
+    // The files converting an item may write, to refuse two operands that would write the same one
+    // or write over an operand.
+    std::function<std::vector<std::string>(const WorkItem& item)> outputs;
 };
 
-// Parses the command line (-C, -q, -j, -u, --no-progress, -h, -V and the program's options), runs
-// the batch over mat/ of the working directory and returns the exit status:
-// 0 all converted or passed over, 1 some failed, 2 none found, 64 usage error.
+// Parses the command line (-C, -q, -j, -u, -o, --palette-dir, --no-progress, -h, -V, the program's
+// options and the operands), runs the batch over mat/ of the working directory or over the operands
+// and returns the exit status: 0 all converted or passed over, 1 some failed, 2 none found (or a
+// folder operand held none), 64 usage error.
 int runProgram(int argc, char** argv, const Program& program);

@@ -86,7 +86,7 @@ bool receiveAll(int fd, void* data, std::size_t size) {
     return true;
 }
 
-[[noreturn]] void workerLoop(const Program& program, const RunOptions& run, const std::vector<std::string>& names, int fd) {
+[[noreturn]] void workerLoop(const Program& program, const RunOptions& run, const std::vector<WorkItem>& items, int fd) {
     sendConsoleTo(fd);
     // the parent sends several indices at a time; one read takes all that have come
     std::uint32_t indices[64];
@@ -104,8 +104,8 @@ bool receiveAll(int fd, void* data, std::size_t size) {
             at = 0;
         }
         const std::uint32_t index = indices[at++];
-        if (index >= names.size()) break;
-        const Processed result = processFile(program, run, names[index]);
+        if (index >= items.size()) break;
+        const Processed result = processFile(program, run, items[index]);
         sendMessage('D', result == Processed::failed ? "0" : result == Processed::current ? "u" : "1");
     }
     // nothing buffered is the worker's to flush: the parent owns the console
@@ -114,8 +114,8 @@ bool receiveAll(int fd, void* data, std::size_t size) {
 
 class Pool {
 public:
-    Pool(const Program& program, const RunOptions& run, const std::vector<std::string>& names, int jobs, Progress& progress)
-        : program(program), options(run), names(names), progress(progress), results(names.size()), cap(4 * jobs) {
+    Pool(const Program& program, const RunOptions& run, const std::vector<WorkItem>& items, int jobs, Progress& progress)
+        : program(program), options(run), items(items), progress(progress), results(items.size()), cap(4 * jobs) {
         // buffered lines would otherwise be printed once more by every worker
         std::fflush(stdout);
         std::fflush(stderr);
@@ -123,7 +123,7 @@ public:
     }
 
     int run(std::size_t& current) {
-        while (printed < names.size()) {
+        while (printed < items.size()) {
             if (workers.empty()) break;
             waitForMessages();
         }
@@ -136,11 +136,11 @@ public:
         }
         workers.clear();
         // no worker is left to do the rest: the replacements ran out or could not be started
-        for (; printed < names.size(); ++printed) {
+        for (; printed < items.size(); ++printed) {
             FileResult& result = results[printed];
             printMessages(result.messages);
             if (!result.done) {
-                const Processed processed = processFile(program, options, names[printed]);
+                const Processed processed = processFile(program, options, items[printed]);
                 result.failed = processed == Processed::failed;
                 result.current = processed == Processed::current;
             }
@@ -173,7 +173,7 @@ private:
             if (::getppid() == 1) ::_exit(1);
             ::close(pair[0]);
             for (const Worker& other : workers) ::close(other.fd);
-            workerLoop(program, options, names, pair[1]);
+            workerLoop(program, options, items, pair[1]);
         }
         ::close(pair[1]);
         addWorker(pid);
@@ -189,7 +189,7 @@ private:
         const std::size_t limit = worker.quick ? depth : 1;
         if (worker.finished || worker.files.size() > limit / 2) return;
         std::vector<std::uint32_t> indices;
-        while (worker.files.size() + indices.size() < limit && (!retry.empty() || next < names.size())) {
+        while (worker.files.size() + indices.size() < limit && (!retry.empty() || next < items.size())) {
             if (retry.empty()) {
                 indices.push_back(static_cast<std::uint32_t>(next++));
             } else {
@@ -203,7 +203,7 @@ private:
             return;
         }
         worker.files.insert(worker.files.end(), indices.begin(), indices.end());
-        if (retry.empty() && next == names.size()) {
+        if (retry.empty() && next == items.size()) {
             ::shutdown(worker.fd, SHUT_WR);
             worker.finished = true;
         }
@@ -265,7 +265,8 @@ private:
         const int status = reap(worker.pid);
         if (worker.files.empty()) return;
 
-        removeTemporaryFiles("mat", worker.pid);
+        // a worker writes beside the outputs of the file it converts, and only there
+        removeTemporaryFiles(items[worker.files.front()].folder, worker.pid);
         // the files it had not started go to the next worker that asks
         const std::size_t file = worker.files.front();
         retry.insert(worker.files.begin() + 1, worker.files.end());
@@ -279,7 +280,7 @@ private:
         }
         const std::string reason = WIFSIGNALED(status) ? "conversion crashed (signal " + std::to_string(WTERMSIG(status)) + ")"
                                                        : "conversion ended early (exit status " + std::to_string(WEXITSTATUS(status)) + ")";
-        result.messages += frameMessage('O', failureLine(names[file])) + frameMessage('E', diagnosticLine("mat/" + names[file], reason));
+        result.messages += frameMessage('O', failureLine(items[file].name)) + frameMessage('E', diagnosticLine(items[file].path, reason));
         result.done = true;
         result.failed = true;
         replace();
@@ -295,7 +296,7 @@ private:
     void flushInOrder() {
         std::string ready;
         std::size_t finished = 0;
-        while (printed < names.size()) {
+        while (printed < items.size()) {
             FileResult& result = results[printed];
             ready += result.messages;
             result.messages.clear();
@@ -309,7 +310,7 @@ private:
 
     const Program& program;
     const RunOptions& options;
-    const std::vector<std::string>& names;
+    const std::vector<WorkItem>& items;
     Progress& progress;
     std::vector<FileResult> results;
     std::vector<Worker> workers;
@@ -321,7 +322,7 @@ private:
 
 }  // namespace
 
-int runWorkers(const Program& program, const RunOptions& run, const std::vector<std::string>& names, int jobs,
+int runWorkers(const Program& program, const RunOptions& run, const std::vector<WorkItem>& items, int jobs,
                Progress& progress, std::size_t& current) {
-    return Pool(program, run, names, jobs, progress).run(current);
+    return Pool(program, run, items, jobs, progress).run(current);
 }

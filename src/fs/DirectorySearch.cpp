@@ -2,10 +2,13 @@
 
 #include <strings.h>
 
+#include <cerrno>
 #include <cstring>
 
 DirectorySearch::DirectorySearch(const std::string& directory, std::vector<const char*> suffixes)
-    : dir(::opendir(directory.c_str())), suffixes(std::move(suffixes)) {}
+    : dir(::opendir(directory.c_str())), suffixes(std::move(suffixes)) {
+    if (!dir) openError = errno;
+}
 
 DirectorySearch::~DirectorySearch() {
     if (dir) ::closedir(dir);

@@ -19,8 +19,11 @@ public:
     std::optional<std::string> findFirst();
     // The next matching name, or nothing at the end of the list or on an error.
     std::optional<std::string> findNext();
+    // The system's error code when the directory could not be opened, else 0.
+    int error() const { return openError; }
 
 private:
     DIR* dir;
+    int openError = 0;
     std::vector<const char*> suffixes;
 };

@@ -31,7 +31,7 @@ MatReader::MatReader(const std::string& path) : reader(path) {
 
 MatReader::~MatReader() = default;
 
-void MatReader::readPalette() {
+void MatReader::readPalette(const PaletteLookup& lookup) {
     if (!reader.isForm() || reader.eof()) {
         reader.expectChunk("HOTS", "chunk 'HOTS' or FORM 'PAL '");
         hotschunk = reader.readChunk();
@@ -48,7 +48,7 @@ void MatReader::readPalette() {
     reader.expectChunk("NAME", "chunk 'CMAP' or 'NAME' in FORM 'PAL '");
     palettechunk = reader.readChunk();
     if (!palettechunk->hasMore()) throw FormatError("the palette name in chunk 'NAME' is empty");
-    loadPalette(palfile, palettechunk->readString());
+    loadPalette(palfile, palettechunk->readString(), lookup);
 }
 
 MatReader::Outline MatReader::outline() {

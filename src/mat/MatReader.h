@@ -25,7 +25,8 @@ public:
     MatReader(const MatReader&) = delete;
     MatReader& operator=(const MatReader&) = delete;
 
-    void readPalette();
+    // A named palette is looked up in the folders of `lookup`.
+    void readPalette(const PaletteLookup& lookup = PaletteLookup());
     void readPlanes();
     // Instead of the two steps above, for a decision on the file that needs neither its palette nor
     // its planes: the palette name it holds (empty for an embedded table) and whether its ALPH

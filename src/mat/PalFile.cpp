@@ -18,8 +18,8 @@ PalFile::PalFile(std::string path) {
 
 PalFile::~PalFile() = default;
 
-void loadPalette(std::optional<PalFile>& palfile, const std::string& palettename) {
-    const std::string path = findPalette(palettename);
+void loadPalette(std::optional<PalFile>& palfile, const std::string& palettename, const PaletteLookup& lookup) {
+    const std::string path = lookup.find(palettename);
     const std::string where = "palette \"" + palettename + "\" (" + path + "): ";
     try {
         palfile.emplace(path);

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "iff/Chunk.h"
+#include "mat/PaletteLookup.h"
 
 // A palette file: FORM "PAL " whose first child is a CMAP colour table of at
 // least 768 bytes. The colour table lives as long as the PalFile.
@@ -23,6 +24,6 @@ private:
     std::unique_ptr<Chunk> palettechunk;
 };
 
-// Loads the palette file that a palette name points to (see findPalette); every failure
+// Loads the palette file that a palette name points to (see PaletteLookup); every failure
 // raises FormatError naming the palette and the path tried.
-void loadPalette(std::optional<PalFile>& palfile, const std::string& palettename);
+void loadPalette(std::optional<PalFile>& palfile, const std::string& palettename, const PaletteLookup& lookup = PaletteLookup());

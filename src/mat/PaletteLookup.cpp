@@ -1,10 +1,10 @@
 #include "mat/PaletteLookup.h"
 
-#include <algorithm>
 #include <dirent.h>
 #include <strings.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <map>
 
 #include "fs/FileTime.h"
@@ -25,35 +25,63 @@ bool escapesDirectory(const std::string& name) {
     return false;
 }
 
-}  // namespace
+std::string inFolder(const std::string& folder, const std::string& name) {
+    return folder.empty() || folder.back() == '/' ? folder + name : folder + "/" + name;
+}
 
-std::string findPalette(std::string name) {
-    const std::string original = name;
-    std::replace(name.begin(), name.end(), '\\', '/');
-    const std::string path = "pal/" + name + ".pal";
-    if (escapesDirectory(name)) throw FormatError("the palette name \"" + original + "\" (" + path + ") leads out of pal/");
+// The file at `path` or, when it is missing, the smallest name in its directory that matches it ignoring case.
+bool existing(std::string& path) {
     struct stat st;
-    if (::lstat(path.c_str(), &st) == 0) return path;
-
+    if (::lstat(path.c_str(), &st) == 0) return true;
     // the names come from a platform whose file names ignore case
     const std::size_t slash = path.rfind('/');
     const std::string directory = path.substr(0, slash);
     const std::string wanted = path.substr(slash + 1);
-    DIR* dir = ::opendir(directory.c_str());
-    if (!dir) return path;
+    DIR* dir = ::opendir(directory.empty() ? "/" : directory.c_str());
+    if (!dir) return false;
     std::string best;
     while (const dirent* entry = ::readdir(dir)) {
         // the smallest match keeps the choice independent of the directory order
-        if (::strcasecmp(entry->d_name, wanted.c_str()) == 0 && (best.empty() || entry->d_name < best))
-            best = entry->d_name;
+        if (::strcasecmp(entry->d_name, wanted.c_str()) == 0 && (best.empty() || entry->d_name < best)) best = entry->d_name;
     }
     ::closedir(dir);
-    return best.empty() ? path : directory + "/" + best;
+    if (best.empty()) return false;
+    path = directory + "/" + best;
+    return true;
 }
 
-const PaletteStamp& paletteStamp(const std::string& name) {
+}  // namespace
+
+PaletteLookup::PaletteLookup(std::vector<std::string> folders) : places(std::move(folders)) {}
+
+std::string PaletteLookup::find(const std::string& original) const {
+    std::string name = original;
+    std::replace(name.begin(), name.end(), '\\', '/');
+    const std::string first = inFolder(places.front(), name + ".pal");
+    if (escapesDirectory(name))
+        throw FormatError("the palette name \"" + original + "\" (" + first + ") leads out of " + inFolder(places.front(), ""));
+    std::string tried;
+    for (const std::string& folder : places) {
+        std::string path = inFolder(folder, name + ".pal");
+        if (existing(path)) return path;
+        tried += (tried.empty() ? "" : ", ") + path;
+    }
+    if (places.size() == 1) return first;
+    throw FormatError("palette \"" + original + "\" not found: tried " + tried);
+}
+
+const PaletteStamp& PaletteLookup::stamp(const std::string& name) const {
     static std::map<std::string, PaletteStamp> stamps;
-    const auto [at, added] = stamps.try_emplace(name);
-    if (added) at->second.found = modifiedTime(findPalette(name), at->second.time);
+    std::string key;
+    for (const std::string& folder : places) key += folder + '\0';
+    const auto [at, added] = stamps.try_emplace(key + '\0' + name);
+    if (!added) return at->second;
+    try {
+        at->second.found = modifiedTime(find(name), at->second.time);
+    } catch (const FormatError&) {
+        // not found, or leading out: the conversion reports it
+    }
     return at->second;
 }
+
+std::string findPalette(const std::string& name) { return PaletteLookup().find(name); }

@@ -2,18 +2,34 @@
 
 #include <ctime>
 #include <string>
+#include <vector>
 
-// The path of the palette file that a MAT file names: "pal/" + name + ".pal".
-// A backslash is the original platform's separator. Names that would leave
-// "pal/" raise FormatError. When the exact file is missing, a file in the
-// same directory whose name matches ignoring case is taken instead.
-std::string findPalette(std::string name);
-
-// The modification time of the palette file `name` refers to (found false when there is no such
-// file), remembered per name for the process's life: an update run asks for the same few palettes
-// once per MAT file.
+// The modification time of the palette file a name refers to (found false when there is no such file).
 struct PaletteStamp {
     timespec time{};
     bool found = false;
 };
-const PaletteStamp& paletteStamp(const std::string& name);
+
+// Where the palette files that MAT files name are looked for: folders in order, the first that holds
+// the name wins. Inside each folder, "FOLDER/" + name + ".pal", a backslash being the original
+// platform's separator; when the exact file is missing, a file in the same directory whose name
+// matches ignoring case is taken instead. Names that would leave the folder raise FormatError.
+class PaletteLookup {
+public:
+    explicit PaletteLookup(std::vector<std::string> folders = {"pal"});
+
+    // The path of the palette file `name` refers to. With one folder, the path it would have there
+    // when none exists (opening it then says why); with several, none holding it raises FormatError
+    // naming the paths tried.
+    std::string find(const std::string& name) const;
+    // The stamp of the palette file `name` refers to, remembered per folders and name for the
+    // process's life: an update run asks for the same few palettes once per MAT file.
+    const PaletteStamp& stamp(const std::string& name) const;
+    const std::vector<std::string>& folders() const { return places; }
+
+private:
+    std::vector<std::string> places;
+};
+
+// The path of the palette file `name` refers to under pal/ alone.
+std::string findPalette(const std::string& name);

@@ -10,18 +10,24 @@
 
 namespace {
 
+// Where the images of a MAT file go: beside it, or in the -o folder, under its name.
+std::string outputOf(const WorkItem& item) { return item.folder + lastPart(item.path); }
+
+PaletteLookup palettesOf(const WorkItem& item, const RunOptions& run) { return PaletteLookup(paletteFolders(run, folderPrefix(item.path))); }
+
 // Current when every image the file makes carries the MAT file's time, as written, and was written
 // after its palette file last changed; an image newer than the MAT file was edited and is kept.
-Freshness freshness(const std::string& name) {
-    const std::string path = "mat/" + name;
+Freshness freshness(const WorkItem& item, const RunOptions& run) {
+    const std::string& path = item.path;
+    const std::string output = outputOf(item);
     MatReader mat(path);
     if (mat.isAnim()) return {Freshness::passed, "", ""};
     const MatReader::Outline outline = mat.outline();
     const timespec& source = mat.modifiedTime();
-    const PaletteStamp* palette = outline.palette.empty() ? nullptr : &paletteStamp(outline.palette);
+    const PaletteStamp* palette = outline.palette.empty() ? nullptr : &palettesOf(item, run).stamp(outline.palette);
     if (palette && !palette->found) return {Freshness::stale, "", ""};
     bool stale = false;
-    for (const std::string& image : {path + ".png", outline.alpha ? path + "_alpha.png" : std::string()}) {
+    for (const std::string& image : {output + ".png", outline.alpha ? output + "_alpha.png" : std::string()}) {
         struct stat st;
         if (image.empty()) continue;
         if (::stat(image.c_str(), &st) != 0) {
@@ -46,15 +52,22 @@ std::string libraries() {
 Mat2Png::Mat2Png() {
     definition = {
         "mat2png",
-        "Converts every *.mat file in mat/ of the working directory to PNG images beside it:\n"
-        "NAME.mat.png (RGB, or RGBA when the file carries an alpha plane; colour-mapped with -i) and\n"
-        "NAME.mat_alpha.png.\n",
+        "[FILE|DIR]...",
+        "Converts MAT files to PNG images: NAME.mat.png (RGB, or RGBA when the file\n"
+        "carries an alpha plane; colour-mapped with -i) and NAME.mat_alpha.png, beside\n"
+        "each file or in the folder of -o. FILE is a MAT file; DIR stands for every\n"
+        "*.mat file directly in it. Without operands: every *.mat file in mat/ of the\n"
+        "working directory.\n",
         {".mat"},
-        [this](const std::string& name, const RunOptions&) { MatFile file("mat/" + name, indexed); },
+        ".mat",
+        nullptr,
+        "*.mat file",
+        [this](const WorkItem& item, const RunOptions& run) { MatFile file(item.path, outputOf(item), palettesOf(item, run), indexed); },
         libraries,
-        {{"indexed", 'i', nullptr, "write NAME.mat.png as the stored indices under the file's palette",
+        {{"indexed", 'i', nullptr, "write NAME.mat.png as indices under the file's palette",
           [this](const char*) { indexed = true; }}},
         nullptr,
         freshness,
+        [](const WorkItem& item) { return std::vector<std::string>{outputOf(item) + ".png", outputOf(item) + "_alpha.png"}; },
     };
 }

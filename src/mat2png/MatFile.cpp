@@ -50,11 +50,11 @@ void expand(const std::uint8_t* colours, const std::uint8_t* indices, const std:
 
 }  // namespace
 
-MatFile::MatFile(std::string path, bool indexed) {
+MatFile::MatFile(const std::string& path, const std::string& output, const PaletteLookup& palettes, bool indexed) {
     MatReader mat(path);
     if (mat.isAnim()) return;
     printLine("type ", std::to_string(mat.type()));
-    mat.readPalette();
+    mat.readPalette(palettes);
     mat.readPlanes();
     // the images carry the MAT file's time, by which an update run knows them current or edited
     const timespec source = mat.modifiedTime();
@@ -68,7 +68,7 @@ MatFile::MatFile(std::string path, bool indexed) {
     const std::int64_t pixels = mat.pixelCount();
     const bool alpha = mat.alpha() && mat.alphaFits(mat.alpha()->getLength());
     if (alpha) {
-        const std::string alphaname = path + "_alpha.png";
+        const std::string alphaname = output + "_alpha.png";
         if (indexed) {
             // the same grey levels as the library's negative, through the writer of the indexed images
             std::vector<std::uint8_t> grey(mat.alpha()->getData(), mat.alpha()->getData() + pixels);
@@ -88,7 +88,7 @@ MatFile::MatFile(std::string path, bool indexed) {
     mat.requirePixels();
     if (indexed) {
         // the indices as stored, under the whole palette: an editor shows it and paints with its entries only
-        saveSamples(path + ".png", width, height, mat.pixels().getData(), mat.colours(), source);
+        saveSamples(output + ".png", width, height, mat.pixels().getData(), mat.colours(), source);
         return;
     }
     LibraryImage image;
@@ -100,7 +100,7 @@ MatFile::MatFile(std::string path, bool indexed) {
            out);
     // the planes are spent; freeing them before encoding keeps the peak at one image
     mat.release();
-    saveImage(path + ".png", source);
+    saveImage(output + ".png", source);
 }
 
 MatFile::~MatFile() = default;

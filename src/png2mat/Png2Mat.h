@@ -7,10 +7,12 @@
 
 #include "driver/Program.h"
 #include "mat/PalFile.h"
+#include "mat/PaletteLookup.h"
 #include "png2mat/ColourMapping.h"
 
 // png2mat: every mat/NAME.mat rebuilt from its edited mat/NAME.mat.png, and with --palette a new
-// MAT file for each image without one. Holds its options and what every file of a run shares.
+// MAT file for each image without one; or the same for the images named as operands. Holds its
+// options and what every file of a run shares.
 class Png2Mat {
 public:
     Png2Mat();
@@ -20,20 +22,31 @@ public:
     const Program& program() const { return definition; }
 
 private:
-    Program::Complaint prepare();
-    void convert(const std::string& name, const RunOptions& run);
-    Freshness freshness(const std::string& name) const;
-    void rebuildMat(const std::string& path, const RunOptions& run);
-    void createMat(const std::string& path);
+    // What the new MAT files of one folder share: the palette, the type, and the MAT files there by
+    // their name in lower case, so that no new file differs from one only in case.
+    struct NewFiles {
+        std::optional<PalFile> palette;
+        std::int32_t type = 0;
+        std::map<std::string, std::string> matsByLowerName;
+    };
+
+    Program::Complaint prepare(const std::vector<WorkItem>& items, const RunOptions& run);
+    Program::Complaint prepareFolder(const std::string& folder, const RunOptions& run, bool countTypes);
+    void convert(const WorkItem& item, const RunOptions& run);
+    void convertImage(const WorkItem& item, const RunOptions& run);
+    Freshness freshness(const WorkItem& item, const RunOptions& run) const;
+    void rebuildMat(const std::string& path, const std::string& imagename, const std::string& alphaname,
+                    const PaletteLookup& palettes, bool aboutImage, const RunOptions& run);
+    void createMat(const std::string& path, const std::string& imagename, const std::string& alphaname,
+                   const std::string& folder, const RunOptions& run);
+    std::vector<std::string> outputs(const WorkItem& item) const;
 
     Program definition;
     // the command line
     MappingRules rules;
     std::optional<std::string> matchRule, paletteName, typeText;
+    std::optional<std::int32_t> givenType;
     bool noBackup = false, embedPalette = false;
-    // what every new MAT file shares, set once the directory is entered
-    std::optional<PalFile> newPalette;
-    std::int32_t newType = 0;
-    // the MAT files in mat/ by their name in lower case, so that no new file differs from one only in case
-    std::map<std::string, std::string> matsByLowerName;
+    // what the new MAT files of each folder (as a prefix: "mat/") share, set before any file is converted
+    std::map<std::string, NewFiles> newFiles;
 };
