@@ -35,11 +35,16 @@ timespec timeOf(const Workdir& w, const std::string& file) {
     return st.st_mtim;
 }
 
-// Gives `file` a time just after the last change of `image`'s status, which is when it was written.
-void setTimeAfterWriting(const Workdir& w, const std::string& file, const std::string& image) {
-    struct stat st {};
-    ASSERT_EQ(::stat((w / image).c_str(), &st), 0) << image;
-    setTime(w, file, st.st_ctim.tv_sec + (st.st_ctim.tv_nsec + 1000) / 1000000000, (st.st_ctim.tv_nsec + 1000) % 1000000000);
+// Gives `file` a time just after the last change of the status of any of `images`, which is when the
+// last of them was written: with workers, any of them may be the last.
+void setTimeAfterWriting(const Workdir& w, const std::string& file, std::initializer_list<const char*> images) {
+    timespec last{};
+    for (const char* image : images) {
+        struct stat st {};
+        ASSERT_EQ(::stat((w / image).c_str(), &st), 0) << image;
+        if (st.st_ctim.tv_sec > last.tv_sec || (st.st_ctim.tv_sec == last.tv_sec && st.st_ctim.tv_nsec > last.tv_nsec)) last = st.st_ctim;
+    }
+    setTime(w, file, last.tv_sec + (last.tv_nsec + 1000) / 1000000000, (last.tv_nsec + 1000) % 1000000000);
 }
 
 // The first pixel of an image painted with the next palette colour (or alpha value), as an editor saves it, at `sec`.
@@ -94,7 +99,7 @@ TEST(Update, RulesOverASequenceOfEdits) {
              Bytes table = colours();
              std::reverse(table.begin(), table.end());
              w.put("pal/p.pal", paletteFile(table));
-             setTimeAfterWriting(w, "pal/p.pal", "mat/c.mat.png");  // b's and c's images were written before c's
+             setTimeAfterWriting(w, "pal/p.pal", {"mat/b.mat.png", "mat/c.mat.png", "mat/c.mat_alpha.png"});
          },
          mat2png, "bc", up("mat2png", 2)},
         {{}, png2mat, "", up("png2mat", 4)},
@@ -108,7 +113,7 @@ TEST(Update, RulesOverASequenceOfEdits) {
         // 2 and 4: an image edited before its palette changed is kept, the other file naming it converted
         {[](const Workdir& w) {
              paint(w, "mat/b.mat.png", std::time(nullptr) + 200000);
-             setTimeAfterWriting(w, "pal/p.pal", "mat/c.mat.png");
+             setTimeAfterWriting(w, "pal/p.pal", {"mat/c.mat.png", "mat/c.mat_alpha.png"});
          },
          mat2png, "c", "mat2png: mat/b.mat.png: newer than mat/b.mat, not overwritten\n" + up("mat2png", 2)},
         // painted with a colour of the palette before it changed
