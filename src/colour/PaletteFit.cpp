@@ -401,7 +401,7 @@ public:
         std::uint32_t stamp = 0;
         // entries worth trying: all at first, then those that moved or gained or lost colours in the last pass
         std::vector<bool> retry(256, true);
-        // CIEDE2000 differences and searches spent: bounded, so that a million colours take seconds more, not minutes
+        // CIEDE2000 differences and searches spent, bounded: a few tenths of a second, however many colours
         std::size_t work = 0;
         for (int pass = 0;; ++pass) {
             std::array<std::uint8_t, 768> palette = paletteOf(fitted);
@@ -479,13 +479,12 @@ public:
                     // the colours a step may change: the entry's own, and others about as near to it as to their
                     // entries, judged generously in the space, where leaving one out can only hide a gain
                     near.clear();
-                    double least = 0, guess = 0;
+                    double guess = 0;
                     for (std::size_t n = 0; n < local.size(); ++n) {
                         const std::uint32_t i = local[n];
                         const double inSpace = std::sqrt(double(spaceDistance2(points[i], tangents[i], hereInSpace)));
                         if (nearest[i] != e && inSpace > (rest[n] + reach) * 1.25) continue;
                         near.push_back(std::uint32_t(n));
-                        least += weight[i] * std::min(rest[n], ciede2000(lab[i], here));
                         guess += weight[i] * std::min(rest[n], inSpace);
                     }
                     // the codes around ranked by their cost in the space, which is cheap; the first few that it finds
@@ -499,16 +498,20 @@ public:
                         ranked.push_back({total, code});
                     }
                     std::size_t tried = std::min(nudgeTried, ranked.size());
-                    work += near.size() * (1 + tried);
                     std::partial_sort(ranked.begin(), ranked.begin() + long(tried), ranked.end());
                     while (tried > 0 && ranked[tried - 1].first > guess * 1.01) --tried;
-                    Rgb pick = at;
-                    for (std::size_t r = 0; r < tried; ++r) {
-                        const Lab codeLab = labOf(ranked[r].second);
+                    if (tried == 0) break;
+                    work += near.size() * (1 + tried);
+                    const auto cost = [&](const Rgb& code) {
+                        const Lab codeLab = labOf(code);
                         double total = 0;
                         for (std::uint32_t n : near) total += weight[local[n]] * std::min(rest[n], ciede2000(lab[local[n]], codeLab));
-                        if (total < least * (1 - 1e-9)) least = total, pick = ranked[r].second;
-                    }
+                        return total;
+                    };
+                    double least = cost(at);
+                    Rgb pick = at;
+                    for (std::size_t r = 0; r < tried; ++r)
+                        if (const double total = cost(ranked[r].second); total < least * (1 - 1e-9)) least = total, pick = ranked[r].second;
                     if (pick == at) break;
                     at = pick;
                 }
@@ -907,7 +910,7 @@ public:
     // passes of nudge(), the entries (itself among them) whose colours a nudged entry may take, and the codes
     // around it measured exactly per step
     static constexpr int nudgePasses = 3, nudgeNeighbours = 9;
-    static constexpr std::size_t nudgeTried = 3, nudgeWork = 8000000;
+    static constexpr std::size_t nudgeTried = 3, nudgeWork = 2000000;
     std::vector<unsigned> owner;  // each colour's nearest centre in the space, kept from round to round
     unsigned count;
     const std::array<std::uint8_t, 768>& base;
