@@ -23,8 +23,11 @@ Lab labOf(std::uint32_t rgb) { return labFromSrgb(std::uint8_t(rgb >> 16), std::
 
 // the weighted mean CIEDE2000 of the histogram to its nearest entry, by comparing all entries
 double bruteError(const std::vector<ColourCount>& histogram, const Palette& palette) {
+    // each colour of the palette once: the unused entries are all black
+    std::set<std::uint32_t> distinct;
+    for (unsigned n = 0; n < 256; ++n) distinct.insert(rgbAt(palette, n));
     std::vector<Lab> entries;
-    for (unsigned n = 0; n < 256; ++n) entries.push_back(labOf(rgbAt(palette, n)));
+    for (std::uint32_t rgb : distinct) entries.push_back(labOf(rgb));
     double sum = 0, pixels = 0;
     for (const ColourCount& c : histogram) {
         double least = 1e300;
@@ -128,6 +131,41 @@ TEST(PaletteFit, NoSingleMoveOfAnEntryLowersTheError) {
                 ASSERT_GE(bruteError(c.colours, moved), error * (1 - 1e-9)) << "entry " << n << " to " << std::hex << move;
             }
         }
+    }
+}
+
+TEST(PaletteFit, FewEntriesGainByAStepOfOneCode) {
+    // crowded colours, too many for the exhaustive polish, where rounding alone leaves entries a step from better;
+    // the steps are ranked in an approximate space, so that now and then one that helps is missed
+    const struct {
+        const char* name;
+        std::vector<ColourCount> colours;
+        unsigned entries;
+    } cases[] = {
+        {"crowded", histogram(600, 13, true), 16},
+        {"crowded, more entries", histogram(900, 12, true), 24},
+        {"crowded, one entry", histogram(2000, 14, true), 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const PaletteFit fit(c.colours, c.entries);
+        const double error = bruteError(c.colours, fit.colours());
+        unsigned improvable = 0;
+        for (unsigned n = 0; n < c.entries; ++n) {
+            bool helps = false;
+            for (int move = 0; move < 27 && !helps; ++move) {
+                Palette moved = fit.colours();
+                bool inside = true;
+                for (int channel = 0; channel < 3; ++channel) {
+                    const int v = moved[3 * n + channel] + (move / (channel == 0 ? 9 : channel == 1 ? 3 : 1) % 3 - 1);
+                    inside = inside && v >= 0 && v <= 255;
+                    moved[3 * n + channel] = std::uint8_t(v);
+                }
+                helps = inside && moved != fit.colours() && bruteError(c.colours, moved) < error * (1 - 1e-9);
+            }
+            improvable += helps;
+        }
+        EXPECT_LE(improvable, c.entries / 8) << "of " << c.entries;
     }
 }
 

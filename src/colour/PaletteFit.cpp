@@ -47,6 +47,12 @@ struct Tangent {
     float u, v, extra;
 };
 
+// the squared distance in the space from a colour, with its hue weight, to a place
+float spaceDistance2(const Point& p, const Tangent& t, const Point& at) {
+    const float el = at.L - p.L, ea = at.a - p.a, eb = at.b - p.b, along = ea * t.u + eb * t.v;
+    return el * el + ea * ea + eb * eb + t.extra * along * along;
+}
+
 float distance2(const Point& x, const Point& y) {
     const float dl = x.L - y.L, da = x.a - y.a, db = x.b - y.b;
     return dl * dl + da * da + db * db;
@@ -270,7 +276,7 @@ public:
         // means first, then towards medians: the error measured is a sum of distances, not of their squares
         std::vector<Point> centres = euclideanRounds(seeds(), false, 12);
         centres = euclideanRounds(std::move(centres), true, 12);
-        return polish(relocateCodes(perceptualRounds(relocate(std::move(centres)))));
+        return polish(nudge(relocateCodes(perceptualRounds(relocate(std::move(centres))))));
     }
 
     // The moves of relocate() again on the entries as codes, judged by CIEDE2000: rounding the centres to codes
@@ -380,6 +386,151 @@ public:
             }
         }
         return fitted;
+    }
+
+    // Rounding a centre to a code seldom gives the code its colours want most: each entry in turn steps to one
+    // of the 26 codes around it while that lowers the exact CIEDE2000 of its colours and of those it could take
+    // from the entries near it. Every pass ends with all colours measured afresh, and stays only if the error
+    // fell, since a step may take colours of farther entries that went unseen.
+    std::vector<Rgb> nudge(std::vector<Rgb> fitted) const {
+        std::vector<std::uint8_t> nearest(points.size());
+        std::vector<float> distance(points.size());
+        std::vector<Rgb> best = fitted;
+        double bestError = std::numeric_limits<double>::infinity();
+        std::vector<std::uint32_t> seen(points.size(), 0);
+        std::uint32_t stamp = 0;
+        // entries worth trying: all at first, then those that moved or gained or lost colours in the last pass
+        std::vector<bool> retry(256, true);
+        // CIEDE2000 differences and searches spent, bounded: a few tenths of a second, however many colours
+        std::size_t work = 0;
+        for (int pass = 0;; ++pass) {
+            std::array<std::uint8_t, 768> palette = paletteOf(fitted);
+            const PerceptualSearch search(palette.data());
+            inParallel(points.size(), [&](std::size_t first, std::size_t last) {
+                for (std::size_t i = first; i < last; ++i) {
+                    nearest[i] = std::uint8_t(search.nearest(lab[i]));
+                    distance[i] = float(ciede2000(lab[i], search.entry(nearest[i])));
+                }
+            });
+            double error = 0;
+            for (std::size_t i = 0; i < points.size(); ++i) error += weight[i] * distance[i];
+            if (!(error < bestError)) break;
+            const bool enough = error > bestError * (1 - 1e-4) || pass == nudgePasses || work > nudgeWork;
+            bestError = error, best = fitted;
+            if (enough) break;
+            // the colours listed per entry; a colour that changes entry is listed again, and counts only where its entry is
+            std::vector<std::vector<std::uint32_t>> listed(256);
+            for (std::size_t i = 0; i < points.size(); ++i) listed[nearest[i]].push_back(std::uint32_t(i));
+            std::vector<Point> entries(256);
+            for (unsigned e = 0; e < 256; ++e) entries[e] = pointOf(search.entry(e));
+            std::vector<bool> next(256, false);
+            std::vector<std::uint32_t> local, near;
+            std::vector<double> rest;  // per local colour, its distance to its nearest entry other than e
+            std::vector<std::uint8_t> restOwner;
+            for (unsigned k = 0; k < count && work <= nudgeWork; ++k) {
+                const unsigned e = freeIndices[k];
+                if (!retry[e]) continue;
+                std::vector<std::pair<float, unsigned>> byDistance;
+                for (unsigned f = 0; f < 256; ++f) byDistance.push_back({distance2(entries[f], entries[e]), f});
+                std::partial_sort(byDistance.begin(), byDistance.begin() + nudgeNeighbours, byDistance.end());
+                // the palette without e: e repeats its nearest other entry
+                const unsigned stand = byDistance[0].second != e ? byDistance[0].second : byDistance[1].second;
+                std::copy(palette.begin() + 3 * stand, palette.begin() + 3 * stand + 3, palette.begin() + 3 * e);
+                const PerceptualSearch without(palette.data());
+                std::copy(fitted[k].begin(), fitted[k].end(), palette.begin() + 3 * e);
+                local.clear(), rest.clear(), restOwner.clear();
+                ++stamp;
+                for (int n = 0; n < nudgeNeighbours; ++n) {
+                    const unsigned f = byDistance[std::size_t(n)].second;
+                    for (std::uint32_t i : listed[f]) {
+                        if (nearest[i] != f || seen[i] == stamp) continue;
+                        seen[i] = stamp;
+                        local.push_back(i);
+                        if (f != e) {
+                            rest.push_back(distance[i]), restOwner.push_back(std::uint8_t(f));
+                            continue;
+                        }
+                        const unsigned other = without.nearest(lab[i]);
+                        rest.push_back(ciede2000(lab[i], without.entry(other)));
+                        restOwner.push_back(std::uint8_t(other == e ? stand : other));
+                    }
+                }
+                work += local.size();
+                Rgb at = fitted[k];
+                for (int step = 0; step < 8; ++step) {
+                    const Lab here = labOf(at);
+                    const Point hereInSpace = pointOf(here);
+                    std::vector<std::pair<Rgb, Lab>> around;
+                    double reach = 0;  // the farthest a step goes, by CIEDE2000
+                    for (int move = 0; move < 27; ++move) {
+                        const int d[3] = {move / 9 - 1, move / 3 % 3 - 1, move % 3 - 1};
+                        if (d[0] == 0 && d[1] == 0 && d[2] == 0) continue;
+                        Rgb code;
+                        bool inside = true;
+                        for (int c = 0; c < 3; ++c) {
+                            const int v = at[c] + d[c];
+                            inside = inside && v >= 0 && v <= 255;
+                            code[c] = std::uint8_t(std::clamp(v, 0, 255));
+                        }
+                        if (!inside) continue;
+                        around.push_back({code, labOf(code)});
+                        reach = std::max(reach, ciede2000(here, around.back().second));
+                    }
+                    // the colours a step may change: the entry's own, and others about as near to it as to their
+                    // entries, judged generously in the space, where leaving one out can only hide a gain
+                    near.clear();
+                    double guess = 0;
+                    for (std::size_t n = 0; n < local.size(); ++n) {
+                        const std::uint32_t i = local[n];
+                        const double inSpace = std::sqrt(double(spaceDistance2(points[i], tangents[i], hereInSpace)));
+                        if (nearest[i] != e && inSpace > (rest[n] + reach) * 1.25) continue;
+                        near.push_back(std::uint32_t(n));
+                        guess += weight[i] * std::min(rest[n], inSpace);
+                    }
+                    // the codes around ranked by their cost in the space, which is cheap; the first few that it finds
+                    // about as good as here or better are measured exactly
+                    std::vector<std::pair<double, Rgb>> ranked;
+                    for (const auto& [code, codeLab] : around) {
+                        const Point p = pointOf(codeLab);
+                        double total = 0;
+                        for (std::uint32_t n : near)
+                            total += weight[local[n]] * std::min(rest[n], double(std::sqrt(spaceDistance2(points[local[n]], tangents[local[n]], p))));
+                        ranked.push_back({total, code});
+                    }
+                    std::size_t tried = std::min(nudgeTried, ranked.size());
+                    std::partial_sort(ranked.begin(), ranked.begin() + long(tried), ranked.end());
+                    while (tried > 0 && ranked[tried - 1].first > guess * 1.01) --tried;
+                    if (tried == 0) break;
+                    work += near.size() * (1 + tried);
+                    const auto cost = [&](const Rgb& code) {
+                        const Lab codeLab = labOf(code);
+                        double total = 0;
+                        for (std::uint32_t n : near) total += weight[local[n]] * std::min(rest[n], ciede2000(lab[local[n]], codeLab));
+                        return total;
+                    };
+                    double least = cost(at);
+                    Rgb pick = at;
+                    for (std::size_t r = 0; r < tried; ++r)
+                        if (const double total = cost(ranked[r].second); total < least * (1 - 1e-9)) least = total, pick = ranked[r].second;
+                    if (pick == at) break;
+                    at = pick;
+                }
+                if (at == fitted[k]) continue;
+                fitted[k] = at;
+                std::copy(at.begin(), at.end(), palette.begin() + 3 * e);
+                next[e] = true;
+                const Lab moved = labOf(at);
+                for (std::size_t n = 0; n < local.size(); ++n) {
+                    const std::uint32_t i = local[n];
+                    const double d = ciede2000(lab[i], moved);
+                    const std::uint8_t owner = d < rest[n] ? std::uint8_t(e) : restOwner[n];
+                    if (owner != nearest[i]) listed[owner].push_back(i), next[owner] = next[nearest[i]] = true;
+                    nearest[i] = owner, distance[i] = float(std::min(d, rest[n]));
+                }
+            }
+            retry = next;
+        }
+        return best;
     }
 
     // Where the histogram is small enough, each entry in turn moves to the colour, among every colour of the
@@ -756,6 +907,10 @@ public:
     // members of an entry tried as its colour, and moves of an entry tried, at most
     static constexpr std::size_t commonest = 3;
     static constexpr int relocations = 100, codeRelocations = 40;
+    // passes of nudge(), the entries (itself among them) whose colours a nudged entry may take, and the codes
+    // around it measured exactly per step
+    static constexpr int nudgePasses = 3, nudgeNeighbours = 9;
+    static constexpr std::size_t nudgeTried = 3, nudgeWork = 2000000;
     std::vector<unsigned> owner;  // each colour's nearest centre in the space, kept from round to round
     unsigned count;
     const std::array<std::uint8_t, 768>& base;
