@@ -7,8 +7,8 @@
 // prints each file's conversion time, "SECONDS NAME" a line, for sharing out the work evenly.
 // With --indexed (after --times, if any), the colour image is the stored indices under the
 // 256-entry palette, colour type 3, with the row filter and compression mat2png --indexed chooses
-// (Paeth rows compressed as runs where the palette is ordered, else libpng's defaults); the alpha
-// image is unchanged.
+// (Paeth rows compressed as runs where the palette is ordered, else libpng's defaults), and the
+// alpha image is chosen for in the same way (Paeth and runs where its grey levels are smooth).
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -54,9 +54,9 @@ struct Chunks {
 };
 
 // Rows are handed over last stored row first, as mat2png's images come out. With a palette,
-// `pixels` are one index each.
+// `pixels` are one index each. With `choose`, the rows are filtered as mat2png --indexed chooses.
 bool writePng(const std::string& name, int width, int height, int channels, const std::uint8_t* pixels,
-              const std::uint8_t* palette = nullptr) {
+              const std::uint8_t* palette = nullptr, bool choose = false) {
     FILE* file = std::fopen(name.c_str(), "wb");
     if (!file) return false;
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
@@ -74,7 +74,7 @@ bool writePng(const std::string& name, int width, int height, int channels, cons
     png_set_IHDR(png, info, width, height, 8, type, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                  PNG_FILTER_TYPE_DEFAULT);
     if (palette) png_set_PLTE(png, info, reinterpret_cast<png_const_colorp>(palette), 256);
-    if (palette && filterRows(width, height, pixels)) {
+    if (choose && filterRows(width, height, pixels)) {
         png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_PAETH);
         png_set_compression_strategy(png, Z_RLE);
     }
@@ -93,7 +93,8 @@ bool indexed = false;
 bool writeMask(const std::string& path, int width, int height, const std::uint8_t* alpha, std::size_t count) {
     mask.resize(count);
     for (std::size_t p = 0; p < count; ++p) mask[p] = std::uint8_t(255 - alpha[p]);
-    return writePng(path + "_alpha.png", width, height, 1, mask.data());
+    // mat2png --indexed writes its alpha images with the indexed images' writer
+    return writePng(path + "_alpha.png", width, height, 1, mask.data(), nullptr, indexed);
 }
 
 bool convert(const std::string& path) {
@@ -130,7 +131,7 @@ bool convert(const std::string& path) {
     if (alphaSize != count) alpha = nullptr;
     if (indexed) {
         if (alpha && !writeMask(path, width, height, alpha, count)) return false;
-        return writePng(path + ".png", width, height, 1, pixels, palette);
+        return writePng(path + ".png", width, height, 1, pixels, palette, true);
     }
     const int channels = alpha ? 4 : 3;
     colour.resize(count * channels);

@@ -1,5 +1,5 @@
-// Writes the benchmark workloads: make_corpus DIR creates DIR/tiny, DIR/typical and DIR/large,
-// each a working directory with mat/ (and pal/ where files name their palette); make_corpus DIR
+// Writes the benchmark workloads: make_corpus DIR creates DIR/tiny, DIR/typical, DIR/alpha and
+// DIR/large, each a working directory with mat/ (and pal/ where files name their palette); make_corpus DIR
 // many N makes DIR the update runs' workload of N files.
 
 #include <algorithm>
@@ -57,9 +57,10 @@ Bytes ramp(unsigned seed) {
     return table;
 }
 
-// Files of one size; every `alphaEvery`th has an alpha plane, every `namedEvery`th names one of
-// eight palettes in pal/tex (0 for never).
-void workload(const fs::path& dir, int count, int side, int alphaEvery, int namedEvery) {
+// Files of one size; every `alphaEvery`th has an alpha plane (the soft-edged mask, or with
+// `noisyAlpha` value noise of its own), every `namedEvery`th names one of eight palettes in
+// pal/tex (0 for never).
+void workload(const fs::path& dir, int count, int side, int alphaEvery, int namedEvery, bool noisyAlpha = false) {
     fs::create_directories(dir / "mat");
     if (namedEvery) {
         fs::create_directories(dir / "pal/tex");
@@ -67,7 +68,8 @@ void workload(const fs::path& dir, int count, int side, int alphaEvery, int name
     }
     for (int i = 0; i < count; ++i) {
         Mat mat{side, side, 1, cmap(ramp(unsigned(i))), texture(side, side, unsigned(i)), {}, {}};
-        if (alphaEvery && i % alphaEvery == 0) mat.alpha = mask(side, side);
+        // a seed apart from the colours', so that the alpha plane is not the same picture
+        if (alphaEvery && i % alphaEvery == 0) mat.alpha = noisyAlpha ? texture(side, side, unsigned(i) + 1001) : mask(side, side);
         if (namedEvery && i / 2 % namedEvery == 0) mat.palette = name("tex\\set" + std::to_string(i % 8));
         char file[32];
         std::snprintf(file, sizeof file, "mat/t%04d.mat", i);
@@ -107,6 +109,7 @@ int main(int argc, char** argv) {
     const fs::path dir = argv[1];
     workload(dir / "tiny", 2000, 32, 0, 0);
     workload(dir / "typical", 300, 256, 2, 2);
+    workload(dir / "alpha", 300, 256, 2, 2, true);
     workload(dir / "large", 3, 2048, 3, 0);
     return 0;
 }

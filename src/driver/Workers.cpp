@@ -32,6 +32,10 @@ constexpr std::size_t depth = 32;
 constexpr auto quick = std::chrono::milliseconds(2);
 // while every worker has files in hand, the parent collects their results this often, not one by one
 constexpr auto pause = std::chrono::milliseconds(1);
+// a lone worker has no other to stay balanced with, so it may hold many files
+constexpr std::size_t loneDepth = 256;
+// on one CPU each wake of the parent takes the worker's time: it collects seldom while the worker holds many
+constexpr auto lonePause = std::chrono::milliseconds(3);
 
 // What a file has produced so far: its lines, as messages, and whether it is done.
 struct FileResult {
@@ -115,7 +119,7 @@ bool receiveAll(int fd, void* data, std::size_t size) {
 class Pool {
 public:
     Pool(const Program& program, const RunOptions& run, const std::vector<WorkItem>& items, int jobs, Progress& progress)
-        : program(program), options(run), items(items), progress(progress), results(items.size()), cap(4 * jobs) {
+        : program(program), options(run), items(items), progress(progress), results(items.size()), lone(jobs == 1), cap(4 * jobs) {
         // buffered lines would otherwise be printed once more by every worker
         std::fflush(stdout);
         std::fflush(stderr);
@@ -183,10 +187,11 @@ private:
         feed(workers.back());
     }
 
-    // Keeps the worker up to `depth` files ahead, topped up in one message once half of them are
-    // spent, files taken back from a dead worker first; tells it to finish when none is left.
+    // Keeps the worker up to `depth` files ahead (`loneDepth` if it is the only one), topped up in
+    // one message once half of them are spent, files taken back from a dead worker first; tells it
+    // to finish when none is left.
     void feed(Worker& worker) {
-        const std::size_t limit = worker.quick ? depth : 1;
+        const std::size_t limit = lone ? loneDepth : worker.quick ? depth : 1;
         if (worker.finished || worker.files.size() > limit / 2) return;
         std::vector<std::uint32_t> indices;
         while (worker.files.size() + indices.size() < limit && (!retry.empty() || next < items.size())) {
@@ -210,9 +215,13 @@ private:
     }
 
     void waitForMessages() {
-        bool busy = true;
-        for (const Worker& worker : workers) busy = busy && worker.files.size() > 1;
-        if (busy) std::this_thread::sleep_for(pause);
+        bool busy = true, deep = true;
+        for (const Worker& worker : workers) {
+            busy = busy && worker.files.size() > 1;
+            deep = deep && worker.files.size() > depth;
+        }
+        // near the end the short pause keeps the wait for the last results short
+        if (busy) std::this_thread::sleep_for(lone && deep ? lonePause : pause);
         std::vector<pollfd> fds;
         for (const Worker& worker : workers) fds.push_back({worker.fd, POLLIN, 0});
         if (::poll(fds.data(), fds.size(), -1) < 0) return;
@@ -317,6 +326,7 @@ private:
     std::size_t next = 0;        // the first file not yet handed out
     std::set<std::size_t> retry;  // files handed to a worker that died before it started them
     std::size_t printed = 0;  // the first file whose lines are not all printed
+    bool lone;                // one worker at a time
     int cap;                  // replacements still allowed
 };
 
