@@ -1,6 +1,7 @@
 #include "driver/Workers.h"
 
 #include <poll.h>
+#include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -52,6 +53,8 @@ struct Worker {
     int fd = -1;
     std::deque<std::size_t> files;  // handed out and not done yet, the first one in conversion
     std::string input;              // bytes received that do not yet make a whole message
+    std::size_t received = 0;       // bytes of messages received of the file in conversion
+    LineMirror* mirror = nullptr;   // its lines, shared with it (see Messages.h)
     bool finished = false;          // told that no file is left
     bool quick = false;             // its last file took less than `quick`
     std::chrono::steady_clock::time_point since = std::chrono::steady_clock::now();  // of its last result
@@ -90,8 +93,9 @@ bool receiveAll(int fd, void* data, std::size_t size) {
     return true;
 }
 
-[[noreturn]] void workerLoop(const Program& program, const RunOptions& run, const std::vector<WorkItem>& items, int fd) {
-    sendConsoleTo(fd);
+[[noreturn]] void workerLoop(const Program& program, const RunOptions& run, const std::vector<WorkItem>& items, int fd,
+                            LineMirror* mirror) {
+    sendConsoleTo(fd, mirror);
     // the parent sends several indices at a time; one read takes all that have come
     std::uint32_t indices[64];
     std::size_t have = 0, at = 0;
@@ -109,6 +113,7 @@ bool receiveAll(int fd, void* data, std::size_t size) {
         }
         const std::uint32_t index = indices[at++];
         if (index >= items.size()) break;
+        beginFile(index);
         const Processed result = processFile(program, run, items[index]);
         sendMessage('D', result == Processed::failed ? "0" : result == Processed::current ? "u" : "1");
     }
@@ -137,6 +142,7 @@ public:
             ::shutdown(worker.fd, SHUT_WR);
             ::close(worker.fd);
             reap(worker.pid);
+            ::munmap(worker.mirror, sizeof(LineMirror));
         }
         workers.clear();
         // no worker is left to do the rest: the replacements ran out or could not be started
@@ -160,14 +166,23 @@ public:
 
 private:
     void start() {
+        void* shared = ::mmap(nullptr, sizeof(LineMirror), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+        if (shared == MAP_FAILED) return;
+        LineMirror* mirror = static_cast<LineMirror*>(shared);
+        mirror->file = ~0u;
+        mirror->length = 0;
         int pair[2];
-        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) return;
+        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) {
+            ::munmap(shared, sizeof(LineMirror));
+            return;
+        }
         // the new worker must not inherit a half-recorded worker list
         InterruptGuard guard;
         const pid_t pid = ::fork();
         if (pid < 0) {
             ::close(pair[0]);
             ::close(pair[1]);
+            ::munmap(shared, sizeof(LineMirror));
             return;
         }
         if (pid == 0) {
@@ -177,13 +192,14 @@ private:
             if (::getppid() == 1) ::_exit(1);
             ::close(pair[0]);
             for (const Worker& other : workers) ::close(other.fd);
-            workerLoop(program, options, items, pair[1]);
+            workerLoop(program, options, items, pair[1], mirror);
         }
         ::close(pair[1]);
         addWorker(pid);
         workers.emplace_back();
         workers.back().pid = pid;
         workers.back().fd = pair[0];
+        workers.back().mirror = mirror;
         feed(workers.back());
     }
 
@@ -254,6 +270,7 @@ private:
                 result.failed = text == "0";
                 result.current = text == "u";
                 worker.files.pop_front();
+                worker.received = 0;
                 const auto now = std::chrono::steady_clock::now();
                 worker.quick = now - worker.since < quick;
                 worker.since = now;
@@ -261,6 +278,7 @@ private:
             } else {
                 result.messages.append(input, start, at - start);
                 result.spoke = true;
+                worker.received += at - start;
             }
         }
         input.erase(0, at);
@@ -272,6 +290,11 @@ private:
         workers.erase(workers.begin() + static_cast<std::ptrdiff_t>(i));
         ::close(worker.fd);
         const int status = reap(worker.pid);
+        const LineMirror& mirror = *worker.mirror;
+        const bool lines = !worker.files.empty() && mirror.file == worker.files.front() && mirror.length > worker.received;
+        // the lines it printed of the file it died on, as far as they had not reached us
+        if (lines) results[worker.files.front()].messages.append(mirror.bytes + worker.received, mirror.length - worker.received);
+        ::munmap(worker.mirror, sizeof(LineMirror));
         if (worker.files.empty()) return;
 
         // a worker writes beside the outputs of the file it converts, and only there
@@ -280,6 +303,7 @@ private:
         const std::size_t file = worker.files.front();
         retry.insert(worker.files.begin() + 1, worker.files.end());
         FileResult& result = results[file];
+        result.spoke = result.spoke || lines;
         // a worker that died between two files did not start this one; one that dies on it twice did
         if (!result.spoke && !result.retried) {
             result.retried = true;
