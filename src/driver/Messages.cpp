@@ -3,6 +3,7 @@
 #include <sys/socket.h>
 
 #include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -14,8 +15,12 @@ namespace {
 
 int channel = -1;
 LineMirror* mirror = nullptr;
-// the file's messages not yet written to the parent
+// messages not yet sent, and the bytes of the stream sent so far
 std::string pending;
+std::uint64_t sent = 0;
+std::chrono::steady_clock::time_point lastSent;
+// the parent hears of finished files at least this often, for its progress line and its feeding
+constexpr auto flushEvery = std::chrono::milliseconds(4);
 
 void sendAll(const std::string& message) {
     for (std::size_t done = 0; done < message.size();) {
@@ -25,6 +30,15 @@ void sendAll(const std::string& message) {
         if (n <= 0) return;
         done += static_cast<std::size_t>(n);
     }
+    sent += message.size();
+}
+
+// A dead worker's parent reads both fields: the mirror is emptied before it moves on.
+void resetMirror() {
+    mirror->length = 0;
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    mirror->base = sent;
+    std::atomic_signal_fence(std::memory_order_seq_cst);
 }
 
 }  // namespace
@@ -32,11 +46,15 @@ void sendAll(const std::string& message) {
 void sendConsoleTo(int fd, LineMirror* lines) {
     channel = fd;
     mirror = lines;
+    lastSent = std::chrono::steady_clock::now();
 }
 
-void beginFile(std::uint32_t index) {
-    mirror->length = 0;
-    mirror->file = index;
+void flushToParent() {
+    if (pending.empty()) return;
+    sendAll(pending);
+    pending.clear();
+    resetMirror();
+    lastSent = std::chrono::steady_clock::now();
 }
 
 bool sendingToParent() { return channel >= 0; }
@@ -50,18 +68,20 @@ std::string frameMessage(char kind, std::string_view text) {
 
 void sendMessage(char kind, const std::string& text) {
     const std::string message = frameMessage(kind, text);
-    const std::uint32_t length = mirror->length;
-    // a line that the mirror cannot keep goes out at once, with those before it
-    if (kind == 'D' || message.size() > sizeof mirror->bytes - length) {
-        sendAll(pending + message);
-        pending.clear();
+    if (message.size() > sizeof mirror->bytes - mirror->length) flushToParent();
+    if (message.size() > sizeof mirror->bytes) {
+        // no line is this long; it goes out alone rather than unmirrored behind others
+        sendAll(message);
+        resetMirror();
         return;
     }
+    const std::uint32_t length = mirror->length;
     std::memcpy(mirror->bytes + length, message.data(), message.size());
     // the parent may read the length once this process is dead: the bytes must be there first
     std::atomic_signal_fence(std::memory_order_seq_cst);
     mirror->length = length + static_cast<std::uint32_t>(message.size());
     pending += message;
+    if (kind == 'D' && std::chrono::steady_clock::now() - lastSent >= flushEvery) flushToParent();
 }
 
 bool takeMessage(const std::string& bytes, std::size_t& at, char& kind, std::string_view& text) {

@@ -9,21 +9,22 @@
 // 'E' one for standard error, 'D' a file done), the text's size in four bytes of host order, and
 // the text.
 
-// A worker's lines of the file it converts, also kept in memory shared with the parent, so that a
-// worker sends a file's lines together with its end in one write and a parent still has them when
-// the worker dies in the middle of the file. `bytes` holds the file's messages from its first on,
-// as far as they fit; `length` grows only after they are there.
+// What a worker has written for its parent and not yet sent, also kept in memory shared with the
+// parent: a worker sends the messages of several quick files in one write, and a parent still has
+// them when the worker dies before it sends them. `bytes` holds the worker's stream of messages from
+// offset `base` on, `length` of them; each field changes only once what it covers is there.
 struct LineMirror {
-    volatile std::uint32_t file;
+    volatile std::uint64_t base;
     volatile std::uint32_t length;
-    char bytes[(1 << 16) - 8];
+    char bytes[(1 << 16) - 16];
 };
 
 // In a worker: every console line from now on goes to `fd` as a message for the parent, which
-// prints it in the batch's order; `mirror` keeps the lines of the file under way.
+// prints it in the batch's order; `mirror` keeps what is not sent yet.
 void sendConsoleTo(int fd, LineMirror* mirror);
-// In a worker: the lines that follow are the file `index`'s.
-void beginFile(std::uint32_t index);
+// In a worker: sends what it holds, before it waits for the parent or when a file ends a while
+// after the last write, so that the parent prints and hands out files in time.
+void flushToParent();
 bool sendingToParent();
 void sendMessage(char kind, const std::string& text);
 std::string frameMessage(char kind, std::string_view text);

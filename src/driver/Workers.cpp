@@ -53,8 +53,8 @@ struct Worker {
     int fd = -1;
     std::deque<std::size_t> files;  // handed out and not done yet, the first one in conversion
     std::string input;              // bytes received that do not yet make a whole message
-    std::size_t received = 0;       // bytes of messages received of the file in conversion
-    LineMirror* mirror = nullptr;   // its lines, shared with it (see Messages.h)
+    std::uint64_t received = 0;     // bytes of its stream received
+    LineMirror* mirror = nullptr;   // what it has not sent, shared with it (see Messages.h)
     bool finished = false;          // told that no file is left
     bool quick = false;             // its last file took less than `quick`
     std::chrono::steady_clock::time_point since = std::chrono::steady_clock::now();  // of its last result
@@ -101,6 +101,7 @@ bool receiveAll(int fd, void* data, std::size_t size) {
     std::size_t have = 0, at = 0;
     while (true) {
         if (at == have) {
+            flushToParent();
             const ssize_t n = ::read(fd, indices, sizeof indices);
             if (n < 0 && errno == EINTR) continue;
             if (n <= 0) break;
@@ -113,11 +114,11 @@ bool receiveAll(int fd, void* data, std::size_t size) {
         }
         const std::uint32_t index = indices[at++];
         if (index >= items.size()) break;
-        beginFile(index);
         const Processed result = processFile(program, run, items[index]);
         sendMessage('D', result == Processed::failed ? "0" : result == Processed::current ? "u" : "1");
     }
-    // nothing buffered is the worker's to flush: the parent owns the console
+    flushToParent();
+    // nothing buffered in stdio is the worker's to flush: the parent owns the console
     ::_exit(0);
 }
 
@@ -169,7 +170,7 @@ private:
         void* shared = ::mmap(nullptr, sizeof(LineMirror), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
         if (shared == MAP_FAILED) return;
         LineMirror* mirror = static_cast<LineMirror*>(shared);
-        mirror->file = ~0u;
+        mirror->base = 0;
         mirror->length = 0;
         int pair[2];
         if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) {
@@ -248,6 +249,7 @@ private:
             if (n < 0 && errno == EINTR) continue;
             if (n > 0) {
                 workers[i].input.append(buffer, static_cast<std::size_t>(n));
+                workers[i].received += static_cast<std::uint64_t>(n);
                 takeMessages(workers[i]);
             } else {
                 ended(i);
@@ -270,7 +272,6 @@ private:
                 result.failed = text == "0";
                 result.current = text == "u";
                 worker.files.pop_front();
-                worker.received = 0;
                 const auto now = std::chrono::steady_clock::now();
                 worker.quick = now - worker.since < quick;
                 worker.since = now;
@@ -278,7 +279,6 @@ private:
             } else {
                 result.messages.append(input, start, at - start);
                 result.spoke = true;
-                worker.received += at - start;
             }
         }
         input.erase(0, at);
@@ -290,10 +290,13 @@ private:
         workers.erase(workers.begin() + static_cast<std::ptrdiff_t>(i));
         ::close(worker.fd);
         const int status = reap(worker.pid);
+        // what it wrote and had not sent: the files it finished, and the lines of the one it died on
         const LineMirror& mirror = *worker.mirror;
-        const bool lines = !worker.files.empty() && mirror.file == worker.files.front() && mirror.length > worker.received;
-        // the lines it printed of the file it died on, as far as they had not reached us
-        if (lines) results[worker.files.front()].messages.append(mirror.bytes + worker.received, mirror.length - worker.received);
+        if (mirror.base <= worker.received && mirror.base + mirror.length > worker.received) {
+            worker.input.append(mirror.bytes + (worker.received - mirror.base), mirror.bytes + mirror.length);
+            worker.finished = true;  // nothing more is handed to it
+            takeMessages(worker);
+        }
         ::munmap(worker.mirror, sizeof(LineMirror));
         if (worker.files.empty()) return;
 
@@ -303,7 +306,6 @@ private:
         const std::size_t file = worker.files.front();
         retry.insert(worker.files.begin() + 1, worker.files.end());
         FileResult& result = results[file];
-        result.spoke = result.spoke || lines;
         // a worker that died between two files did not start this one; one that dies on it twice did
         if (!result.spoke && !result.retried) {
             result.retried = true;
