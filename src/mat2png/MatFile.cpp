@@ -4,7 +4,6 @@
 #include <IL/ilu.h>
 #include <cstring>
 #include <memory>
-#include <vector>
 
 #include "driver/Console.h"
 #include "fs/WriteError.h"
@@ -71,9 +70,7 @@ MatFile::MatFile(const std::string& path, const std::string& output, const Palet
         const std::string alphaname = output + "_alpha.png";
         if (indexed) {
             // the same grey levels as the library's negative, through the writer of the indexed images
-            std::vector<std::uint8_t> grey(mat.alpha()->getData(), mat.alpha()->getData() + pixels);
-            for (std::uint8_t& level : grey) level = static_cast<std::uint8_t>(255 - level);
-            saveSamples(alphaname, width, height, grey.data(), nullptr, source);
+            saveSamples(alphaname, width, height, mat.alpha()->getData(), nullptr, source, true);
         } else {
             LibraryImage image;
             texImage(width, height, 1, IL_LUMINANCE, mat.alpha()->getData());

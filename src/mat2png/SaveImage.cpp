@@ -119,7 +119,7 @@ void PNGCBAPI pngWarning(png_structp, png_const_charp) {}
 
 // Everything libpng may leave by longjmp, kept apart from objects with destructors.
 bool encodeSamples(png_structp png, png_infop info, std::int32_t width, std::int32_t height, const std::uint8_t* indices,
-                   const std::uint8_t* palette, bool filter) {
+                   const std::uint8_t* palette, bool filter, bool negative) {
     if (setjmp(png_jmpbuf(png))) return false;
     png_set_user_limits(png, PNG_UINT_31_MAX, PNG_UINT_31_MAX);
     png_set_IHDR(png, info, png_uint_32(width), png_uint_32(height), 8, palette ? PNG_COLOR_TYPE_PALETTE : PNG_COLOR_TYPE_GRAY,
@@ -131,6 +131,8 @@ bool encodeSamples(png_structp png, png_infop info, std::int32_t width, std::int
         png_set_compression_strategy(png, Z_RLE);
     }
     png_write_info(png, info);
+    // libpng inverts each row in its own copy of it: no inverted plane of ours
+    if (negative) png_set_invert_mono(png);
     for (std::int32_t y = height; y-- > 0;) png_write_row(png, indices + std::size_t(width) * std::size_t(y));
     png_write_end(png, info);
     return true;
@@ -139,7 +141,7 @@ bool encodeSamples(png_structp png, png_infop info, std::int32_t width, std::int
 }  // namespace
 
 void saveSamples(const std::string& name, std::int32_t width, std::int32_t height, const std::uint8_t* indices,
-                 const std::uint8_t* palette, const timespec& modified) {
+                 const std::uint8_t* palette, const timespec& modified, bool negative) {
     if (width <= 0 || height <= 0)
         throw WriteError("cannot write an image of " + std::to_string(width) + " x " + std::to_string(height));
     TempFile file(name, "png");
@@ -150,7 +152,7 @@ void saveSamples(const std::string& name, std::int32_t width, std::int32_t heigh
     png_infop info = png ? png_create_info_struct(png) : nullptr;
     const bool encoded = info && (png_set_write_fn(png, out.get(), writePng, flushPng),
                                   encodeSamples(png, info, width, height, indices, palette,
-                                                filterRows(width, height, indices)));
+                                                filterRows(width, height, indices), negative));
     png_destroy_write_struct(&png, &info);
     flush(*out);
     if (out->failed) file.fail(out->error);
