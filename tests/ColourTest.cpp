@@ -45,6 +45,58 @@ TEST(Colour, LabAndCiede2000) {
 
 namespace {
 
+// CIEDE2000 as its authors write it, with hue angles in degrees: what the program's form, with the hues as
+// unit vectors, must give everywhere, and above all where the angles wrap, flip or are undefined.
+double ciede2000ByAngles(const Lab& x, const Lab& y) {
+    const double pi = 3.14159265358979323846, rad = pi / 180;
+    const auto pow7 = [](double v) { return std::pow(v, 7); };
+    const double cBar = (std::hypot(x.a, x.b) + std::hypot(y.a, y.b)) / 2;
+    const double g = 0.5 * (1 - std::sqrt(pow7(cBar) / (pow7(cBar) + pow7(25))));
+    const double a1 = (1 + g) * x.a, a2 = (1 + g) * y.a, c1 = std::hypot(a1, x.b), c2 = std::hypot(a2, y.b);
+    const auto hue = [&](double b, double a) { return a == 0 && b == 0 ? 0 : std::fmod(std::atan2(b, a) / rad + 360, 360); };
+    const double h1 = hue(x.b, a1), h2 = hue(y.b, a2);
+    double dh = c1 * c2 == 0 ? 0 : h2 - h1;
+    dh = dh > 180 ? dh - 360 : dh < -180 ? dh + 360 : dh;
+    const double dH = 2 * std::sqrt(c1 * c2) * std::sin(dh / 2 * rad);
+    double hBar = h1 + h2;
+    if (c1 * c2 != 0) hBar = std::abs(h1 - h2) <= 180 ? hBar / 2 : hBar < 360 ? (hBar + 360) / 2 : (hBar - 360) / 2;
+    const double t = 1 - 0.17 * std::cos((hBar - 30) * rad) + 0.24 * std::cos(2 * hBar * rad) + 0.32 * std::cos((3 * hBar + 6) * rad) -
+                     0.20 * std::cos((4 * hBar - 63) * rad);
+    const double cBarP = (c1 + c2) / 2, lBar = (x.L + y.L) / 2;
+    const double sL = 1 + 0.015 * (lBar - 50) * (lBar - 50) / std::sqrt(20 + (lBar - 50) * (lBar - 50));
+    const double sC = 1 + 0.045 * cBarP, sH = 1 + 0.015 * cBarP * t;
+    const double rT = -2 * std::sqrt(pow7(cBarP) / (pow7(cBarP) + pow7(25))) * std::sin(60 * std::exp(-std::pow((hBar - 275) / 25, 2)) * rad);
+    const double l = (y.L - x.L) / sL, c = (c2 - c1) / sC, h = dH / sH;
+    return std::sqrt(l * l + c * c + h * h + rT * c * h);
+}
+
+}  // namespace
+
+TEST(Colour, Ciede2000AsItsAuthorsWriteIt) {
+    // pairs at hue angles chosen for their edges: the same, a hair either side of opposite (where the mean hue
+    // jumps by 180 degrees; exactly opposite, rounding decides the side), across 0, near 275 and 150 degrees away
+    // from it, greys; at several chromas and lightnesses
+    const double angles[] = {0, 1e-9, 30, 90, 95, 125, 179.9999999, 180.0000001, 200, 275, 300, 359.9999999};
+    const double chromas[] = {0, 1e-7, 3, 25, 70};
+    int compared = 0;
+    for (double h1 : angles)
+        for (double h2 : angles)
+            if (std::abs(std::abs(h1 - h2) - 180) > 1e-9)
+            for (double c1 : chromas)
+                for (double c2 : chromas)
+                    for (double turn : {0.0, 0.3, 47.0}) {
+                        const double rad = 3.14159265358979323846 / 180, p = (h1 + turn) * rad, q = (h2 + turn) * rad;
+                        const Lab x{40, c1 * std::cos(p), c1 * std::sin(p)}, y{c1 == c2 ? 40.0 : 62.0, c2 * std::cos(q), c2 * std::sin(q)};
+                        const double expected = ciede2000ByAngles(x, y);
+                        ASSERT_NEAR(ciede2000(x, y), expected, 1e-9 * (1 + expected)) << h1 << " " << h2 << " " << c1 << " " << c2 << " " << turn;
+                        ++compared;
+                    }
+    // every pair of angles but the exactly opposite ones (95 and 275, 179.9999999 and 359.9999999)
+    EXPECT_EQ(compared, (12 * 12 - 4) * 5 * 5 * 3);
+}
+
+namespace {
+
 // Palettes for the searches: random entries, some repeated; few distinct colours, so that ties are everywhere;
 // greys and near-greys, where the hue is undefined or flips; a ramp of one hue, dense in lightness.
 std::vector<Bytes> palettes() {

@@ -314,6 +314,16 @@ TEST(Matpal, MakeFitsTheImagesWhateverTheirOrder) {
     EXPECT_EQ(fitted, (std::set<Bytes>{{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {10, 20, 30}}));
     EXPECT_EQ(Bytes(entries.begin() + 12, entries.end()), Bytes(756, 0));
 
+    // many colours (which the fit merges at first) give the same bytes on one CPU as on all of them
+    RawPng many;
+    many.width = many.height = 200, many.type = PNG_COLOR_TYPE_RGB_ALPHA;
+    for (unsigned y = 0; y < 200; ++y)
+        for (unsigned x = 0; x < 200; ++x) many.samples.insert(many.samples.end(), {std::uint8_t(x), std::uint8_t(y), std::uint8_t(x * 7 + y * 13), 255});
+    ASSERT_TRUE(writePng(w / "many.png", many));
+    ASSERT_EQ(matpal(w, "make all many.png").status, 0);
+    ASSERT_EQ(w.run("", "taskset -c 0", "make one many.png", MATPAL_BINARY).status, 0);
+    EXPECT_EQ(w.read("pal/all.pal"), w.read("pal/one.pal"));
+
     // kept entries come from --from unchanged, and the fitted colours fill the entries between them
     ASSERT_EQ(matpal(w, "make kept a.png b.png --keep=0-1,4-255 --from=desert --colours=2").status, 0);
     const Bytes kept = entriesOf(w.read("pal/kept.pal")), table = colours();

@@ -11,6 +11,8 @@ using namespace colour;
 
 constexpr double pi = 3.14159265358979323846;
 constexpr double degrees = pi / 180;
+// the direction of a hue of 275 degrees, and the cosine of 150 degrees
+constexpr double cos275 = 0.087155742747658174, sin275 = -0.99619469809174553, cos150 = -0.86602540378443865;
 
 double decode(double v) { return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); }
 
@@ -44,31 +46,53 @@ double ciede2000(const Lab& x, const Lab& y) {
     const double g = 1.5 - 0.5 * std::sqrt(pow7(cBar) / (pow7(cBar) + pow25to7));
     const double a1 = g * x.a, a2 = g * y.a;
     const double c1 = std::sqrt(a1 * a1 + x.b * x.b), c2 = std::sqrt(a2 * a2 + y.b * y.b);
-    const auto hue = [](double b, double a) {
-        if (a == 0 && b == 0) return 0.0;
-        const double h = std::atan2(b, a) / degrees;
-        return h < 0 ? h + 360 : h;
-    };
-    const double h1 = hue(x.b, a1), h2 = hue(y.b, a2);
     const bool grey = c1 * c2 == 0;
-    double dh = grey ? 0 : h2 - h1;
-    if (dh > 180) dh -= 360;
-    else if (dh < -180) dh += 360;
-    const double dL = y.L - x.L, dC = c2 - c1, dH = 2 * std::sqrt(c1 * c2) * std::sin(dh / 2 * degrees);
-    double hBar = h1 + h2;
-    if (!grey) hBar = std::abs(h1 - h2) <= 180 ? hBar / 2 : hBar < 360 ? (hBar + 360) / 2 : (hBar - 360) / 2;
+    // The hues as unit vectors, which spare most of the angles: 2 sin(dh/2) is the distance between them, with
+    // the sign of their cross product, and the mean hue is their bisector. Opposite hues, where the bisector
+    // is undefined and the sign rests on how the hue difference wraps, take the angles.
+    const double u1 = c1 > 0 ? a1 / c1 : 1, v1 = c1 > 0 ? x.b / c1 : 0, u2 = c2 > 0 ? a2 / c2 : 1, v2 = c2 > 0 ? y.b / c2 : 0;
+    const double cross = u1 * v2 - v1 * u2;
+    double dH = 0, meanU = 1, meanV = 0;
+    if (grey) {
+        // the mean hue is the sum of the hues, the one hue there is
+        if (c1 > 0) meanU = u1, meanV = v1;
+        else if (c2 > 0) meanU = u2, meanV = v2;
+    } else if (const double wu = u1 + u2, wv = v1 + v2, w = std::sqrt(wu * wu + wv * wv); w > 1e-6) {
+        const double du = u2 - u1, dv = v2 - v1;
+        dH = std::sqrt(c1 * c2) * std::sqrt(du * du + dv * dv) * (cross < 0 ? -1 : 1);
+        meanU = wu / w, meanV = wv / w;
+    } else {
+        const auto hue = [](double b, double a) {
+            const double h = std::atan2(b, a) / degrees;
+            return h < 0 ? h + 360 : h;
+        };
+        const double h1 = hue(x.b, a1), h2 = hue(y.b, a2);
+        double dh = h2 - h1;
+        if (dh > 180) dh -= 360;
+        else if (dh < -180) dh += 360;
+        dH = 2 * std::sqrt(c1 * c2) * std::sin(dh / 2 * degrees);
+        const double sum = h1 + h2, hBar = std::abs(h1 - h2) <= 180 ? sum / 2 : sum < 360 ? (sum + 360) / 2 : (sum - 360) / 2;
+        meanU = std::cos(hBar * degrees), meanV = std::sin(hBar * degrees);
+    }
+    const double dL = y.L - x.L, dC = c2 - c1;
     const double lBar = (x.L + y.L) / 2 - 50, cBarP = (c1 + c2) / 2;
-    // T's four cosines from one angle's cosine and sine by the multiple-angle formulas, as they cost most
-    const double cos1 = std::cos(hBar * degrees), sin1 = std::sin(hBar * degrees);
+    // T's four cosines from the mean hue's cosine and sine by the multiple-angle formulas
+    const double cos1 = meanU, sin1 = meanV;
     const double cos2 = 2 * cos1 * cos1 - 1, sin2 = 2 * sin1 * cos1;
     const double cos3 = cos1 * (4 * cos1 * cos1 - 3), sin3 = sin1 * (3 - 4 * sin1 * sin1);
     const double cos4 = 2 * cos2 * cos2 - 1, sin4 = 2 * sin2 * cos2;
     const double t = 1 - 0.17 * (cos1 * cos30 + sin1 * 0.5) + 0.24 * cos2 + 0.32 * (cos3 * cos6 - sin3 * sin6) -
                      0.20 * (cos4 * cos63 + sin4 * sin63);
-    const double dTheta = 30 * std::exp(-((hBar - 275) / 25) * ((hBar - 275) / 25));
-    const double rC = 2 * std::sqrt(pow7(cBarP) / (pow7(cBarP) + pow25to7));
+    // The rotation term, centred on a mean hue of 275 degrees, fades as exp(-(dh / 25)^2): beyond 150 degrees from
+    // there it is below 1e-15 and changes the result in its last bit at most, so the angles are not needed.
+    double rT = 0;
+    if (meanU * cos275 + meanV * sin275 > cos150) {
+        double hBar = std::atan2(meanV, meanU) / degrees;
+        if (hBar < 0) hBar += 360;
+        const double dTheta = 30 * std::exp(-((hBar - 275) / 25) * ((hBar - 275) / 25));
+        rT = -std::sin(2 * dTheta * degrees) * 2 * std::sqrt(pow7(cBarP) / (pow7(cBarP) + pow25to7));
+    }
     const double sL = 1 + 0.015 * lBar * lBar / std::sqrt(20 + lBar * lBar), sC = 1 + 0.045 * cBarP, sH = 1 + 0.015 * cBarP * t;
-    const double rT = -std::sin(2 * dTheta * degrees) * rC;
     const double l = dL / sL, c = dC / sC, h = dH / sH;
     return std::sqrt(l * l + c * c + h * h + rT * c * h);
 }

@@ -178,12 +178,12 @@ Rgb codeOfLab(const Lab& want) {
 
 Lab labOf(const Rgb& code) { return labFromSrgb(code[0], code[1], code[2]); }
 
-// Runs body(first, last) on parts of 0 to count, in threads; the parts write only their own elements, so the
-// result does not depend on the number of threads.
+// Runs body(first, last) on parts of 0 to count, in threads where count reaches `worthThreads`; the parts write
+// only their own elements, so the result does not depend on the number of threads.
 template <typename Body>
-void inParallel(std::size_t count, const Body& body) {
+void inParallel(std::size_t count, const Body& body, std::size_t worthThreads = 4096) {
     const std::size_t threads = std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 16);
-    if (threads == 1 || count < 4096) return body(std::size_t{0}, count);
+    if (threads == 1 || count < worthThreads) return body(std::size_t{0}, count);
     std::vector<std::thread> workers;
     const std::size_t part = (count + threads - 1) / threads;
     for (std::size_t t = 1; t < threads; ++t)
@@ -219,18 +219,22 @@ public:
         return id[best];
     }
 
-    // the nearest centre as nearest() finds it and the distance to the next nearest, squared
+    // the nearest centre, ties to the first by L, and the distance to the next nearest (the nearest's own where
+    // there is one centre), squared, in one pass: the guess and a centre beside it in L bound both distances
     unsigned nearestTwo(const Point& p, const Tangent& t, unsigned guess, float& least, float& next) const {
-        const unsigned nearestId = nearest(p, t, guess, least);
-        // any other centre gives a bound on the next nearest
-        const unsigned other = place[nearestId] + 1 < l.size() ? place[nearestId] + 1 : place[nearestId] - 1;
-        next = measure(other, p, t);
-        const float reach = std::sqrt(next) * 1.0001f + 1e-4f;
+        const unsigned g = place[guess], other = g + 1 < l.size() ? g + 1 : g > 0 ? g - 1 : g;
+        const float reach = std::sqrt(std::max(measure(g, p, t), measure(other, p, t))) * 1.0001f + 1e-4f;
         const unsigned first = unsigned(std::lower_bound(l.begin(), l.end(), p.L - reach) - l.begin());
         const unsigned last = unsigned(std::upper_bound(l.begin(), l.end(), p.L + reach) - l.begin());
-        for (unsigned n = first; n < last; ++n)
-            if (id[n] != nearestId) next = std::min(next, measure(n, p, t));
-        return nearestId;
+        unsigned best = first;
+        least = next = std::numeric_limits<float>::infinity();
+        for (unsigned n = first; n < last; ++n) {
+            const float d = measure(n, p, t);
+            if (d < least) next = least, least = d, best = n;
+            else next = std::min(next, d);
+        }
+        if (last - first == 1) next = least;
+        return id[best];
     }
 
 private:
@@ -243,19 +247,71 @@ private:
     std::vector<unsigned> id, place;
 };
 
+// what the fit knows of each colour it works on
+struct Colours {
+    std::vector<Rgb> codes;
+    std::vector<Lab> lab;
+    std::vector<Point> points;
+    std::vector<Tangent> tangents;
+    std::vector<double> weight;
+
+    void add(const Rgb& code, const Lab& at, double count) {
+        codes.push_back(code), lab.push_back(at), weight.push_back(count);
+    }
+    // the places in the space, computed last and in threads, as they cost most
+    void place() {
+        points.resize(lab.size()), tangents.resize(lab.size());
+        inParallel(lab.size(), [&](std::size_t first, std::size_t last) {
+            for (std::size_t i = first; i < last; ++i) points[i] = pointOf(lab[i]), tangents[i] = space.tangentOf(lab[i]);
+        });
+    }
+};
+
+// A large histogram's colours merged in cells of 2 x 2 x 2 codes: each cell's weight, its mean in CIELAB, and its
+// commonest code. Nearby codes differ by less than a CIEDE2000 unit, so the stages that work in the space lose
+// little by it, and take far less time.
+Colours mergedInCells(const Colours& every) {
+    const auto cell = [&](std::size_t i) {
+        const Rgb& c = every.codes[i];
+        return std::uint32_t(c[0] >> 1) << 14 | std::uint32_t(c[1] >> 1) << 7 | std::uint32_t(c[2] >> 1);
+    };
+    std::vector<std::uint32_t> order(every.codes.size());
+    std::iota(order.begin(), order.end(), 0u);
+    std::stable_sort(order.begin(), order.end(), [&](std::uint32_t x, std::uint32_t y) { return cell(x) < cell(y); });
+    Colours merged;
+    for (std::size_t n = 0, m; n < order.size(); n = m) {
+        double w = 0, sum[3] = {};
+        std::uint32_t commonest = order[n];
+        for (m = n; m < order.size() && cell(order[m]) == cell(order[n]); ++m) {
+            const std::uint32_t i = order[m];
+            const double wi = every.weight[i];
+            w += wi, sum[0] += wi * every.lab[i].L, sum[1] += wi * every.lab[i].a, sum[2] += wi * every.lab[i].b;
+            if (wi > every.weight[commonest]) commonest = i;
+        }
+        merged.add(every.codes[commonest], {sum[0] / w, sum[1] / w, sum[2] / w}, w);
+    }
+    merged.place();
+    return merged;
+}
+
 class Fitter {
 public:
     Fitter(const std::vector<ColourCount>& histogram, unsigned entries, const std::array<std::uint8_t, 768>& base,
            const std::vector<unsigned>& freeIndices)
         : count(entries), base(base), freeIndices(freeIndices) {
-        for (const ColourCount& c : histogram) {
-            if (c.count == 0) continue;
-            const Rgb code{std::uint8_t(c.rgb >> 16), std::uint8_t(c.rgb >> 8), std::uint8_t(c.rgb)};
-            codes.push_back(code);
-            lab.push_back(labOf(code));
-            points.push_back(pointOf(lab.back()));
-            tangents.push_back(space.tangentOf(lab.back()));
-            weight.push_back(double(c.count));
+        Colours every;
+        for (const ColourCount& c : histogram)
+            if (c.count > 0) every.add({std::uint8_t(c.rgb >> 16), std::uint8_t(c.rgb >> 8), std::uint8_t(c.rgb)}, {}, double(c.count));
+        inParallel(every.lab.size(), [&](std::size_t first, std::size_t last) {
+            for (std::size_t i = first; i < last; ++i) every.lab[i] = labOf(every.codes[i]);
+        });
+        every.place();
+        if (every.codes.size() > mergeAbove) {
+            Colours merged = mergedInCells(every);
+            take(merged);
+            exact = std::move(every);
+        } else {
+            take(every);
         }
         owner.assign(points.size(), 0);
         // the entries not fitted, each colour once: they take pixels as any entry does
@@ -276,116 +332,16 @@ public:
         // means first, then towards medians: the error measured is a sum of distances, not of their squares
         std::vector<Point> centres = euclideanRounds(seeds(), false, 12);
         centres = euclideanRounds(std::move(centres), true, 12);
-        return polish(nudge(relocateCodes(perceptualRounds(relocate(std::move(centres))))));
+        std::vector<Rgb> fitted = perceptualRounds(relocate(std::move(centres)));
+        // the last stages measure every colour as it is
+        if (!exact.codes.empty()) take(exact);
+        return polish(nudge(std::move(fitted)));
     }
 
-    // The moves of relocate() again on the entries as codes, judged by CIEDE2000: rounding the centres to codes
-    // and measuring by CIEDE2000 leave entries that serve less than others could. Which entry to move comes
-    // from the space; whether the move stays, from the exact nearest entries of the colours near both places.
-    std::vector<Rgb> relocateCodes(std::vector<Rgb> fitted) const {
-        std::vector<int> slot(256, -1);
-        for (unsigned k = 0; k < count; ++k) slot[freeIndices[k]] = int(k);
-        std::vector<std::uint8_t> nearest(points.size()), trialNearest(points.size());
-        std::vector<float> distance(points.size()), trialDistance(points.size());
-        std::vector<bool> triedFrom(256, false), triedTo(256, false);
-        int trials = 0;
-        for (bool moved = true; moved && trials < codeRelocations;) {
-            moved = false;
-            const std::array<std::uint8_t, 768> palette = paletteOf(fitted);
-            const PerceptualSearch search(palette.data());
-            // after the first, the moves kept the nearest entries of the colours they touched; the others can
-            // only have come nearer to a moved entry, which the next choices may overlook
-            if (trials == 0)
-                inParallel(points.size(), [&](std::size_t first, std::size_t last) {
-                    for (std::size_t i = first; i < last; ++i) {
-                        nearest[i] = std::uint8_t(search.nearest(lab[i]));
-                        distance[i] = float(ciede2000(lab[i], search.entry(nearest[i])));
-                    }
-                });
-            std::vector<Point> entries(256);
-            for (unsigned e = 0; e < 256; ++e) entries[e] = pointOf(search.entry(e));
-            const EuclideanSearch inSpace(entries);
-            std::vector<double> load(256, 0.0), utility(256, 0.0);
-            std::vector<std::size_t> start(257, 0);
-            for (std::size_t i = 0; i < points.size(); ++i) {
-                load[nearest[i]] += weight[i] * distance[i];
-                ++start[nearest[i] + 1u];
-                float d1, d2;
-                if (inSpace.nearestTwo(points[i], tangents[i], nearest[i], d1, d2) == nearest[i]) utility[nearest[i]] += weight[i] * (std::sqrt(d2) - std::sqrt(d1));
-            }
-            std::partial_sum(start.begin(), start.end(), start.begin());
-            std::vector<std::uint32_t> members(points.size());
-            std::vector<std::size_t> fill(start.begin(), start.end() - 1);
-            for (std::size_t i = 0; i < points.size(); ++i) members[fill[nearest[i]]++] = std::uint32_t(i);
-            const auto nearestEntries = [&](const Point& at, std::size_t n) {
-                std::vector<std::pair<float, unsigned>> byDistance;
-                for (unsigned e = 0; e < 256; ++e) byDistance.push_back({distance2(entries[e], at), e});
-                std::partial_sort(byDistance.begin(), byDistance.begin() + long(n), byDistance.end());
-                std::vector<unsigned> near;
-                for (std::size_t k = 0; k < n; ++k) near.push_back(byDistance[k].second);
-                return near;
-            };
-            std::vector<bool> touched(256, false), passed(256, false);
-            for (int batch = 0; batch < 32 && trials < codeRelocations;) {
-                unsigned from = 256, to = 256;
-                for (unsigned e = 0; e < 256; ++e)
-                    if (slot[e] >= 0 && !triedFrom[e] && !touched[e] && !passed[e] && (from == 256 || utility[e] < utility[from])) from = e;
-                for (unsigned e = 0; e < 256; ++e)
-                    if (e != from && !triedTo[e] && !touched[e] && !passed[e] && start[e] < start[e + 1] && (to == 256 || load[e] > load[to])) to = e;
-                if (from == 256 || to == 256) break;
-                std::vector<unsigned> near = nearestEntries(entries[to], 8);
-                for (unsigned e : nearestEntries(entries[from], 4)) near.push_back(e);
-                std::sort(near.begin(), near.end());
-                near.erase(std::unique(near.begin(), near.end()), near.end());
-                if (std::any_of(near.begin(), near.end(), [&](unsigned e) { return touched[e]; })) {
-                    passed[from] = passed[to] = true;
-                    continue;
-                }
-                ++batch, ++trials;
-                std::vector<std::uint32_t> local;
-                double before = 0;
-                for (unsigned e : near)
-                    for (std::size_t m = start[e]; m < start[e + 1]; ++m) local.push_back(members[m]), before += weight[members[m]] * distance[members[m]];
-                std::uint32_t worstMember = members[start[to]];
-                for (std::size_t m = start[to]; m < start[to + 1]; ++m)
-                    if (weight[members[m]] * distance[members[m]] > weight[worstMember] * distance[worstMember]) worstMember = members[m];
-                const std::vector<Rgb> saved = fitted;
-                // on the colour adding most to the busy entry's error, which then has none
-                fitted[std::size_t(slot[from])] = codes[worstMember];
-                double after = 0;
-                for (int round = 0; round < 3; ++round) {
-                    const std::array<std::uint8_t, 768> trialPalette = paletteOf(fitted);
-                    const PerceptualSearch trial(trialPalette.data());
-                    after = 0;
-                    for (std::uint32_t i : local) {
-                        trialNearest[i] = std::uint8_t(trial.nearest(lab[i]));
-                        trialDistance[i] = float(ciede2000(lab[i], trial.entry(trialNearest[i])));
-                        after += weight[i] * trialDistance[i];
-                    }
-                    if (round == 2) break;
-                    for (unsigned e : near) {
-                        if (slot[e] < 0) continue;
-                        std::vector<std::uint32_t> own;
-                        for (std::uint32_t i : local)
-                            if (trialNearest[i] == e) own.push_back(i);
-                        if (!own.empty()) fitted[std::size_t(slot[e])] = bestCentre(fitted[std::size_t(slot[e])], own.data(), own.data() + own.size(), trialDistance);
-                    }
-                }
-                if (after < before * (1 - 1e-9)) {
-                    moved = true;
-                    for (unsigned e : near) touched[e] = true;
-                    for (std::uint32_t i : local) touched[trialNearest[i]] = true, nearest[i] = trialNearest[i], distance[i] = trialDistance[i];
-                } else {
-                    fitted = saved;
-                    triedFrom[from] = triedTo[to] = true;
-                }
-            }
-            if (moved) {
-                std::fill(triedFrom.begin(), triedFrom.end(), false);
-                std::fill(triedTo.begin(), triedTo.end(), false);
-            }
-        }
-        return fitted;
+    // the colours the stages work on, swapped with `other`
+    void take(Colours& other) {
+        std::swap(codes, other.codes), std::swap(lab, other.lab), std::swap(points, other.points);
+        std::swap(tangents, other.tangents), std::swap(weight, other.weight);
     }
 
     // Rounding a centre to a code seldom gives the code its colours want most: each entry in turn steps to one
@@ -853,17 +809,16 @@ public:
             std::vector<std::size_t> fill(start.begin(), start.end() - 1);
             for (std::size_t i = 0; i < points.size(); ++i)
                 if (slot[nearest[i]] >= 0) members[fill[slot[nearest[i]]]++] = std::uint32_t(i);
-            std::vector<unsigned> empty;
-            for (unsigned k = 0; k < count; ++k) {
-                if (start[k] == start[k + 1]) {
-                    empty.push_back(k);
-                    continue;
-                }
-                fitted[k] = bestCentre(fitted[k], members.data() + start[k], members.data() + start[k + 1], distance);
-            }
-            for (unsigned k : empty) {
-                fitted[k] = codes[worst(distance, [&](std::size_t i, std::size_t p) { return float(ciede2000(lab[i], lab[p])); })];
-            }
+            inParallel(
+                count,
+                [&](std::size_t first, std::size_t last) {
+                    for (std::size_t k = first; k < last; ++k)
+                        if (start[k] < start[k + 1]) fitted[k] = bestCentre(fitted[k], members.data() + start[k], members.data() + start[k + 1], distance);
+                },
+                1);
+            // entries left without colours go where the error is, one after another
+            for (unsigned k = 0; k < count; ++k)
+                if (start[k] == start[k + 1]) fitted[k] = codes[worst(distance, [&](std::size_t i, std::size_t p) { return float(ciede2000(lab[i], lab[p])); })];
         }
         return best;
     }
@@ -906,7 +861,9 @@ public:
 
     // members of an entry tried as its colour, and moves of an entry tried, at most
     static constexpr std::size_t commonest = 3;
-    static constexpr int relocations = 100, codeRelocations = 40;
+    static constexpr int relocations = 100;
+    // distinct colours above which the first stages work on colours merged in cells
+    static constexpr std::size_t mergeAbove = 32768;
     // passes of nudge(), the entries (itself among them) whose colours a nudged entry may take, and the codes
     // around it measured exactly per step
     static constexpr int nudgePasses = 3, nudgeNeighbours = 9;
@@ -920,6 +877,7 @@ public:
     std::vector<Point> points;
     std::vector<Tangent> tangents;
     std::vector<double> weight;
+    Colours exact;  // every colour as it is, while the first stages work on merged ones
 };
 
 }  // namespace
