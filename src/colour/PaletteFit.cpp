@@ -6,6 +6,7 @@
 #include <numeric>
 #include <stdexcept>
 #include <thread>
+#include <atomic>
 
 #include "colour/Lab.h"
 #include "colour/PerceptualSearch.h"
@@ -192,6 +193,21 @@ void inParallel(std::size_t count, const Body& body, std::size_t worthThreads = 
     for (std::thread& worker : workers) worker.join();
 }
 
+// Runs body(n) for each n of 0 to count, in threads that take the next n as they finish, for work of uneven
+// size; each body(n) must write only what is its own.
+template <typename Body>
+void eachInParallel(std::size_t count, const Body& body) {
+    const std::size_t threads = std::min<std::size_t>(std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 16), count);
+    std::atomic<std::size_t> next{0};
+    const auto work = [&] {
+        for (std::size_t n; (n = next++) < count;) body(n);
+    };
+    std::vector<std::thread> workers;
+    for (std::size_t t = 1; t < threads; ++t) workers.emplace_back(work);
+    work();
+    for (std::thread& worker : workers) worker.join();
+}
+
 // Centres sorted by L, for the nearest one in CIELAB: only those as near in L as a first guess are compared.
 class EuclideanSearch {
 public:
@@ -294,6 +310,19 @@ Colours mergedInCells(const Colours& every) {
     return merged;
 }
 
+// What one entry's steps read and found: the entries whose colours it read, the colours it may take (`own`,
+// the positions of its own among them), each one's distance to its nearest entry but this one and that entry,
+// the code it steps to, and the differences and searches spent.
+struct Steps {
+    unsigned k;
+    std::vector<unsigned> neighbours;
+    std::vector<std::uint32_t> local, own;
+    std::vector<double> rest;
+    std::vector<std::uint8_t> restOwner;
+    Rgb at;
+    std::size_t work;
+};
+
 class Fitter {
 public:
     Fitter(const std::vector<ColourCount>& histogram, unsigned entries, const std::array<std::uint8_t, 768>& base,
@@ -353,8 +382,6 @@ public:
         std::vector<float> distance(points.size());
         std::vector<Rgb> best = fitted;
         double bestError = std::numeric_limits<double>::infinity();
-        std::vector<std::uint32_t> seen(points.size(), 0);
-        std::uint32_t stamp = 0;
         // entries worth trying: all at first, then those that moved or gained or lost colours in the last pass
         std::vector<bool> retry(256, true);
         // CIEDE2000 differences and searches spent, bounded: a few tenths of a second, however many colours
@@ -380,113 +407,156 @@ public:
             std::vector<Point> entries(256);
             for (unsigned e = 0; e < 256; ++e) entries[e] = pointOf(search.entry(e));
             std::vector<bool> next(256, false);
-            std::vector<std::uint32_t> local, near;
-            std::vector<double> rest;  // per local colour, its distance to its nearest entry other than e
-            std::vector<std::uint8_t> restOwner;
-            for (unsigned k = 0; k < count && work <= nudgeWork; ++k) {
+            // What entry k's steps find from the state as it is: its neighbours, the colours it may take with each
+            // one's distance to its nearest entry but k's and that entry, and the code it steps to.
+            const auto stepsOf = [&](unsigned k) {
+                Steps found;
+                found.k = k;
                 const unsigned e = freeIndices[k];
-                if (!retry[e]) continue;
                 std::vector<std::pair<float, unsigned>> byDistance;
                 for (unsigned f = 0; f < 256; ++f) byDistance.push_back({distance2(entries[f], entries[e]), f});
                 std::partial_sort(byDistance.begin(), byDistance.begin() + nudgeNeighbours, byDistance.end());
                 // the palette without e: e repeats its nearest other entry
                 const unsigned stand = byDistance[0].second != e ? byDistance[0].second : byDistance[1].second;
-                std::copy(palette.begin() + 3 * stand, palette.begin() + 3 * stand + 3, palette.begin() + 3 * e);
-                const PerceptualSearch without(palette.data());
-                std::copy(fitted[k].begin(), fitted[k].end(), palette.begin() + 3 * e);
-                local.clear(), rest.clear(), restOwner.clear();
-                ++stamp;
+                std::array<std::uint8_t, 768> others = palette;
+                std::copy(palette.begin() + 3 * stand, palette.begin() + 3 * stand + 3, others.begin() + 3 * e);
+                const PerceptualSearch without(others.data());
+                std::vector<bool> seen(points.size(), false);
                 for (int n = 0; n < nudgeNeighbours; ++n) {
                     const unsigned f = byDistance[std::size_t(n)].second;
+                    found.neighbours.push_back(f);
                     for (std::uint32_t i : listed[f]) {
-                        if (nearest[i] != f || seen[i] == stamp) continue;
-                        seen[i] = stamp;
-                        local.push_back(i);
+                        if (nearest[i] != f || seen[i]) continue;
+                        seen[i] = true;
+                        found.local.push_back(i);
                         if (f != e) {
-                            rest.push_back(distance[i]), restOwner.push_back(std::uint8_t(f));
+                            found.rest.push_back(distance[i]), found.restOwner.push_back(std::uint8_t(f));
                             continue;
                         }
                         const unsigned other = without.nearest(lab[i]);
-                        rest.push_back(ciede2000(lab[i], without.entry(other)));
-                        restOwner.push_back(std::uint8_t(other == e ? stand : other));
+                        found.own.push_back(std::uint32_t(found.local.size() - 1));
+                        found.rest.push_back(ciede2000(lab[i], without.entry(other)));
+                        found.restOwner.push_back(std::uint8_t(other == e ? stand : other));
                     }
                 }
-                work += local.size();
-                Rgb at = fitted[k];
-                for (int step = 0; step < 8; ++step) {
-                    const Lab here = labOf(at);
-                    const Point hereInSpace = pointOf(here);
-                    std::vector<std::pair<Rgb, Lab>> around;
-                    double reach = 0;  // the farthest a step goes, by CIEDE2000
-                    for (int move = 0; move < 27; ++move) {
-                        const int d[3] = {move / 9 - 1, move / 3 % 3 - 1, move % 3 - 1};
-                        if (d[0] == 0 && d[1] == 0 && d[2] == 0) continue;
-                        Rgb code;
-                        bool inside = true;
-                        for (int c = 0; c < 3; ++c) {
-                            const int v = at[c] + d[c];
-                            inside = inside && v >= 0 && v <= 255;
-                            code[c] = std::uint8_t(std::clamp(v, 0, 255));
-                        }
-                        if (!inside) continue;
-                        around.push_back({code, labOf(code)});
-                        reach = std::max(reach, ciede2000(here, around.back().second));
+                found.work = found.local.size();
+                found.at = steps(fitted[k], e, found, nearest);
+                return found;
+            };
+            // Entries are taken a few at a time: what each finds is worked out in threads from the state before
+            // the few, and used if what it read has not changed since, else worked out again; so the result is the
+            // one of taking the entries one by one.
+            std::vector<unsigned> todo;
+            for (unsigned k = 0; k < count; ++k)
+                if (retry[freeIndices[k]]) todo.push_back(k);
+            std::vector<Steps> found;
+            for (std::size_t w = 0; w < todo.size() && work <= nudgeWork; w += nudgeAhead) {
+                found.resize(std::min(nudgeAhead, todo.size() - w));
+                eachInParallel(found.size(), [&](std::size_t j) { found[j] = stepsOf(todo[w + j]); });
+                // entries whose colours changed since, and the entries moved, with their new colours
+                std::vector<bool> changed(256, false);
+                std::vector<std::pair<unsigned, Lab>> moved;
+                for (Steps& step : found) {
+                    if (work > nudgeWork) break;
+                    const bool stale = std::any_of(step.neighbours.begin(), step.neighbours.end(), [&](unsigned f) { return changed[f]; }) ||
+                                       std::any_of(step.own.begin(), step.own.end(), [&](std::uint32_t n) {
+                                           const Lab& colour = lab[step.local[n]];
+                                           return std::any_of(moved.begin(), moved.end(), [&](const std::pair<unsigned, Lab>& m) {
+                                               // CIEDE2000 is at least the difference in L over SL, which is below 1.75
+                                               return m.first == step.restOwner[n] ||
+                                                      (std::abs(m.second.L - colour.L) <= step.rest[n] * 1.75 && ciede2000(colour, m.second) <= step.rest[n]);
+                                           });
+                                       });
+                    if (stale) step = stepsOf(step.k);
+                    work += step.work;
+                    const unsigned k = step.k, e = freeIndices[k];
+                    if (step.at == fitted[k]) continue;
+                    fitted[k] = step.at;
+                    std::copy(step.at.begin(), step.at.end(), palette.begin() + 3 * e);
+                    next[e] = changed[e] = true;
+                    const Lab movedTo = labOf(step.at);
+                    moved.push_back({e, movedTo});
+                    for (std::size_t n = 0; n < step.local.size(); ++n) {
+                        const std::uint32_t i = step.local[n];
+                        const double d = ciede2000(lab[i], movedTo);
+                        const std::uint8_t owner = d < step.rest[n] ? std::uint8_t(e) : step.restOwner[n];
+                        const float to = float(std::min(d, step.rest[n]));
+                        if (owner != nearest[i]) listed[owner].push_back(i), next[owner] = next[nearest[i]] = true;
+                        if (owner != nearest[i] || to != distance[i]) changed[owner] = changed[nearest[i]] = true;
+                        nearest[i] = owner, distance[i] = to;
                     }
-                    // the colours a step may change: the entry's own, and others about as near to it as to their
-                    // entries, judged generously in the space, where leaving one out can only hide a gain
-                    near.clear();
-                    double guess = 0;
-                    for (std::size_t n = 0; n < local.size(); ++n) {
-                        const std::uint32_t i = local[n];
-                        const double inSpace = std::sqrt(double(spaceDistance2(points[i], tangents[i], hereInSpace)));
-                        if (nearest[i] != e && inSpace > (rest[n] + reach) * 1.25) continue;
-                        near.push_back(std::uint32_t(n));
-                        guess += weight[i] * std::min(rest[n], inSpace);
-                    }
-                    // the codes around ranked by their cost in the space, which is cheap; the first few that it finds
-                    // about as good as here or better are measured exactly
-                    std::vector<std::pair<double, Rgb>> ranked;
-                    for (const auto& [code, codeLab] : around) {
-                        const Point p = pointOf(codeLab);
-                        double total = 0;
-                        for (std::uint32_t n : near)
-                            total += weight[local[n]] * std::min(rest[n], double(std::sqrt(spaceDistance2(points[local[n]], tangents[local[n]], p))));
-                        ranked.push_back({total, code});
-                    }
-                    std::size_t tried = std::min(nudgeTried, ranked.size());
-                    std::partial_sort(ranked.begin(), ranked.begin() + long(tried), ranked.end());
-                    while (tried > 0 && ranked[tried - 1].first > guess * 1.01) --tried;
-                    if (tried == 0) break;
-                    work += near.size() * (1 + tried);
-                    const auto cost = [&](const Rgb& code) {
-                        const Lab codeLab = labOf(code);
-                        double total = 0;
-                        for (std::uint32_t n : near) total += weight[local[n]] * std::min(rest[n], ciede2000(lab[local[n]], codeLab));
-                        return total;
-                    };
-                    double least = cost(at);
-                    Rgb pick = at;
-                    for (std::size_t r = 0; r < tried; ++r)
-                        if (const double total = cost(ranked[r].second); total < least * (1 - 1e-9)) least = total, pick = ranked[r].second;
-                    if (pick == at) break;
-                    at = pick;
-                }
-                if (at == fitted[k]) continue;
-                fitted[k] = at;
-                std::copy(at.begin(), at.end(), palette.begin() + 3 * e);
-                next[e] = true;
-                const Lab moved = labOf(at);
-                for (std::size_t n = 0; n < local.size(); ++n) {
-                    const std::uint32_t i = local[n];
-                    const double d = ciede2000(lab[i], moved);
-                    const std::uint8_t owner = d < rest[n] ? std::uint8_t(e) : restOwner[n];
-                    if (owner != nearest[i]) listed[owner].push_back(i), next[owner] = next[nearest[i]] = true;
-                    nearest[i] = owner, distance[i] = float(std::min(d, rest[n]));
                 }
             }
             retry = next;
         }
         return best;
+    }
+
+    // The steps of entry e from `at` to one of the 26 codes around it, while they lower the exact CIEDE2000 of
+    // the colours it may take (`found`); adds the differences spent to found.work.
+    Rgb steps(Rgb at, unsigned e, Steps& found, const std::vector<std::uint8_t>& nearest) const {
+        const std::vector<std::uint32_t>& local = found.local;
+        const std::vector<double>& rest = found.rest;
+        std::vector<std::uint32_t> near;
+        for (int step = 0; step < 8; ++step) {
+            const Lab here = labOf(at);
+            const Point hereInSpace = pointOf(here);
+            std::vector<std::pair<Rgb, Lab>> around;
+            double reach = 0;  // the farthest a step goes, by CIEDE2000
+            for (int move = 0; move < 27; ++move) {
+                const int d[3] = {move / 9 - 1, move / 3 % 3 - 1, move % 3 - 1};
+                if (d[0] == 0 && d[1] == 0 && d[2] == 0) continue;
+                Rgb code;
+                bool inside = true;
+                for (int c = 0; c < 3; ++c) {
+                    const int v = at[c] + d[c];
+                    inside = inside && v >= 0 && v <= 255;
+                    code[c] = std::uint8_t(std::clamp(v, 0, 255));
+                }
+                if (!inside) continue;
+                around.push_back({code, labOf(code)});
+                reach = std::max(reach, ciede2000(here, around.back().second));
+            }
+            // the colours a step may change: the entry's own, and others about as near to it as to their
+            // entries, judged generously in the space, where leaving one out can only hide a gain
+            near.clear();
+            double guess = 0;
+            for (std::size_t n = 0; n < local.size(); ++n) {
+                const std::uint32_t i = local[n];
+                const double inSpace = std::sqrt(double(spaceDistance2(points[i], tangents[i], hereInSpace)));
+                if (nearest[i] != e && inSpace > (rest[n] + reach) * 1.25) continue;
+                near.push_back(std::uint32_t(n));
+                guess += weight[i] * std::min(rest[n], inSpace);
+            }
+            // the codes around ranked by their cost in the space, which is cheap; the first few that it finds
+            // about as good as here or better are measured exactly
+            std::vector<std::pair<double, Rgb>> ranked;
+            for (const auto& [code, codeLab] : around) {
+                const Point p = pointOf(codeLab);
+                double total = 0;
+                for (std::uint32_t n : near)
+                    total += weight[local[n]] * std::min(rest[n], double(std::sqrt(spaceDistance2(points[local[n]], tangents[local[n]], p))));
+                ranked.push_back({total, code});
+            }
+            std::size_t tried = std::min(nudgeTried, ranked.size());
+            std::partial_sort(ranked.begin(), ranked.begin() + long(tried), ranked.end());
+            while (tried > 0 && ranked[tried - 1].first > guess * 1.01) --tried;
+            if (tried == 0) break;
+            found.work += near.size() * (1 + tried);
+            const auto cost = [&](const Rgb& code) {
+                const Lab codeLab = labOf(code);
+                double total = 0;
+                for (std::uint32_t n : near) total += weight[local[n]] * std::min(rest[n], ciede2000(lab[local[n]], codeLab));
+                return total;
+            };
+            double least = cost(at);
+            Rgb pick = at;
+            for (std::size_t r = 0; r < tried; ++r)
+                if (const double total = cost(ranked[r].second); total < least * (1 - 1e-9)) least = total, pick = ranked[r].second;
+            if (pick == at) break;
+            at = pick;
+        }
+        return at;
     }
 
     // Where the histogram is small enough, each entry in turn moves to the colour, among every colour of the
@@ -868,6 +938,8 @@ public:
     // around it measured exactly per step
     static constexpr int nudgePasses = 3, nudgeNeighbours = 9;
     static constexpr std::size_t nudgeTried = 3, nudgeWork = 2000000;
+    // entries whose steps are worked out together
+    static constexpr std::size_t nudgeAhead = 4;
     std::vector<unsigned> owner;  // each colour's nearest centre in the space, kept from round to round
     unsigned count;
     const std::array<std::uint8_t, 768>& base;
@@ -904,12 +976,16 @@ PaletteFit::PaletteFit(const std::vector<ColourCount>& histogram, unsigned entri
         std::array<std::uint8_t, 768> made = palette;
         for (std::size_t k = 0; k < fitted.size(); ++k) std::copy(fitted[k].begin(), fitted[k].end(), made.begin() + 3 * freeIndices[k]);
         const PerceptualSearch search(made.data());
+        std::vector<double> differences(histogram.size());
+        inParallel(histogram.size(), [&](std::size_t first, std::size_t last) {
+            for (std::size_t i = first; i < last; ++i) {
+                const std::uint32_t rgb = histogram[i].rgb;
+                const Lab lab = labFromSrgb(std::uint8_t(rgb >> 16), std::uint8_t(rgb >> 8), std::uint8_t(rgb));
+                differences[i] = ciede2000(lab, search.entry(search.nearest(lab)));
+            }
+        });
         double sum = 0, pixels = 0;
-        for (const ColourCount& c : histogram) {
-            const Lab lab = labFromSrgb(std::uint8_t(c.rgb >> 16), std::uint8_t(c.rgb >> 8), std::uint8_t(c.rgb));
-            sum += double(c.count) * ciede2000(lab, search.entry(search.nearest(lab)));
-            pixels += double(c.count);
-        }
+        for (std::size_t i = 0; i < histogram.size(); ++i) sum += double(histogram[i].count) * differences[i], pixels += double(histogram[i].count);
         return std::pair{made, pixels > 0 ? sum / pixels : 0.0};
     };
     std::vector<Rgb> fitted = Fitter(histogram, entries, palette, freeIndices).fit();
