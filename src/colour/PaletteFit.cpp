@@ -373,6 +373,20 @@ public:
         std::swap(tangents, other.tangents), std::swap(weight, other.weight);
     }
 
+    // Each colour's nearest entry by CIEDE2000 and its difference to it, found in threads; returns the
+    // differences weighted by the colours' counts, summed.
+    double assign(const PerceptualSearch& search, std::vector<std::uint8_t>& nearest, std::vector<float>& distance) const {
+        inParallel(points.size(), [&](std::size_t first, std::size_t last) {
+            for (std::size_t i = first; i < last; ++i) {
+                nearest[i] = std::uint8_t(search.nearest(lab[i]));
+                distance[i] = float(ciede2000(lab[i], search.entry(nearest[i])));
+            }
+        });
+        double error = 0;
+        for (std::size_t i = 0; i < points.size(); ++i) error += weight[i] * distance[i];
+        return error;
+    }
+
     // Rounding a centre to a code seldom gives the code its colours want most: each entry in turn steps to one
     // of the 26 codes around it while that lowers the exact CIEDE2000 of its colours and of those it could take
     // from the entries near it. Every pass ends with all colours measured afresh, and stays only if the error
@@ -389,14 +403,7 @@ public:
         for (int pass = 0;; ++pass) {
             std::array<std::uint8_t, 768> palette = paletteOf(fitted);
             const PerceptualSearch search(palette.data());
-            inParallel(points.size(), [&](std::size_t first, std::size_t last) {
-                for (std::size_t i = first; i < last; ++i) {
-                    nearest[i] = std::uint8_t(search.nearest(lab[i]));
-                    distance[i] = float(ciede2000(lab[i], search.entry(nearest[i])));
-                }
-            });
-            double error = 0;
-            for (std::size_t i = 0; i < points.size(); ++i) error += weight[i] * distance[i];
+            const double error = assign(search, nearest, distance);
             if (!(error < bestError)) break;
             const bool enough = error > bestError * (1 - 1e-4) || pass == nudgePasses || work > nudgeWork;
             bestError = error, best = fitted;
@@ -859,14 +866,7 @@ public:
         for (int round = 0; round < 6; ++round) {
             const std::array<std::uint8_t, 768> palette = paletteOf(fitted);
             const PerceptualSearch search(palette.data());
-            inParallel(points.size(), [&](std::size_t first, std::size_t last) {
-                for (std::size_t i = first; i < last; ++i) {
-                    nearest[i] = std::uint8_t(search.nearest(lab[i]));
-                    distance[i] = float(ciede2000(lab[i], search.entry(nearest[i])));
-                }
-            });
-            double error = 0;
-            for (std::size_t i = 0; i < points.size(); ++i) error += weight[i] * distance[i];
+            const double error = assign(search, nearest, distance);
             const bool better = error < bestError * (1 - 1e-4);
             if (error < bestError) bestError = error, best = fitted;
             if (!better && round > 0) break;
