@@ -463,18 +463,23 @@ public:
                 // entries whose colours changed since, and the entries moved, with their new colours
                 std::vector<bool> changed(256, false);
                 std::vector<std::pair<unsigned, Lab>> moved;
+                // what the steps read is unchanged: the colours of the neighbours, and for the entry's own colours
+                // their nearest other entries, which a moved entry may have been or may have come nearer than
+                const auto stillTrue = [&](const Steps& step) {
+                    for (unsigned f : step.neighbours)
+                        if (changed[f]) return false;
+                    for (std::uint32_t n : step.own)
+                        for (const auto& [entry, now] : moved) {
+                            const Lab& colour = lab[step.local[n]];
+                            if (entry == step.restOwner[n]) return false;
+                            // CIEDE2000 is at least the difference in L over SL, which is below 1.75
+                            if (std::abs(now.L - colour.L) <= step.rest[n] * 1.75 && ciede2000(colour, now) <= step.rest[n]) return false;
+                        }
+                    return true;
+                };
                 for (Steps& step : found) {
                     if (work > nudgeWork) break;
-                    const bool stale = std::any_of(step.neighbours.begin(), step.neighbours.end(), [&](unsigned f) { return changed[f]; }) ||
-                                       std::any_of(step.own.begin(), step.own.end(), [&](std::uint32_t n) {
-                                           const Lab& colour = lab[step.local[n]];
-                                           return std::any_of(moved.begin(), moved.end(), [&](const std::pair<unsigned, Lab>& m) {
-                                               // CIEDE2000 is at least the difference in L over SL, which is below 1.75
-                                               return m.first == step.restOwner[n] ||
-                                                      (std::abs(m.second.L - colour.L) <= step.rest[n] * 1.75 && ciede2000(colour, m.second) <= step.rest[n]);
-                                           });
-                                       });
-                    if (stale) step = stepsOf(step.k);
+                    if (!stillTrue(step)) step = stepsOf(step.k);
                     work += step.work;
                     const unsigned k = step.k, e = freeIndices[k];
                     if (step.at == fitted[k]) continue;
