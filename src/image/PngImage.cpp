@@ -3,11 +3,11 @@
 #include <png.h>
 
 #include <csetjmp>
-#include <cstdio>
 #include <cstring>
 #include <vector>
 
 #include "fs/InputFile.h"
+#include "image/PngMessage.h"
 #include "iff/FormatError.h"
 #include "mat/MatReader.h"
 
@@ -18,19 +18,13 @@ struct Reader {
     InputFile input;
     png_structp png = nullptr;
     png_infop info = nullptr;
-    char message[200] = "";
+    PngMessage message;
 
     explicit Reader(const std::string& path) : input(path) {
-        png = png_create_read_struct(PNG_LIBPNG_VER_STRING, this, fail, [](png_structp, png_const_charp) {});
+        png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &message, PngMessage::keep, PngMessage::drop);
         if (png) info = png_create_info_struct(png);
     }
     ~Reader() { png_destroy_read_struct(&png, &info, nullptr); }
-
-    [[noreturn]] static void fail(png_structp png, png_const_charp text) {
-        Reader* reader = static_cast<Reader*>(png_get_error_ptr(png));
-        std::snprintf(reader->message, sizeof reader->message, "%s", text);
-        png_longjmp(png, 1);
-    }
 };
 
 // libpng's default weights for grey from RGB, applied to the stored values so that r = g = b gives r.
@@ -44,7 +38,7 @@ PngImage::PngImage(const std::string& path, unsigned channels, const std::uint8_
     png_structp png = reader.png;
     png_infop info = reader.info;
     std::vector<png_bytep> rows;
-    if (setjmp(png_jmpbuf(png))) throw FormatError(reader.message);
+    if (setjmp(png_jmpbuf(png))) throw FormatError(reader.message.text);
     png_init_io(png, reader.input.stream());
     png_read_info(png, info);
     w = png_get_image_width(png, info);

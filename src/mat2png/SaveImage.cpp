@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
@@ -14,6 +13,7 @@
 
 #include "fs/TempFile.h"
 #include "fs/WriteError.h"
+#include "image/PngMessage.h"
 
 namespace {
 
@@ -103,20 +103,6 @@ void PNGCBAPI writePng(png_structp png, png_bytep data, std::size_t size) {
 
 void PNGCBAPI flushPng(png_structp) {}
 
-// libpng's messages would go to standard error; its error is kept for the exception instead, in a
-// buffer of ours: nothing may throw on the way back through libpng
-struct PngMessage {
-    char text[200] = "out of memory";
-};
-
-void PNGCBAPI pngError(png_structp png, png_const_charp message) {
-    PngMessage& kept = *static_cast<PngMessage*>(png_get_error_ptr(png));
-    std::snprintf(kept.text, sizeof kept.text, "%s", message);
-    png_longjmp(png, 1);
-}
-
-void PNGCBAPI pngWarning(png_structp, png_const_charp) {}
-
 // Everything libpng may leave by longjmp, kept apart from objects with destructors.
 bool encodeSamples(png_structp png, png_infop info, std::int32_t width, std::int32_t height, const std::uint8_t* indices,
                    const std::uint8_t* palette, bool filter, bool negative) {
@@ -148,7 +134,7 @@ void saveSamples(const std::string& name, std::int32_t width, std::int32_t heigh
     auto out = std::make_unique_for_overwrite<Output>();
     out->fd = file.fd();
     PngMessage error;
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &error, pngError, pngWarning);
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &error, PngMessage::keep, PngMessage::drop);
     png_infop info = png ? png_create_info_struct(png) : nullptr;
     const bool encoded = info && (png_set_write_fn(png, out.get(), writePng, flushPng),
                                   encodeSamples(png, info, width, height, indices, palette,

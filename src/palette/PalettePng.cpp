@@ -2,12 +2,12 @@
 
 #include <png.h>
 
-#include <cstdio>
 #include <cstring>
 #include <new>
 
 #include "fs/TerminalText.h"
 #include "iff/FormatError.h"
+#include "image/PngMessage.h"
 #include "fs/WriteError.h"
 
 namespace palette {
@@ -18,21 +18,12 @@ constexpr png_uint_32 cell = 16, side = 16 * cell;
 // a colour-mapped PNG wider or taller than this is no palette anyone meant to import
 constexpr png_uint_32 maxSide = 1000000;
 
-// libpng's state for one file in memory; its errors come back through its jump with their message.
+// a file in memory for libpng
 struct Stream {
     const std::uint8_t* data = nullptr;
     std::size_t size = 0, at = 0;
     Bytes* out = nullptr;
-    char message[200] = "out of memory";
 };
-
-void PNGCBAPI fail(png_structp png, png_const_charp text) {
-    Stream& stream = *static_cast<Stream*>(png_get_error_ptr(png));
-    std::snprintf(stream.message, sizeof stream.message, "%s", text);
-    png_longjmp(png, 1);
-}
-
-void PNGCBAPI ignore(png_structp, png_const_charp) {}
 
 void PNGCBAPI readBytes(png_structp png, png_bytep into, std::size_t count) {
     Stream& stream = *static_cast<Stream*>(png_get_io_ptr(png));
@@ -96,12 +87,13 @@ Bytes swatchPng(const Entries& entries) {
     Bytes out;
     Stream stream;
     stream.out = &out;
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &stream, fail, ignore);
+    PngMessage error;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &error, PngMessage::keep, PngMessage::drop);
     png_infop info = png ? png_create_info_struct(png) : nullptr;
     png_byte row[side];
     const bool encoded = info && (png_set_write_fn(png, &stream, writeBytes, flushBytes), encode(png, info, entries, row));
     png_destroy_write_struct(&png, &info);
-    if (!encoded) throw WriteError(std::string("cannot encode the palette as PNG: ") + stream.message);
+    if (!encoded) throw WriteError(std::string("cannot encode the palette as PNG: ") + error.text);
     return out;
 }
 
@@ -109,7 +101,8 @@ Imported pngPalette(const std::uint8_t* data, std::size_t size) {
     Stream stream;
     stream.data = data;
     stream.size = size;
-    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &stream, fail, ignore);
+    PngMessage error;
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &error, PngMessage::keep, PngMessage::drop);
     png_infop info = png ? png_create_info_struct(png) : nullptr;
     Bytes row;
     int entryCount = 0;
@@ -126,7 +119,7 @@ Imported pngPalette(const std::uint8_t* data, std::size_t size) {
     if (outcome == 2) throw FormatError("a PNG with no palette");
     if (outcome == 3) throw FormatError("cut short: the image size is more than the PNG holds");
     if (outcome == 1) {
-        const std::string message = terminalText(stream.message);
+        const std::string message = terminalText(error.text);
         throw FormatError(message.rfind("cut short", 0) == 0 ? message : "a damaged PNG: " + message);
     }
     return result;
