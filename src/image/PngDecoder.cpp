@@ -48,7 +48,7 @@ std::uint8_t scale16(unsigned high, unsigned low) {
 
 }  // namespace
 
-PngDecoder::PngDecoder(const std::uint8_t* data, std::size_t size) {
+PngDecoder::PngDecoder(const std::uint8_t* data, std::size_t size, const char* endsEarly) {
     if (size < 8 || std::memcmp(data, signature, 8) != 0) throw FormatError("Not a PNG file");
     std::size_t at = 8;
     bool header = false, ended = false;
@@ -58,10 +58,11 @@ PngDecoder::PngDecoder(const std::uint8_t* data, std::size_t size) {
     bool keyed = false;
     for (unsigned n = 0; n < 256; ++n) palette[4 * n + 3] = 255;
     while (!ended) {
-        if (size - at < 12) throw FormatError("cut short: the PNG ends early");
+        if (size - at < 12) throw FormatError(endsEarly);
         const std::uint32_t length = read32(data + at);
         const std::uint8_t* name = data + at + 4;
-        if (length > 0x7FFFFFFF || length > size - at - 12) throw FormatError("cut short: the PNG ends early");
+        if (length > 0x7FFFFFFF) throw FormatError("PNG unsigned integer out of range");
+        if (length > size - at - 12) throw FormatError(endsEarly);
         const std::uint8_t* body = name + 4;
         const std::string chunk(reinterpret_cast<const char*>(name), 4);
         const bool critical = !(name[0] & 0x20);
