@@ -183,6 +183,8 @@ void writeBlock(BitWriter& bits, const std::vector<Token>& tokens, bool last) {
     bits.put(literalCodes[256], literalLengths[256]);
 }
 
+}  // namespace
+
 std::uint32_t adler32(const std::uint8_t* data, std::size_t size) {
     std::uint32_t a = 1, b = 0;
     while (size) {
@@ -195,8 +197,6 @@ std::uint32_t adler32(const std::uint8_t* data, std::size_t size) {
     }
     return b << 16 | a;
 }
-
-}  // namespace
 
 std::vector<std::uint8_t> zlibCompress(const std::uint8_t* data, std::size_t size) {
     std::vector<std::uint8_t> out{0x78, 0x9C};

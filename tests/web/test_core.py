@@ -201,6 +201,11 @@ class CoreTest(unittest.TestCase):
         grey_alpha = Image.new("LA", (10, 10))
         grey_alpha.putdata([(x * 25, y * 25) for y in range(10) for x in range(10)])
         mapped = photo(12, 12, 4).quantize(16)
+        ihdr = raw_png(2, 2, 2, 8, lambda x, y: [1, 2, 3])
+        bad_crc = ihdr[:-20] + bytes([ihdr[-20] ^ 1]) + ihdr[-19:]
+        forged = bytearray(raw_png(1, 1, 0, 8, lambda x, y: [0]))
+        forged[16:24] = struct.pack(">II", 20000, 20000)
+        forged[29:33] = struct.pack(">I", zlib.crc32(bytes(forged[12:29])))
         new_images = {
             "mat/photo.mat.png": png(photo(48, 32, 1)),
             "mat/rgba.mat.png": png(photo(20, 20, 2).convert("RGBA")),
@@ -214,9 +219,14 @@ class CoreTest(unittest.TestCase):
             "mat/mapped.mat.png": png(mapped, bits=4),
             "mat/photo.mat_alpha.png": png(photo(48, 32, 5).convert("L")),
             "mat/broken.mat.png": png(photo(8, 8, 6))[:60],
+            "mat/badcrc.mat.png": bad_crc,
+            "mat/forged.mat.png": bytes(forged),
             "pal/warm.pal": warm(),
         }
+        indexed = dict(texture_set())
+        indexed.update(browser.run_native("mat2png", ["-i"], texture_set())["files"])
         cases = [
+            ("rebuild unedited indexed", [], indexed),
             ("rebuild", [], rebuilt),
             ("rebuild rgb", ["--match=rgb"], rebuilt),
             ("rebuild dithered", ["--dither"], rebuilt),
