@@ -42,6 +42,13 @@ void printHelp(const Program& program) {
 
 }  // namespace
 
+void startOptionParse() {
+    // 0, not 1: glibc and musl then forget the place inside a group such as -qu that a parse before left off at
+    optind = 0;
+    // the messages are our own: getopt's would name the path the program was started by
+    opterr = 0;
+}
+
 int usage(const Program& program, const std::string& complaint) {
     std::fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n", program.name, terminalText(complaint).c_str(),
                  program.name);
@@ -65,8 +72,8 @@ CommandLine::CommandLine(int argc, char** argv, const Program& program) {
     }
     longopts.push_back({nullptr, 0, nullptr, 0});
 
-    // the messages are our own: getopt's would name the path the program was started by
-    opterr = 0;
+    options.console.program = program.name;
+    startOptionParse();
     for (int opt; !status && (opt = ::getopt_long(argc, argv, shortopts.c_str(), longopts.data(), nullptr)) != -1;) {
         switch (opt) {
         case 'C':
@@ -88,7 +95,7 @@ CommandLine::CommandLine(int argc, char** argv, const Program& program) {
             options.paletteDirs.push_back(optarg);
             break;
         case 'q':
-            options.quiet = true;
+            options.console.quiet = true;
             break;
         case 'u':
             options.update = true;
@@ -116,12 +123,14 @@ CommandLine::CommandLine(int argc, char** argv, const Program& program) {
         default:
             for (std::size_t i = 0; i < program.options.size(); ++i) {
                 const ProgramOption& option = program.options[i];
-                if (opt == (option.letter ? option.letter : 256 + static_cast<int>(i))) option.take(option.argument ? optarg : nullptr);
+                if (opt == (option.letter ? option.letter : 256 + static_cast<int>(i))) options.given[option.name] = option.argument ? optarg : "";
             }
             break;
         }
     }
     if (status) return;
     options.operands.assign(argv + optind, argv + argc);
+    // text from the command line reaches standard output escaped too; the set run prints its names as it always has
+    options.console.escaped = !options.operands.empty();
     if (options.output && options.operands.empty()) status = usage(program, "option '-o' needs FILE or DIR operands");
 }

@@ -20,5 +20,9 @@ public:
     std::optional<int> status;
 };
 
+// Makes getopt start afresh at argv[1], with its own messages off, for a parse in a process that may
+// have parsed another command line before.
+void startOptionParse();
+
 // "PROGRAM: COMPLAINT" and the hint on standard error; returns the usage error's exit status.
 int usage(const Program& program, const std::string& complaint);

@@ -12,7 +12,6 @@
 #include "driver/Console.h"
 #include "driver/Interrupts.h"
 #include "driver/Items.h"
-#include "fs/ProgramName.h"
 
 namespace {
 
@@ -33,7 +32,6 @@ std::string folderProblem(const char* folder) {
 }  // namespace
 
 int runProgram(int argc, char** argv, const Program& program) {
-    programName = program.name;
     const CommandLine line(argc, argv, program);
     if (line.status) return *line.status;
     const RunOptions& run = line.options;
@@ -45,16 +43,13 @@ int runProgram(int argc, char** argv, const Program& program) {
     int status = 0;
     const std::vector<WorkItem> items = listItems(program, run, status);
     if (!run.operands.empty()) {
-        const std::string collision = findCollision(program, items);
+        const std::string collision = findCollision(program, run, items);
         if (!collision.empty()) return refuse(program, collision);
     }
     if (program.prepare) {
         const Program::Complaint complaint = program.prepare(items, run);
         if (!complaint.text.empty()) return complaint.hint ? usage(program, complaint.text) : refuse(program, complaint.text);
     }
-    setQuiet(run.quiet);
-    // text from the command line reaches standard output escaped too; the set run prints its names as it always has
-    setEscaped(!run.operands.empty());
     installInterruptHandlers();
     return runBatch(program, run, items, status);
 }

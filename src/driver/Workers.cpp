@@ -301,7 +301,7 @@ private:
         if (worker.files.empty()) return;
 
         // a worker writes beside the outputs of the file it converts, and only there
-        removeTemporaryFiles(items[worker.files.front()].folder, worker.pid);
+        removeTemporaryFiles(items[worker.files.front()].folder, program.name, worker.pid);
         // the files it had not started go to the next worker that asks
         const std::size_t file = worker.files.front();
         retry.insert(worker.files.begin() + 1, worker.files.end());
@@ -315,7 +315,8 @@ private:
         }
         const std::string reason = WIFSIGNALED(status) ? "conversion crashed (signal " + std::to_string(WTERMSIG(status)) + ")"
                                                        : "conversion ended early (exit status " + std::to_string(WEXITSTATUS(status)) + ")";
-        result.messages += frameMessage('O', failureLine(items[file].name)) + frameMessage('E', diagnosticLine(items[file].path, reason));
+        result.messages += frameMessage('O', options.console.failureLine(items[file].name)) +
+                           frameMessage('E', options.console.diagnosticLine(items[file].path, reason));
         result.done = true;
         result.failed = true;
         replace();

@@ -14,9 +14,9 @@ namespace {
 
 // Keeps the current file as path.bak through a hard link, so that path always holds a whole file.
 // Called with the interrupt signals held back, so that no link is left behind between the two steps.
-void backUp(const std::string& path) {
+void backUp(const std::string& path, const char* program) {
     const std::string backup = path + ".bak";
-    const std::string link = temporaryName(path, "bak");
+    const std::string link = temporaryName(path, "bak", program);
     if (::link(path.c_str(), link.c_str()) == 0 && ::rename(link.c_str(), backup.c_str()) == 0) return;
     const int error = errno;
     ::unlink(link.c_str());
@@ -38,8 +38,8 @@ bool holdsBytes(const std::string& path, const std::vector<std::uint8_t>& bytes,
 }
 
 void writeWholeFile(const std::string& path, const std::vector<std::uint8_t>& bytes, const struct stat* old,
-                    bool backup) {
-    TempFile file(path, "tmp");
+                    bool backup, const char* program) {
+    TempFile file(path, "tmp", program);
     std::size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t n = ::write(file.fd(), bytes.data() + done, bytes.size() - done);
@@ -54,6 +54,6 @@ void writeWholeFile(const std::string& path, const std::vector<std::uint8_t>& by
     if (S_ISREG(old->st_mode) && ::fchmod(file.fd(), old->st_mode & 07777) != 0) file.fail(errno);
     // an interrupt between the two would leave a backup of a file that was never replaced
     InterruptGuard guard;
-    if (backup && done == bytes.size()) backUp(path);
+    if (backup && done == bytes.size()) backUp(path, program);
     file.commit();
 }

@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <map>
 
 #include "fs/FileTime.h"
 #include "iff/FormatError.h"
@@ -70,18 +69,14 @@ std::string PaletteLookup::find(const std::string& original) const {
     throw FormatError("palette \"" + original + "\" not found: tried " + tried);
 }
 
-const PaletteStamp& PaletteLookup::stamp(const std::string& name) const {
-    static std::map<std::string, PaletteStamp> stamps;
-    std::string key;
-    for (const std::string& folder : places) key += folder + '\0';
-    const auto [at, added] = stamps.try_emplace(key + '\0' + name);
-    if (!added) return at->second;
+PaletteStamp PaletteLookup::stamp(const std::string& name) const {
+    PaletteStamp stamp;
     try {
-        at->second.found = modifiedTime(find(name), at->second.time);
+        stamp.found = modifiedTime(find(name), stamp.time);
     } catch (const FormatError&) {
         // not found, or leading out: the conversion reports it
     }
-    return at->second;
+    return stamp;
 }
 
 std::string findPalette(const std::string& name) { return PaletteLookup().find(name); }

@@ -22,9 +22,8 @@ public:
     // when none exists (opening it then says why); with several, none holding it raises FormatError
     // naming the paths tried.
     std::string find(const std::string& name) const;
-    // The stamp of the palette file `name` refers to, remembered per folders and name for the
-    // process's life: an update run asks for the same few palettes once per MAT file.
-    const PaletteStamp& stamp(const std::string& name) const;
+    // The stamp of the palette file `name` refers to.
+    PaletteStamp stamp(const std::string& name) const;
     const std::vector<std::string>& folders() const { return places; }
 
 private:

@@ -5,7 +5,6 @@
 #include <cstring>
 #include <memory>
 
-#include "driver/Console.h"
 #include "fs/WriteError.h"
 #include "mat/MatReader.h"
 #include "mat2png/SaveImage.h"
@@ -49,10 +48,12 @@ void expand(const std::uint8_t* colours, const std::uint8_t* indices, const std:
 
 }  // namespace
 
-MatFile::MatFile(const std::string& path, const std::string& output, const PaletteLookup& palettes, bool indexed) {
+void convertMatFile(const std::string& path, const std::string& output, const PaletteLookup& palettes, ColourImage colour,
+                    const Console& console) {
+    const bool indexed = colour == ColourImage::indexed;
     MatReader mat(path);
     if (mat.isAnim()) return;
-    printLine("type ", std::to_string(mat.type()));
+    console.printLine("type ", std::to_string(mat.type()));
     mat.readPalette(palettes);
     mat.readPlanes();
     // the images carry the MAT file's time, by which an update run knows them current or edited
@@ -70,22 +71,22 @@ MatFile::MatFile(const std::string& path, const std::string& output, const Palet
         const std::string alphaname = output + "_alpha.png";
         if (indexed) {
             // the same grey levels as the library's negative, through the writer of the indexed images
-            saveSamples(alphaname, width, height, mat.alpha()->getData(), nullptr, source, true);
+            saveSamples(alphaname, width, height, mat.alpha()->getData(), nullptr, source, console.program, true);
         } else {
             LibraryImage image;
             texImage(width, height, 1, IL_LUMINANCE, mat.alpha()->getData());
             iluNegative();
-            saveImage(alphaname, source);
+            saveImage(alphaname, source, console.program);
         }
-        printLine("Wrote alpha channel in ", alphaname);
+        console.printLine("Wrote alpha channel in ", alphaname);
     } else {
-        printLine("No alpha channel in ", path);
+        console.printLine("No alpha channel in ", path);
     }
 
     mat.requirePixels();
     if (indexed) {
         // the indices as stored, under the whole palette: an editor shows it and paints with its entries only
-        saveSamples(output + ".png", width, height, mat.pixels().getData(), mat.colours(), source);
+        saveSamples(output + ".png", width, height, mat.pixels().getData(), mat.colours(), source, console.program);
         return;
     }
     LibraryImage image;
@@ -97,7 +98,5 @@ MatFile::MatFile(const std::string& path, const std::string& output, const Palet
            out);
     // the planes are spent; freeing them before encoding keeps the peak at one image
     mat.release();
-    saveImage(output + ".png", source);
+    saveImage(output + ".png", source, console.program);
 }
-
-MatFile::~MatFile() = default;

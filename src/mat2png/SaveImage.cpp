@@ -29,6 +29,7 @@ struct Output {
     unsigned char buffer[1 << 16];
 };
 
+// DevIL's write callbacks take no context of ours: the one image being saved is the process's
 Output* current = nullptr;
 
 void flush(Output& out) {
@@ -127,10 +128,10 @@ bool encodeSamples(png_structp png, png_infop info, std::int32_t width, std::int
 }  // namespace
 
 void saveSamples(const std::string& name, std::int32_t width, std::int32_t height, const std::uint8_t* indices,
-                 const std::uint8_t* palette, const timespec& modified, bool negative) {
+                 const std::uint8_t* palette, const timespec& modified, const char* program, bool negative) {
     if (width <= 0 || height <= 0)
         throw WriteError("cannot write an image of " + std::to_string(width) + " x " + std::to_string(height));
-    TempFile file(name, "png");
+    TempFile file(name, "png", program);
     auto out = std::make_unique_for_overwrite<Output>();
     out->fd = file.fd();
     PngMessage error;
@@ -146,9 +147,9 @@ void saveSamples(const std::string& name, std::int32_t width, std::int32_t heigh
     file.commit(&modified);
 }
 
-void saveImage(const std::string& name, const timespec& modified) {
+void saveImage(const std::string& name, const timespec& modified, const char* program) {
     // the temporary name must end in ".png": DevIL picks the format from it
-    TempFile file(name, "png");
+    TempFile file(name, "png", program);
     // the buffer is written before it is read; zeroing 64 KiB per image would cost more than a small image's encoding
     auto out = std::make_unique_for_overwrite<Output>();
     out->name = file.path().c_str();

@@ -19,12 +19,12 @@
 #include <vector>
 
 #include "colour/PaletteFit.h"
+#include "driver/CommandLine.h"
 #include "driver/Console.h"
 #include "driver/Interrupts.h"
 #include "driver/Progress.h"
 #include "fs/Error.h"
 #include "fs/InputFile.h"
-#include "fs/ProgramName.h"
 #include "fs/TempFile.h"
 #include "fs/WholeFile.h"
 #include "iff/FormatError.h"
@@ -41,7 +41,6 @@ using palette::Bytes;
 using palette::Entries;
 using palette::Format;
 
-constexpr int usageError = 64;
 // getopt's codes of the long options without a letter
 enum { forceCode = 256, coloursCode, keepCode, fromCode };
 // a palette, or a picture of one, is far smaller; this keeps a wrong file from filling memory
@@ -87,8 +86,11 @@ const char* const help =
     "Exit status: 0 when all went well, 1 when a file could not be read or written,\n"
     "64 on a wrong command line.\n";
 
+// matpal prints no name from a file on standard output, and no line that -q would drop
+const Console console{.program = "matpal"};
+
 // "matpal: SUBJECT: REASON" on standard error, safe for a terminal.
-void report(const std::string& subject, const std::string& reason) { printDiagnostic(subject, reason); }
+void report(const std::string& subject, const std::string& reason) { console.printDiagnostic(subject, reason); }
 
 bool endsWith(const std::string& text, const char* suffix) {
     const std::size_t length = std::strlen(suffix);
@@ -183,7 +185,7 @@ void writePalette(const std::string& target, const Entries& entries, bool force)
     // pal/ itself is made on the first import; a missing folder below it is a mistyped name
     if (!exists && target.rfind("pal/", 0) == 0 && target.find('/', 4) == std::string::npos && ::mkdir("pal", 0777) != 0 && errno != EEXIST)
         throw WriteError(std::string("cannot make pal/: ") + std::strerror(errno));
-    writeWholeFile(target, palette::exportPalette(Format::iff, entries, ""), exists ? &st : nullptr, true);
+    writeWholeFile(target, palette::exportPalette(Format::iff, entries, ""), exists ? &st : nullptr, true, console.program);
 }
 
 // The path of pal/NAME.pal for a name from the command line; names that leave pal/ are refused.
@@ -225,7 +227,7 @@ int exportCommand(const std::vector<std::string>& args, const Options& options) 
             writeAll(STDOUT_FILENO, bytes, nullptr);
             return 0;
         }
-        TempFile file(*options.output, palette::formatName(*format));
+        TempFile file(*options.output, palette::formatName(*format), console.program);
         writeAll(file.fd(), bytes, &file);
         file.commit();
         return 0;
@@ -306,7 +308,7 @@ int makeCommand(const std::vector<std::string>& args, const Options& options) {
         if (!options.force && ::lstat(target.c_str(), &st) == 0) throw FormatError(refusal(target));
         ColourHistogram histogram;
         {
-            Progress progress(args.size() - 2, true, true);
+            Progress progress(args.size() - 2, console.program, Progress::Show::always);
             for (std::size_t n = 2; n < args.size(); ++n, progress.advance()) {
                 subject = args[n];
                 const PngImage image(args[n], 4);
@@ -333,7 +335,6 @@ int usage(const Usage& complaint) {
 }  // namespace
 
 int runMatpal(int argc, char** argv) {
-    programName = "matpal";
     static const option longopts[] = {
         {"directory", required_argument, nullptr, 'C'}, {"format", required_argument, nullptr, 'f'},
         {"output", required_argument, nullptr, 'o'},    {"force", no_argument, nullptr, forceCode},
@@ -342,8 +343,7 @@ int runMatpal(int argc, char** argv) {
         {"version", no_argument, nullptr, 'V'},         {nullptr, 0, nullptr, 0},
     };
     Options options;
-    // the messages are our own: getopt's would name the path the program was started by
-    opterr = 0;
+    startOptionParse();
     try {
         for (int opt; (opt = ::getopt_long(argc, argv, ":C:f:o:hV", longopts, nullptr)) != -1;) {
             switch (opt) {
