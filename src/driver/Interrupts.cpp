@@ -7,16 +7,16 @@
 #include <csignal>
 
 #include "fs/InterruptGuard.h"
+#include "fs/Limits.h"
 #include "fs/TempFile.h"
 
 namespace {
 
 constexpr int signals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
-constexpr int maxWorkers = 1024;
 
 // the process's signal handler reads them, so they are the process's, not a run's: fixed storage, no allocation
 volatile sig_atomic_t lineShown = 0;
-volatile pid_t workers[maxWorkers];
+volatile pid_t workers[maxJobs];
 
 void onSignal(int sig) {
     const int saved = errno;

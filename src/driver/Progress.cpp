@@ -6,19 +6,15 @@
 #include <string>
 
 #include "driver/Interrupts.h"
+#include "fs/WriteAll.h"
 
 namespace {
 
 constexpr char erase[] = "\r\033[K";
 constexpr auto interval = std::chrono::milliseconds(100);
 
-void put(const std::string& text) {
-    for (std::size_t done = 0; done < text.size();) {
-        const ssize_t n = ::write(STDERR_FILENO, text.data() + done, text.size() - done);
-        if (n <= 0) return;
-        done += static_cast<std::size_t>(n);
-    }
-}
+// a line that cannot be drawn is no reason to stop the run
+void put(const std::string& text) { writeAll(STDERR_FILENO, text.data(), text.size()); }
 
 std::string clock(double seconds) {
     const long s = static_cast<long>(seconds + 0.5);

@@ -8,6 +8,7 @@
 
 #include "fs/InterruptGuard.h"
 #include "fs/TempFile.h"
+#include "fs/WriteAll.h"
 #include "fs/WriteError.h"
 
 namespace {
@@ -40,20 +41,12 @@ bool holdsBytes(const std::string& path, const std::vector<std::uint8_t>& bytes,
 void writeWholeFile(const std::string& path, const std::vector<std::uint8_t>& bytes, const struct stat* old,
                     bool backup, const char* program) {
     TempFile file(path, "tmp", program);
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(file.fd(), bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            file.fail(n < 0 ? errno : ENOSPC);
-            break;
-        }
-        done += static_cast<std::size_t>(n);
-    }
+    const int error = writeAll(file.fd(), bytes.data(), bytes.size());
+    if (error) file.fail(error);
     if (!old) return file.commit(nullptr, false);
     if (S_ISREG(old->st_mode) && ::fchmod(file.fd(), old->st_mode & 07777) != 0) file.fail(errno);
     // an interrupt between the two would leave a backup of a file that was never replaced
     InterruptGuard guard;
-    if (backup && done == bytes.size()) backUp(path, program);
+    if (backup && !error) backUp(path, program);
     file.commit();
 }

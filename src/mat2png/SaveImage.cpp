@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "fs/TempFile.h"
+#include "fs/WriteAll.h"
 #include "fs/WriteError.h"
 #include "image/PngMessage.h"
 
@@ -33,18 +34,11 @@ struct Output {
 Output* current = nullptr;
 
 void flush(Output& out) {
-    std::size_t done = 0;
-    while (done < out.used && !out.failed) {
-        const ssize_t n = ::write(out.fd, out.buffer + done, out.used - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            out.failed = true;
-            out.error = n < 0 ? errno : ENOSPC;
-        } else {
-            done += static_cast<std::size_t>(n);
-        }
+    if (!out.failed && out.used) {
+        out.error = writeAll(out.fd, out.buffer, out.used);
+        out.failed = out.error != 0;
+        if (!out.failed) out.flushed += static_cast<off_t>(out.used);
     }
-    out.flushed += static_cast<off_t>(done);
     out.used = 0;
 }
 

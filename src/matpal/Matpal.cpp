@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <getopt.h>
 #include <png.h>
-#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -23,10 +22,13 @@
 #include "driver/Console.h"
 #include "driver/Interrupts.h"
 #include "driver/Progress.h"
+#include "fs/DirectorySearch.h"
 #include "fs/Error.h"
 #include "fs/InputFile.h"
+#include "fs/Limits.h"
 #include "fs/TempFile.h"
 #include "fs/WholeFile.h"
+#include "fs/WriteAll.h"
 #include "iff/FormatError.h"
 #include "fs/WriteError.h"
 #include "mat/MatReader.h"
@@ -43,8 +45,6 @@ using palette::Format;
 
 // getopt's codes of the long options without a letter
 enum { forceCode = 256, coloursCode, keepCode, fromCode };
-// a palette, or a picture of one, is far smaller; this keeps a wrong file from filling memory
-constexpr std::uint64_t maxInput = std::uint64_t{256} << 20;
 
 // A wrong command line: exit status 64, and with `hint` the line "Try 'matpal --help'".
 struct Usage {
@@ -92,11 +92,6 @@ const Console console{.program = "matpal"};
 // "matpal: SUBJECT: REASON" on standard error, safe for a terminal.
 void report(const std::string& subject, const std::string& reason) { console.printDiagnostic(subject, reason); }
 
-bool endsWith(const std::string& text, const char* suffix) {
-    const std::size_t length = std::strlen(suffix);
-    return text.size() >= length && ::strcasecmp(text.c_str() + text.size() - length, suffix) == 0;
-}
-
 // The file name of `path` without its directory and extension.
 std::string stem(const std::string& path) {
     std::string name = path.substr(path.rfind('/') + 1);
@@ -106,7 +101,7 @@ std::string stem(const std::string& path) {
 
 Bytes readFile(const std::string& path) {
     const InputFile input(path);
-    if (input.size() > maxInput) throw FormatError("too large for a palette: " + std::to_string(input.size()) + " bytes");
+    if (input.size() > maxPaletteFile) throw FormatError("too large for a palette: " + std::to_string(input.size()) + " bytes");
     Bytes bytes(static_cast<std::size_t>(input.size()));
     if (std::fread(bytes.data(), 1, bytes.size(), input.stream()) != bytes.size() || std::fgetc(input.stream()) != EOF)
         throw FormatError(std::ferror(input.stream()) ? std::strerror(errno) : "the file changed while read");
@@ -141,7 +136,7 @@ struct Source {
 Source loadSource(const std::string& source) {
     struct stat st;
     Source loaded;
-    if (endsWith(source, ".mat")) {
+    if (endsWithIgnoringCase(source, ".mat")) {
         MatReader mat(source);
         if (mat.isAnim()) throw FormatError("an animation (FORM 'ANIM') has no palette of its own");
         mat.readPalette();
@@ -159,18 +154,11 @@ Source loadSource(const std::string& source) {
     return loaded;
 }
 
-void writeAll(int fd, const Bytes& bytes, TempFile* file) {
-    for (std::size_t done = 0; done < bytes.size();) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            const int error = n < 0 ? errno : ENOSPC;
-            if (!file) throw WriteError(std::string("cannot write to standard output: ") + std::strerror(error));
-            file->fail(error);
-            return;
-        }
-        done += static_cast<std::size_t>(n);
-    }
+// Writes `bytes` to `file`, or to standard output when it is null.
+void writeOut(const Bytes& bytes, TempFile* file) {
+    const int error = writeAll(file ? file->fd() : STDOUT_FILENO, bytes.data(), bytes.size());
+    if (error && !file) throw WriteError(std::string("cannot write to standard output: ") + std::strerror(error));
+    if (error) file->fail(error);
 }
 
 std::string refusal(const std::string& target) {
@@ -200,7 +188,7 @@ std::string paletteTarget(const std::string& name) {
 
 std::optional<Format> formatOfExtension(const std::string& path) {
     for (const Format format : {Format::gpl, Format::act, Format::png})
-        if (endsWith(path, (std::string(".") + palette::formatName(format)).c_str())) return format;
+        if (endsWithIgnoringCase(path, std::string(".") + palette::formatName(format))) return format;
     return std::nullopt;
 }
 
@@ -224,11 +212,11 @@ int exportCommand(const std::vector<std::string>& args, const Options& options) 
         const Source loaded = loadSource(source);
         const Bytes bytes = palette::exportPalette(*format, loaded.entries, loaded.name);
         if (!options.output) {
-            writeAll(STDOUT_FILENO, bytes, nullptr);
+            writeOut(bytes, nullptr);
             return 0;
         }
         TempFile file(*options.output, palette::formatName(*format), console.program);
-        writeAll(file.fd(), bytes, &file);
+        writeOut(bytes, &file);
         file.commit();
         return 0;
     } catch (...) {
@@ -249,13 +237,11 @@ int importCommand(const std::vector<std::string>& args, const Options& options) 
     }
 }
 
-// A whole number from `low` to `high`, or nothing.
-std::optional<int> wholeNumber(const std::string& text, long low, long high) {
-    char* end = nullptr;
-    errno = 0;
-    const long value = std::strtol(text.c_str(), &end, 10);
-    if (errno || end == text.c_str() || *end || value < low || value > high || text[0] == '+' || text[0] == ' ') return std::nullopt;
-    return static_cast<int>(value);
+// A number of entries or colours from `low` to `high` as written in matpal's options, without a sign or blank before it; or nothing.
+std::optional<int> entryNumber(const std::string& text, int low, int high) {
+    if (!text.empty() && (text[0] == '+' || text[0] == ' ')) return std::nullopt;
+    const std::optional<long long> value = wholeNumber(text, low, high);
+    return value ? std::optional<int>(static_cast<int>(*value)) : std::nullopt;
 }
 
 // Entries such as "0-15,240-255" or "7".
@@ -266,8 +252,8 @@ std::array<bool, 256> parseRanges(const std::string& ranges) {
         const std::size_t comma = ranges.find(',', start);
         const std::string part = ranges.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
         const std::size_t dash = part.find('-');
-        const std::optional<int> first = wholeNumber(part.substr(0, dash), 0, 255);
-        const std::optional<int> last = dash == std::string::npos ? first : wholeNumber(part.substr(dash + 1), 0, 255);
+        const std::optional<int> first = entryNumber(part.substr(0, dash), 0, paletteEntries - 1);
+        const std::optional<int> last = dash == std::string::npos ? first : entryNumber(part.substr(dash + 1), 0, paletteEntries - 1);
         if (!first || !last || *last < *first)
             throw Usage{"invalid entries '" + part + "' in --keep: give entries 0 to 255 such as 0-15,240-255"};
         for (int n = *first; n <= *last; ++n) kept[n] = true;
@@ -284,7 +270,7 @@ int makeCommand(const std::vector<std::string>& args, const Options& options) {
     const int free = 256 - static_cast<int>(std::count(kept.begin(), kept.end(), true));
     int colours = free;
     if (options.colours) {
-        const std::optional<int> n = wholeNumber(*options.colours, 1, 256);
+        const std::optional<int> n = entryNumber(*options.colours, 1, paletteEntries);
         if (!n) throw Usage{"invalid number of colours '" + *options.colours + "': give 1 to 256"};
         if (*n > free) throw Usage{std::to_string(*n) + " colours do not fit in the " + std::to_string(free) + " entries --keep leaves free"};
         colours = *n;
@@ -326,11 +312,7 @@ int makeCommand(const std::vector<std::string>& args, const Options& options) {
     }
 }
 
-int usage(const Usage& complaint) {
-    std::fprintf(stderr, "matpal: %s\n", terminalText(complaint.text).c_str());
-    if (complaint.hint) std::fprintf(stderr, "Try 'matpal --help' for more information.\n");
-    return usageError;
-}
+int complain(const Usage& complaint) { return complaint.hint ? usage(console.program, complaint.text) : refuse(console.program, complaint.text); }
 
 }  // namespace
 
@@ -358,15 +340,10 @@ int runMatpal(int argc, char** argv) {
                 std::fputs(help, stdout);
                 return 0;
             case 'V':
-                std::printf("matpal %s\nlibpng %s (compiled), %s (loaded)\n", MAT2PNG_VERSION, PNG_LIBPNG_VER_STRING, png_get_libpng_ver(nullptr));
+                printVersion(console.program, std::string("libpng ") + PNG_LIBPNG_VER_STRING + " (compiled), " + png_get_libpng_ver(nullptr) + " (loaded)\n");
                 return 0;
-            case ':':
-                throw Usage{"option '" + std::string(argv[optind - 1]) + "' needs an argument"};
             default:
-                // a long option is named as given; a short one may sit in a group such as -fx
-                throw Usage{optopt && std::strncmp(argv[optind - 1], "--", 2) != 0
-                                ? "unknown option '-" + std::string(1, static_cast<char>(optopt)) + "'"
-                                : "unknown option '" + std::string(argv[optind - 1]) + "'"};
+                throw Usage{optionComplaint(opt, argv)};
             }
         }
         const std::vector<std::string> args(argv + optind, argv + argc);
@@ -387,8 +364,10 @@ int runMatpal(int argc, char** argv) {
                       {bool(options.from), "--from", command == "make"}};
         for (const auto& option : scoped)
             if (option.given && !option.applies) throw Usage{"option '" + std::string(option.name) + "' does not apply to " + command};
-        if (options.directory && ::chdir(options.directory) != 0)
-            throw Usage{std::string(options.directory) + ": " + std::strerror(errno), false};
+        if (options.directory) {
+            const std::string problem = enterDirectory(options.directory);
+            if (!problem.empty()) throw Usage{problem, false};
+        }
         installInterruptHandlers();
         const int status = command == "export" ? exportCommand(args, options) : command == "import" ? importCommand(args, options) : makeCommand(args, options);
         if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
@@ -397,6 +376,6 @@ int runMatpal(int argc, char** argv) {
         }
         return status;
     } catch (const Usage& complaint) {
-        return usage(complaint);
+        return complain(complaint);
     }
 }

@@ -14,6 +14,7 @@
 #include <memory>
 #include <vector>
 
+#include "driver/CommandLine.h"
 #include "driver/Console.h"
 #include "fs/DirectorySearch.h"
 #include "fs/FileTime.h"
@@ -47,11 +48,6 @@ bool imageTime(const std::string& image, const std::string& alphaImage, timespec
     return true;
 }
 
-bool endsWith(const std::string& name, const char* suffix) {
-    const std::size_t length = std::strlen(suffix);
-    return name.size() > length && ::strcasecmp(name.c_str() + name.size() - length, suffix) == 0;
-}
-
 // An image with its MAT file beside it, under the name png2mat reads, is taken with that file.
 bool takenWithMat(const std::string& name, bool& matExists) {
     const std::size_t length = name.size();
@@ -59,7 +55,8 @@ bool takenWithMat(const std::string& name, bool& matExists) {
     return matExists && name.compare(length - 4, 4, ".png") == 0;
 }
 
-bool isImageName(const std::string& name) { return endsWith(name, ".png"); }
+// a name that is only the suffix is no image's
+bool isImageName(const std::string& name) { return name.size() > 4 && endsWithIgnoringCase(name, ".png"); }
 
 // A folder's name for listing it: "." for the working directory.
 std::string listable(const std::string& folder) { return folder.empty() ? "." : folder; }
@@ -95,7 +92,7 @@ Target targetOf(const WorkItem& item) {
     const std::string name = lastPart(item.path);
     const std::size_t stem = isImageName(name) ? name.size() - 4 : name.size();
     const std::string base = name.substr(0, stem), suffix = stem < name.size() ? name.substr(stem) : ".png";
-    return {item.folder + (endsWith(base, ".mat") ? base : base + ".mat"), folderPrefix(item.path) + base + "_alpha" + suffix};
+    return {item.folder + (base.size() > 4 && endsWithIgnoringCase(base, ".mat") ? base : base + ".mat"), folderPrefix(item.path) + base + "_alpha" + suffix};
 }
 
 PaletteLookup palettesOf(const std::string& folder, const RunOptions& run) { return PaletteLookup(paletteFolders(run, folder)); }
@@ -257,12 +254,9 @@ Program::Complaint Png2Mat::prepare(const std::vector<WorkItem>& items, const Ru
     }
     if (settings.paletteName->empty()) return {"option '--palette' needs a palette name", true};
     if (typeText) {
-        char* end = nullptr;
-        errno = 0;
-        const long long type = std::strtoll(typeText->c_str(), &end, 10);
-        if (errno || end == typeText->c_str() || *end || type < INT32_MIN || type > INT32_MAX)
-            return {"invalid type number '" + *typeText + "': give a whole number from -2147483648 to 2147483647", true};
-        settings.type = static_cast<std::int32_t>(type);
+        const std::optional<long long> type = wholeNumber(*typeText, INT32_MIN, INT32_MAX);
+        if (!type) return {"invalid type number '" + *typeText + "': give a whole number from -2147483648 to 2147483647", true};
+        settings.type = static_cast<std::int32_t>(*type);
     }
     if (run.operands.empty()) {
         // the set run finds its palette before anything else, whether or not an image needs it
