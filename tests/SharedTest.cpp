@@ -1,4 +1,5 @@
-// The small pieces the programs share: numbers from the command line, suffixes, quoting, whole writes.
+// The small pieces the programs share: numbers from the command line, suffixes, quoting, whole
+// writes, the kinds of errors.
 
 #include <gtest/gtest.h>
 #include <sys/socket.h>
@@ -8,8 +9,13 @@
 
 #include "driver/CommandLine.h"
 #include "fs/DirectorySearch.h"
+#include "fs/ReadError.h"
+#include "fs/Refusal.h"
 #include "fs/TerminalText.h"
 #include "fs/WriteAll.h"
+#include "iff/FormatError.h"
+#include "mat/PalFile.h"
+#include "support/Workdir.h"
 
 TEST(Shared, WholeNumbersAtTheEdges) {
     const struct {
@@ -50,4 +56,31 @@ TEST(Shared, WholeTransfersReportTheEndInsteadOfDying) {
     EXPECT_EQ(sendAll(pair[0], "abcd", 4), EPIPE);
     EXPECT_FALSE(readAll(pair[0], got, 1));
     ::close(pair[0]);
+}
+
+// A palette's failure keeps its kind through the name it is reported under, for the callers that
+// tell a wrong command line from a file that cannot be read.
+TEST(Shared, PaletteErrorsKeepTheirKind) {
+    Workdir w;
+    w.put("pal/short.pal", iff::paletteFile(iff::Bytes(9, 1)));
+    fs::create_directory(w / "pal/dir.pal");
+    const PaletteLookup lookup({(w / "pal").string()});
+    const auto kindOf = [&](const std::string& name) -> std::string {
+        std::optional<PalFile> file;
+        try {
+            loadPalette(file, name, lookup);
+        } catch (const ReadError&) {
+            return "read";
+        } catch (const FormatError&) {
+            return "format";
+        } catch (const Refusal&) {
+            return "refused";
+        }
+        return "loaded";
+    };
+    EXPECT_EQ(kindOf("missing"), "read");
+    EXPECT_EQ(kindOf("dir"), "read");
+    EXPECT_EQ(kindOf("short"), "format");
+    EXPECT_EQ(kindOf("../up"), "refused");
+    EXPECT_THROW(PaletteLookup({"a", "b"}).find("none"), ReadError);
 }

@@ -12,6 +12,7 @@
 #include "driver/Console.h"
 #include "driver/Interrupts.h"
 #include "driver/Items.h"
+#include "fs/Error.h"
 
 namespace {
 
@@ -44,7 +45,14 @@ int runProgram(int argc, char** argv, const Program& program) {
         if (!collision.empty()) return refuse(program.name, collision);
     }
     if (program.prepare) {
-        const Program::Complaint complaint = program.prepare(items, run);
+        Program::Complaint complaint;
+        try {
+            complaint = program.prepare(items, run);
+        } catch (...) {
+            // nothing of the command line is wrong: the run could not start (out of memory)
+            std::fprintf(stderr, "%s: %s\n", program.name, terminalText(reasonOf(std::current_exception())).c_str());
+            return 1;
+        }
         if (!complaint.text.empty()) return complaint.hint ? usage(program.name, complaint.text) : refuse(program.name, complaint.text);
     }
     installInterruptHandlers();

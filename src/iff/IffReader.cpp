@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <stdexcept>
 
 #include "fs/InputFile.h"
 #include "fs/TerminalText.h"
 #include "iff/FormatError.h"
-#include "iff/IllegalOperation.h"
 
 namespace {
 
@@ -82,7 +82,8 @@ void IffReader::requireHeader() const {
 
 void IffReader::requireChunk(bool form) const {
     requireHeader();
-    if (isForm() != form) throw IllegalOperation();
+    // the callers check what the file holds first: the wrong kind here is a fault of this program
+    if (isForm() != form) throw std::logic_error(std::string("a ") + (form ? "chunk" : "FORM") + " read as a " + (form ? "FORM" : "chunk"));
 }
 
 std::string IffReader::chunkName() const {

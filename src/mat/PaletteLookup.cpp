@@ -7,7 +7,8 @@
 #include <algorithm>
 
 #include "fs/FileTime.h"
-#include "iff/FormatError.h"
+#include "fs/ReadError.h"
+#include "fs/Refusal.h"
 
 namespace {
 
@@ -58,7 +59,7 @@ std::string PaletteLookup::find(const std::string& original) const {
     std::replace(name.begin(), name.end(), '\\', '/');
     const std::string first = inFolder(places.front(), name + ".pal");
     if (escapesDirectory(name))
-        throw FormatError("the palette name \"" + original + "\" (" + first + ") leads out of " + inFolder(places.front(), ""));
+        throw Refusal("the palette name \"" + original + "\" (" + first + ") leads out of " + inFolder(places.front(), ""));
     std::string tried;
     for (const std::string& folder : places) {
         std::string path = inFolder(folder, name + ".pal");
@@ -66,14 +67,14 @@ std::string PaletteLookup::find(const std::string& original) const {
         tried += (tried.empty() ? "" : ", ") + path;
     }
     if (places.size() == 1) return first;
-    throw FormatError("palette \"" + original + "\" not found: tried " + tried);
+    throw ReadError("palette \"" + original + "\" not found: tried " + tried);
 }
 
 PaletteStamp PaletteLookup::stamp(const std::string& name) const {
     PaletteStamp stamp;
     try {
         stamp.found = modifiedTime(find(name), stamp.time);
-    } catch (const FormatError&) {
+    } catch (const Error&) {
         // not found, or leading out: the conversion reports it
     }
     return stamp;

@@ -23,9 +23,12 @@
 #include "driver/Interrupts.h"
 #include "driver/Progress.h"
 #include "fs/DirectorySearch.h"
+#include "driver/UsageError.h"
 #include "fs/Error.h"
 #include "fs/InputFile.h"
 #include "fs/Limits.h"
+#include "fs/ReadError.h"
+#include "fs/Refusal.h"
 #include "fs/TempFile.h"
 #include "fs/WholeFile.h"
 #include "fs/WriteAll.h"
@@ -45,12 +48,6 @@ using palette::Format;
 
 // getopt's codes of the long options without a letter
 enum { forceCode = 256, coloursCode, keepCode, fromCode };
-
-// A wrong command line: exit status 64, and with `hint` the line "Try 'matpal --help'".
-struct Usage {
-    std::string text;
-    bool hint = true;
-};
 
 struct Options {
     const char* directory = nullptr;
@@ -104,7 +101,7 @@ Bytes readFile(const std::string& path) {
     if (input.size() > maxPaletteFile) throw FormatError("too large for a palette: " + std::to_string(input.size()) + " bytes");
     Bytes bytes(static_cast<std::size_t>(input.size()));
     if (std::fread(bytes.data(), 1, bytes.size(), input.stream()) != bytes.size() || std::fgetc(input.stream()) != EOF)
-        throw FormatError(std::ferror(input.stream()) ? std::strerror(errno) : "the file changed while read");
+        throw ReadError(std::ferror(input.stream()) ? std::strerror(errno) : "the file changed while read");
     return bytes;
 }
 
@@ -169,7 +166,7 @@ std::string refusal(const std::string& target) {
 void writePalette(const std::string& target, const Entries& entries, bool force) {
     struct stat st;
     const bool exists = ::lstat(target.c_str(), &st) == 0;
-    if (exists && !force) throw FormatError(refusal(target));
+    if (exists && !force) throw Refusal(refusal(target));
     // pal/ itself is made on the first import; a missing folder below it is a mistyped name
     if (!exists && target.rfind("pal/", 0) == 0 && target.find('/', 4) == std::string::npos && ::mkdir("pal", 0777) != 0 && errno != EEXIST)
         throw WriteError(std::string("cannot make pal/: ") + std::strerror(errno));
@@ -178,11 +175,11 @@ void writePalette(const std::string& target, const Entries& entries, bool force)
 
 // The path of pal/NAME.pal for a name from the command line; names that leave pal/ are refused.
 std::string paletteTarget(const std::string& name) {
-    if (name.empty()) throw Usage{"the palette name is empty"};
+    if (name.empty()) throw UsageError("the palette name is empty");
     try {
         return findPalette(name);
-    } catch (const FormatError& error) {
-        throw Usage{error.what()};
+    } catch (const Refusal& error) {
+        throw UsageError(error.what());
     }
 }
 
@@ -193,20 +190,20 @@ std::optional<Format> formatOfExtension(const std::string& path) {
 }
 
 int exportCommand(const std::vector<std::string>& args, const Options& options) {
-    if (args.size() != 2) throw Usage{args.size() < 2 ? "export needs a SOURCE" : "unexpected argument '" + args[2] + "'"};
+    if (args.size() != 2) throw UsageError(args.size() < 2 ? "export needs a SOURCE" : "unexpected argument '" + args[2] + "'");
     std::optional<Format> format;
     if (options.format) {
         format = palette::formatNamed(*options.format);
-        if (!format) throw Usage{"unknown format '" + *options.format + "' (gpl, act, jasc, riff, png or iff)"};
+        if (!format) throw UsageError("unknown format '" + *options.format + "' (gpl, act, jasc, riff, png or iff)");
     } else if (options.output) {
         format = formatOfExtension(*options.output);
-        if (!format) throw Usage{"cannot tell the format from the name '" + *options.output + "' (.gpl, .act or .png): give -f FORMAT"};
+        if (!format) throw UsageError("cannot tell the format from the name '" + *options.output + "' (.gpl, .act or .png): give -f FORMAT");
     } else {
-        throw Usage{"export needs -f FORMAT or -o FILE"};
+        throw UsageError("export needs -f FORMAT or -o FILE");
     }
     if (!options.output && !palette::isText(*format) && ::isatty(STDOUT_FILENO))
-        throw Usage{std::string("will not write ") + palette::formatName(*format) + " data to a terminal: give -o FILE"};
-    if (options.output && options.output->empty()) throw Usage{"the output file name is empty"};
+        throw UsageError(std::string("will not write ") + palette::formatName(*format) + " data to a terminal: give -o FILE");
+    if (options.output && options.output->empty()) throw UsageError("the output file name is empty");
     const std::string& source = args[1];
     try {
         const Source loaded = loadSource(source);
@@ -226,7 +223,7 @@ int exportCommand(const std::vector<std::string>& args, const Options& options) 
 }
 
 int importCommand(const std::vector<std::string>& args, const Options& options) {
-    if (args.size() != 3) throw Usage{args.size() < 3 ? "import needs a FILE and a palette NAME" : "unexpected argument '" + args[3] + "'"};
+    if (args.size() != 3) throw UsageError(args.size() < 3 ? "import needs a FILE and a palette NAME" : "unexpected argument '" + args[3] + "'");
     const std::string target = paletteTarget(args[2]);
     try {
         writePalette(target, importFile(args[1]), options.force);
@@ -255,7 +252,7 @@ std::array<bool, 256> parseRanges(const std::string& ranges) {
         const std::optional<int> first = entryNumber(part.substr(0, dash), 0, paletteEntries - 1);
         const std::optional<int> last = dash == std::string::npos ? first : entryNumber(part.substr(dash + 1), 0, paletteEntries - 1);
         if (!first || !last || *last < *first)
-            throw Usage{"invalid entries '" + part + "' in --keep: give entries 0 to 255 such as 0-15,240-255"};
+            throw UsageError("invalid entries '" + part + "' in --keep: give entries 0 to 255 such as 0-15,240-255");
         for (int n = *first; n <= *last; ++n) kept[n] = true;
         if (comma == std::string::npos) return kept;
         start = comma + 1;
@@ -263,16 +260,16 @@ std::array<bool, 256> parseRanges(const std::string& ranges) {
 }
 
 int makeCommand(const std::vector<std::string>& args, const Options& options) {
-    if (args.size() < 3) throw Usage{"make needs a palette NAME and at least one IMAGE"};
-    if (options.keep && !options.from) throw Usage{"option '--keep' needs '--from=PALETTE'"};
-    if (options.from && !options.keep) throw Usage{"option '--from' needs '--keep=RANGES'"};
+    if (args.size() < 3) throw UsageError("make needs a palette NAME and at least one IMAGE");
+    if (options.keep && !options.from) throw UsageError("option '--keep' needs '--from=PALETTE'");
+    if (options.from && !options.keep) throw UsageError("option '--from' needs '--keep=RANGES'");
     const std::array<bool, 256> kept = options.keep ? parseRanges(*options.keep) : std::array<bool, 256>{};
     const int free = 256 - static_cast<int>(std::count(kept.begin(), kept.end(), true));
     int colours = free;
     if (options.colours) {
         const std::optional<int> n = entryNumber(*options.colours, 1, paletteEntries);
-        if (!n) throw Usage{"invalid number of colours '" + *options.colours + "': give 1 to 256"};
-        if (*n > free) throw Usage{std::to_string(*n) + " colours do not fit in the " + std::to_string(free) + " entries --keep leaves free"};
+        if (!n) throw UsageError("invalid number of colours '" + *options.colours + "': give 1 to 256");
+        if (*n > free) throw UsageError(std::to_string(*n) + " colours do not fit in the " + std::to_string(free) + " entries --keep leaves free");
         colours = *n;
     }
     const std::string target = paletteTarget(args[1]);
@@ -281,8 +278,12 @@ int makeCommand(const std::vector<std::string>& args, const Options& options) {
         Entries from;
         try {
             from = namedPalette(*options.from);
-        } catch (const FormatError& error) {
-            throw Usage{error.what(), false};
+        } catch (const Refusal& error) {
+            // a name that leads out of pal/ is a wrong command line; a palette that cannot be read is not
+            throw UsageError(error.what(), UsageError::Hint::none);
+        } catch (...) {
+            report(*options.from, reasonOf(std::current_exception()));
+            return 1;
         }
         for (unsigned n = 0; n < 256; ++n)
             if (kept[n]) keep.push_back({n, from[3 * n], from[3 * n + 1], from[3 * n + 2]});
@@ -291,7 +292,7 @@ int makeCommand(const std::vector<std::string>& args, const Options& options) {
     try {
         struct stat st;
         // refused before the images are read, which may take long
-        if (!options.force && ::lstat(target.c_str(), &st) == 0) throw FormatError(refusal(target));
+        if (!options.force && ::lstat(target.c_str(), &st) == 0) throw Refusal(refusal(target));
         ColourHistogram histogram;
         {
             Progress progress(args.size() - 2, console.program, Progress::Show::always);
@@ -312,7 +313,9 @@ int makeCommand(const std::vector<std::string>& args, const Options& options) {
     }
 }
 
-int complain(const Usage& complaint) { return complaint.hint ? usage(console.program, complaint.text) : refuse(console.program, complaint.text); }
+int complain(const UsageError& complaint) {
+    return complaint.hint == UsageError::Hint::help ? usage(console.program, complaint.what()) : refuse(console.program, complaint.what());
+}
 
 }  // namespace
 
@@ -343,14 +346,14 @@ int runMatpal(int argc, char** argv) {
                 printVersion(console.program, std::string("libpng ") + PNG_LIBPNG_VER_STRING + " (compiled), " + png_get_libpng_ver(nullptr) + " (loaded)\n");
                 return 0;
             default:
-                throw Usage{optionComplaint(opt, argv)};
+                throw UsageError(optionComplaint(opt, argv));
             }
         }
         const std::vector<std::string> args(argv + optind, argv + argc);
-        if (args.empty()) throw Usage{"no command: give export, import or make"};
+        if (args.empty()) throw UsageError("no command: give export, import or make");
         const std::string& command = args[0];
         if (command != "export" && command != "import" && command != "make")
-            throw Usage{"unknown command '" + command + "' (export, import or make)"};
+            throw UsageError("unknown command '" + command + "' (export, import or make)");
         // an option that the command would ignore is a mistake worth saying
         const struct {
             bool given;
@@ -363,10 +366,10 @@ int runMatpal(int argc, char** argv) {
                       {bool(options.keep), "--keep", command == "make"},
                       {bool(options.from), "--from", command == "make"}};
         for (const auto& option : scoped)
-            if (option.given && !option.applies) throw Usage{"option '" + std::string(option.name) + "' does not apply to " + command};
+            if (option.given && !option.applies) throw UsageError("option '" + std::string(option.name) + "' does not apply to " + command);
         if (options.directory) {
             const std::string problem = enterDirectory(options.directory);
-            if (!problem.empty()) throw Usage{problem, false};
+            if (!problem.empty()) throw UsageError(problem, UsageError::Hint::none);
         }
         installInterruptHandlers();
         const int status = command == "export" ? exportCommand(args, options) : command == "import" ? importCommand(args, options) : makeCommand(args, options);
@@ -375,7 +378,7 @@ int runMatpal(int argc, char** argv) {
             return 1;
         }
         return status;
-    } catch (const Usage& complaint) {
+    } catch (const UsageError& complaint) {
         return complain(complaint);
     }
 }

@@ -18,6 +18,7 @@
 #include "driver/Console.h"
 #include "fs/DirectorySearch.h"
 #include "fs/FileTime.h"
+#include "fs/Refusal.h"
 #include "fs/WholeFile.h"
 #include "fs/WriteError.h"
 #include "iff/FormatError.h"
@@ -69,7 +70,7 @@ std::unique_ptr<PngImage> readImage(const std::string& imagename, const std::uin
         return std::make_unique<PngImage>(imagename, 4, colours);
     } catch (const Error& error) {
         if (!named) throw;
-        throw FormatError(imagename + ": " + error.what());
+        std::rethrow_exception(error.withPrefix(imagename + ": "));
     }
 }
 
@@ -154,7 +155,7 @@ void Png2Mat::rebuildMat(const std::string& path, const std::string& imagename, 
     } catch (const Error& error) {
         // the file reported on is the image: a reason about its MAT file names that
         if (!aboutImage) throw;
-        throw FormatError(path + ": " + error.what());
+        std::rethrow_exception(error.withPrefix(path + ": "));
     }
     const std::unique_ptr<PngImage> image = readImage(imagename, mat->colours(), !aboutImage);
     const bool sameSize = image->width() == static_cast<std::uint32_t>(mat->width()) &&
@@ -183,16 +184,13 @@ void Png2Mat::rebuildMat(const std::string& path, const std::string& imagename, 
 
 void Png2Mat::createMat(const std::string& path, const std::string& imagename, const std::string& alphaname,
                         const std::string& folder, const RunOptions& run) {
-    if (!newFiles.count(folder)) {
-        // its MAT file was there when the run was prepared, and is gone
-        const Program::Complaint complaint = prepareFolder(folder, run, true);
-        if (!complaint.text.empty()) throw FormatError(complaint.text);
-    }
+    // its MAT file was there when the run was prepared, and is gone
+    if (!newFiles.count(folder)) prepareFolder(folder, run, true);
     const NewFiles& files = newFiles.at(folder);
     const std::string base = lastPart(path);
     const auto same = files.matsByLowerName.find(lower(base));
     if (same != files.matsByLowerName.end() && same->second != base)
-        throw FormatError("its MAT file would be " + path + ", but " + folder + same->second + " differs from that name only in case");
+        throw Refusal("its MAT file would be " + path + ", but " + folder + same->second + " differs from that name only in case");
     const std::uint8_t* colours = files.palette->getPalette();
     const std::unique_ptr<PngImage> image = readImage(imagename, colours, false);
     const std::optional<Bytes> alpha = chooseAlpha(*image, nullptr, false, imagename, alphaname);
@@ -215,11 +213,11 @@ void Png2Mat::convert(const WorkItem& item, const RunOptions& run) {
         const std::string mat = "mat/" + name.substr(0, length - 4);
         bool matExists;
         if (takenWithMat(name, matExists)) return;
-        if (matExists) throw FormatError("the image of " + mat + " is read from " + mat + ".png, not from this name");
+        if (matExists) throw Refusal("the image of " + mat + " is read from " + mat + ".png, not from this name");
         if (name.compare(length - 4, 4, ".png") != 0)
-            throw FormatError("a new MAT file " + mat + " is made only from an image named " + mat + ".png");
+            throw Refusal("a new MAT file " + mat + " is made only from an image named " + mat + ".png");
         if (!settings.paletteName)
-            throw FormatError("there is no MAT file " + mat + " beside it, so no palette to map its colours to; --palette=NAME creates one");
+            throw Refusal("there is no MAT file " + mat + " beside it, so no palette to map its colours to; --palette=NAME creates one");
         return createMat(mat, mat + ".png", mat + "_alpha.png", "mat/", run);
     }
     const std::string& path = item.path;
@@ -231,7 +229,7 @@ void Png2Mat::convertImage(const WorkItem& item, const RunOptions& run) {
     const Target target = targetOf(item);
     if (exists(target.mat)) return rebuildMat(target.mat, item.path, target.alpha, palettesOf(item.folder, run), true, run);
     if (!settings.paletteName)
-        throw FormatError("there is no MAT file " + target.mat + (run.output ? "" : " beside it") +
+        throw Refusal("there is no MAT file " + target.mat + (run.output ? "" : " beside it") +
                           ", so no palette to map its colours to; --palette=NAME creates one");
     createMat(target.mat, item.path, target.alpha, item.folder, run);
 }
@@ -258,49 +256,50 @@ Program::Complaint Png2Mat::prepare(const std::vector<WorkItem>& items, const Ru
         if (!type) return {"invalid type number '" + *typeText + "': give a whole number from -2147483648 to 2147483647", true};
         settings.type = static_cast<std::int32_t>(*type);
     }
-    if (run.operands.empty()) {
-        // the set run finds its palette before anything else, whether or not an image needs it
-        const bool creating = std::any_of(items.begin(), items.end(), [](const WorkItem& item) {
-            return isImageName(item.name) && !exists("mat/" + item.name.substr(0, item.name.size() - 4));
-        });
-        return prepareFolder("mat/", run, creating);
-    }
-    for (const WorkItem& item : items) {
-        if (newFiles.count(item.folder) || exists(targetOf(item).mat)) continue;
-        const Program::Complaint complaint = prepareFolder(item.folder, run, true);
-        if (!complaint.text.empty()) return complaint;
+    // a palette that cannot be had ends the run before any file is written
+    try {
+        if (run.operands.empty()) {
+            // the set run finds its palette before anything else, whether or not an image needs it
+            const bool creating = std::any_of(items.begin(), items.end(), [](const WorkItem& item) {
+                return isImageName(item.name) && !exists("mat/" + item.name.substr(0, item.name.size() - 4));
+            });
+            prepareFolder("mat/", run, creating);
+        }
+        for (const WorkItem& item : items)
+            if (!run.operands.empty() && !newFiles.count(item.folder) && !exists(targetOf(item).mat)) prepareFolder(item.folder, run, true);
+    } catch (const Error& error) {
+        return {error.what()};
     }
     return {};
 }
 
 // The palette of the new files of `folder`, the MAT files there and, with `countTypes`, their most common type.
-Program::Complaint Png2Mat::prepareFolder(const std::string& folder, const RunOptions& run, bool countTypes) {
+void Png2Mat::prepareFolder(const std::string& folder, const RunOptions& run, bool countTypes) {
     NewFiles& files = newFiles[folder];
     try {
         loadPalette(files.palette, *settings.paletteName, palettesOf(folder, run));
-    } catch (const FormatError& error) {
+    } catch (...) {
         newFiles.erase(folder);
-        return {error.what()};
+        throw;
     }
     std::vector<std::string> mats;
     DirectorySearch search(listable(folder), {".mat"});
     for (std::optional<std::string> name = search.findFirst(); name; name = search.findNext()) mats.push_back(*name);
     for (const std::string& name : mats) files.matsByLowerName.emplace(lower(name), name);
     if (settings.type) files.type = *settings.type;
-    if (settings.type || !countTypes) return {};
+    if (settings.type || !countTypes) return;
     // only INFO is read; a file that is not a readable bitmap has no type to count
     std::map<std::int32_t, long> counts;
     for (const std::string& name : mats) {
         try {
             const MatReader mat(folder + name);
             if (!mat.isAnim()) ++counts[mat.type()];
-        } catch (...) {
+        } catch (const Error&) {
         }
     }
     long most = 0;
     for (const auto& [type, count] : counts)
         if (count > most) most = count, files.type = type;
-    return {};
 }
 
 // Stale when an image is newer than its MAT file: mat2png gives the images the MAT file's time.

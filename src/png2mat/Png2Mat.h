@@ -40,7 +40,8 @@ private:
     };
 
     Program::Complaint prepare(const std::vector<WorkItem>& items, const RunOptions& run);
-    Program::Complaint prepareFolder(const std::string& folder, const RunOptions& run, bool countTypes);
+    // What the new files of `folder` share; raises what keeps it from being had (its palette).
+    void prepareFolder(const std::string& folder, const RunOptions& run, bool countTypes);
     void convert(const WorkItem& item, const RunOptions& run);
     void convertImage(const WorkItem& item, const RunOptions& run);
     Freshness freshness(const WorkItem& item, const RunOptions& run) const;
