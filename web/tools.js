@@ -61,15 +61,20 @@
     start();
   }
 
+  // A call is pending from the moment it is made, so that cancel() rejects it even before its worker is ready.
   function post(message, onLine) {
-    return loaded.then(
-      () =>
-        new Promise((resolve, reject) => {
-          const id = nextId++;
-          pending.set(id, { resolve, reject, onLine });
-          worker.postMessage(Object.assign({ id }, message));
-        }),
-    );
+    return new Promise((resolve, reject) => {
+      const id = nextId++;
+      pending.set(id, { resolve, reject, onLine });
+      loaded.then(
+        () => {
+          if (pending.has(id)) worker.postMessage(Object.assign({ id }, message));
+        },
+        (error) => {
+          if (pending.delete(id)) reject(error);
+        },
+      );
+    });
   }
 
   function checkedFiles(files) {

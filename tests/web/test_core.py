@@ -295,6 +295,18 @@ class CoreTest(unittest.TestCase):
             browser.describe_page(self.driver, "mat/cut.mat", files)
         self.assertEqual("mat2png: mat/cut.mat: " + str(refused.exception), native)
 
+    def test_cancel_rejects_the_pending_calls_and_a_fresh_core_runs_the_next(self):
+        # the calls' results come in message events, which cannot run before this script ends: both are pending
+        outcome = self.driver.execute_async_script("""
+            const done = arguments[arguments.length - 1];
+            const first = matTools.run("mat2png", [], {}).then(() => "resolved", (e) => e.message);
+            const second = matTools.describe("mat/a.mat", {}).then(() => "resolved", (e) => e.message);
+            matTools.cancel();
+            Promise.all([first, second]).then(done);
+        """)
+        self.assertEqual(outcome, ["cancelled", "cancelled"])
+        self.assertSameRun("mat2png", ["-i", "mat/alpha.mat"], texture_set(), True)
+
     def test_a_picture_too_large_for_the_page_fails_alone(self):
         # 16000 x 16000 RGBA: a megabyte of deflated zeros that needs more than the page's 2 GB to decode
         side = 16000
