@@ -66,15 +66,15 @@ void convertMatFile(const std::string& path, const std::string& output, const Pa
 
     const std::int32_t width = mat.width(), height = mat.height();
     const std::int64_t pixels = mat.pixelCount();
-    const bool alpha = mat.alpha() && mat.alphaFits(mat.alpha()->getLength());
+    const bool alpha = mat.alpha() && mat.alphaFits(mat.alpha()->length());
     if (alpha) {
         const std::string alphaname = output + "_alpha.png";
         if (indexed) {
             // the same grey levels as the library's negative, through the writer of the indexed images
-            saveSamples(alphaname, width, height, mat.alpha()->getData(), nullptr, source, console.program, true);
+            saveSamples(alphaname, width, height, mat.alpha()->data(), nullptr, source, console.program, Levels::inverted);
         } else {
             LibraryImage image;
-            texImage(width, height, 1, IL_LUMINANCE, mat.alpha()->getData());
+            texImage(width, height, 1, IL_LUMINANCE, mat.alpha()->data());
             iluNegative();
             saveImage(alphaname, source, console.program);
         }
@@ -86,7 +86,7 @@ void convertMatFile(const std::string& path, const std::string& output, const Pa
     mat.requirePixels();
     if (indexed) {
         // the indices as stored, under the whole palette: an editor shows it and paints with its entries only
-        saveSamples(output + ".png", width, height, mat.pixels().getData(), mat.colours(), source, console.program);
+        saveSamples(output + ".png", width, height, mat.pixels().data(), mat.colours(), source, console.program);
         return;
     }
     LibraryImage image;
@@ -94,7 +94,7 @@ void convertMatFile(const std::string& path, const std::string& output, const Pa
     // expanded straight into the library's image: a buffer of our own would be one more full-size copy
     std::uint8_t* out = ilGetData();
     if (!out) throw WriteError("the image library has no memory for the image");
-    expand(mat.colours(), mat.pixels().getData(), alpha ? mat.alpha()->getData() : nullptr, static_cast<std::size_t>(pixels),
+    expand(mat.colours(), mat.pixels().data(), alpha ? mat.alpha()->data() : nullptr, static_cast<std::size_t>(pixels),
            out);
     // the planes are spent; freeing them before encoding keeps the peak at one image
     mat.release();
