@@ -9,6 +9,7 @@
 
 #include "colour/DitherPalette.h"
 #include "colour/PerceptualSearch.h"
+#include "colour/Terms.h"
 #include "support/IffWriter.h"
 
 using namespace iff;
@@ -41,6 +42,39 @@ TEST(Colour, LabAndCiede2000) {
         ++pairs;
     }
     EXPECT_EQ(pairs, 34);
+}
+
+TEST(Colour, TransferCurvesMeetAndInvert) {
+    // every 8-bit code comes back from its linear light, and each curve's two pieces meet at their edge
+    for (int v = 0; v < 256; ++v) EXPECT_EQ(std::lround(colour::encodeSrgb(colour::decodeSrgb(v / 255.0)) * 255), v) << v;
+    const double edge = 6.0 / 29;
+    EXPECT_NEAR(colour::labCurve(std::nextafter(edge * edge * edge, 0.0)), colour::labCurve(std::nextafter(edge * edge * edge, 1.0)), 1e-12);
+    EXPECT_NEAR(colour::decodeSrgb(0.04045), colour::decodeSrgb(std::nextafter(0.04045, 1.0)), 1e-7);
+    EXPECT_NEAR(colour::encodeSrgb(0.0031308), colour::encodeSrgb(std::nextafter(0.0031308, 1.0)), 1e-7);
+}
+
+TEST(Colour, TermsInFloatFollowTheDoubles) {
+    // the fast searches take the same terms in floats: each within float rounding of the reference, over the
+    // range of sRGB's chromas and lightnesses and every hue, with T also against its form with angles
+    const double rad = 3.14159265358979323846 / 180;
+    for (double chroma : {0.0, 1e-3, 0.7, 12.5, 25.0, 60.0, 140.0})
+        for (double fromMiddle : {-50.0, -17.3, 0.0, 0.4, 31.0, 50.0})
+            for (double hue = 0; hue < 360; hue += 7.5) {
+                const double u = std::cos(hue * rad), v = std::sin(hue * rad);
+                const double t = colour::hueTerm(u, v);
+                const double byAngles = 1 - 0.17 * std::cos((hue - 30) * rad) + 0.24 * std::cos(2 * hue * rad) +
+                                        0.32 * std::cos((3 * hue + 6) * rad) - 0.20 * std::cos((4 * hue - 63) * rad);
+                ASSERT_NEAR(t, byAngles, 1e-12) << hue;
+                const auto near = [](double single, double reference) { return std::abs(single - reference) <= 4e-7 * (1 + std::abs(reference)); };
+                const float c = float(chroma), m = float(fromMiddle);
+                EXPECT_TRUE(near(colour::hueTerm(float(u), float(v)), t)) << hue;
+                EXPECT_TRUE(near(colour::aScale(c), colour::aScale(chroma))) << chroma;
+                EXPECT_TRUE(near(colour::lightnessWeight(m), colour::lightnessWeight(fromMiddle))) << fromMiddle;
+                EXPECT_TRUE(near(colour::chromaWeight(c), colour::chromaWeight(chroma))) << chroma;
+                EXPECT_TRUE(near(colour::hueWeight(c, float(t)), colour::hueWeight(chroma, t))) << chroma << " " << hue;
+                EXPECT_TRUE(near(colour::rotationChroma(c), colour::rotationChroma(chroma))) << chroma;
+                EXPECT_LE(colour::lightnessWeight(fromMiddle), colour::maxLightnessWeight);
+            }
 }
 
 namespace {
