@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "colour/DitherPalette.h"
+#include "colour/Maths.h"
 #include "colour/PerceptualSearch.h"
 #include "colour/Terms.h"
 #include "support/IffWriter.h"
@@ -42,6 +43,50 @@ TEST(Colour, LabAndCiede2000) {
         ++pairs;
     }
     EXPECT_EQ(pairs, 34);
+}
+
+TEST(Colour, OwnMathsFollowTheLibrary) {
+    // the functions the colour code decides with, written from + - * / and sqrt so that every machine rounds
+    // them alike, against the C library's over the ranges the code uses and beyond: within 8e-16 of the
+    // value's size (four units in the last place at most; glibc's cbrt alone is off by more than two near
+    // 1e-100, where ours is within one), or of `least` where the value passes through 0
+    const struct {
+        const char* name;
+        double (*own)(double);
+        double (*library)(double);
+        double from, to, least;
+    } functions[] = {
+        {"cubeRoot", colour::cubeRoot, [](double x) { return std::cbrt(x); }, -1e5, 1e5, 0},
+        {"cubeRoot", colour::cubeRoot, [](double x) { return std::cbrt(x); }, 1e-300, 2e-3, 0},
+        {"exponential", colour::exponential, [](double x) { return std::exp(x); }, -700, 700, 0},
+        {"exponential", colour::exponential, [](double x) { return std::exp(x); }, -1, 1, 0},
+        {"naturalLog", colour::naturalLog, [](double x) { return std::log(x); }, 1e-300, 1e300, 0},
+        {"naturalLog", colour::naturalLog, [](double x) { return std::log(x); }, 0.5, 2, 0},
+        {"logOnePlus", colour::logOnePlus, [](double x) { return std::log1p(x); }, -0.9, 40, 0},
+        {"logOnePlus", colour::logOnePlus, [](double x) { return std::log1p(x); }, -1e-12, 1e-12, 0},
+        {"exponentialMinusOne", colour::exponentialMinusOne, [](double x) { return std::expm1(x); }, -30, 40, 0},
+        {"exponentialMinusOne", colour::exponentialMinusOne, [](double x) { return std::expm1(x); }, -1e-12, 1e-12, 0},
+        {"sine", colour::sine, [](double x) { return std::sin(x); }, -100, 100, 1},
+        {"cosine", colour::cosine, [](double x) { return std::cos(x); }, -100, 100, 1},
+        {"arcTangent(x, 1)", [](double x) { return colour::arcTangent(x, 1.0); }, [](double x) { return std::atan2(x, 1.0); }, -1e3, 1e3, 1},
+        {"arcTangent(1, x)", [](double x) { return colour::arcTangent(1.0, x); }, [](double x) { return std::atan2(1.0, x); }, -1e3, 1e3, 1},
+        {"arcTangent(-0.5, x)", [](double x) { return colour::arcTangent(-0.5, x); }, [](double x) { return std::atan2(-0.5, x); }, -5, 5, 1},
+    };
+    for (const auto& f : functions) {
+        // evenly, or evenly in the exponent where the range spans powers of ten
+        const bool logarithmic = f.from > 0 && f.to > 1e6 * f.from;
+        for (int n = 0; n <= 20000; ++n) {
+            const double x = logarithmic ? std::exp(std::log(f.from) + (std::log(f.to) - std::log(f.from)) * n / 20000) : f.from + (f.to - f.from) * n / 20000;
+            const double expected = f.library(x);
+            ASSERT_NEAR(f.own(x), expected, 8e-16 * std::max(std::abs(expected), f.least)) << f.name << " of " << x;
+        }
+    }
+    EXPECT_EQ(colour::power(0, 2.4), 0);
+    EXPECT_NEAR(colour::power(0.5, 2.4), std::pow(0.5, 2.4), 4e-16);
+    EXPECT_EQ(colour::arcTangent(0, 0), 0);
+    EXPECT_NEAR(colour::arcTangent(0, -1), std::atan2(0, -1), 4e-16);
+    EXPECT_EQ(colour::cubeRoot(27), 3);
+    EXPECT_EQ(colour::cubeRoot(0.125), 0.5);
 }
 
 TEST(Colour, TransferCurvesMeetAndInvert) {

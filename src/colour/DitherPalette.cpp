@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <climits>
 #include <cmath>
+#include <cstring>
 #include <numeric>
 
 #include "colour/Terms.h"
@@ -38,6 +38,13 @@ private:
 };
 
 const LabCurve labCurve;
+
+// a float's bits, as std::bit_cast gives them (which WebAssembly's C++ library lacks)
+std::uint32_t bitsOf(float x) {
+    std::uint32_t bits;
+    std::memcpy(&bits, &x, sizeof bits);
+    return bits;
+}
 
 // The difference squared between `lab` (with chroma c1) and entries first to last of the arrays given.
 void measure(const float* lab, float c1, const float* ls, const float* as, const float* bs, const float* cs,
@@ -102,7 +109,7 @@ unsigned DitherPalette::nearest(const float* lab, unsigned from) const {
     const unsigned low = static_cast<unsigned>(std::lower_bound(l, l + 256, l1 - near) - l);
     const unsigned high = static_cast<unsigned>(std::upper_bound(l, l + 256, l1 + near) - l);
     std::uint32_t nearestKey = ~0u;  // the distance's bits with the place in the low byte, so that one minimum finds both
-    for (unsigned n = low; n < high; ++n) nearestKey = std::min(nearestKey, (std::bit_cast<std::uint32_t>(euclidean(n)) & ~0xFFu) | n);
+    for (unsigned n = low; n < high; ++n) nearestKey = std::min(nearestKey, (bitsOf(euclidean(n)) & ~0xFFu) | n);
     const unsigned guess = nearestKey & 0xFF;
     float guessed;
     measure(lab, c1, l + guess, a + guess, b + guess, c + guess, 0, 1, &guessed);
@@ -126,8 +133,8 @@ unsigned DitherPalette::nearest(const float* lab, unsigned from) const {
     measure(lab, c1, kl, ka, kb, kc, 0, count, distances);
     // as integers, which order as the floats do since none is negative
     std::int32_t least = INT32_MAX, best = 255;
-    for (unsigned k = 0; k < count; ++k) least = std::min(least, std::bit_cast<std::int32_t>(distances[k]));
-    for (unsigned k = 0; k < count; ++k) best = std::min(best, std::bit_cast<std::int32_t>(distances[k]) == least ? ki[k] : 255);
+    for (unsigned k = 0; k < count; ++k) least = std::min(least, std::int32_t(bitsOf(distances[k])));
+    for (unsigned k = 0; k < count; ++k) best = std::min(best, std::int32_t(bitsOf(distances[k])) == least ? ki[k] : 255);
     return static_cast<unsigned>(best);
 }
 

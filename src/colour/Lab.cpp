@@ -51,16 +51,19 @@ double ciede2000(const Lab& x, const Lab& y) {
         meanU = wu / w, meanV = wv / w;
     } else {
         const auto hue = [](double b, double a) {
-            const double h = std::atan2(b, a) / degrees;
+            const double h = arcTangent(b, a) / degrees;
             return h < 0 ? h + 360 : h;
         };
         const double h1 = hue(x.b, a1), h2 = hue(y.b, a2);
         double dh = h2 - h1;
         if (dh > 180) dh -= 360;
         else if (dh < -180) dh += 360;
-        dH = 2 * std::sqrt(c1 * c2) * std::sin(dh / 2 * degrees);
-        const double sum = h1 + h2, hBar = std::abs(h1 - h2) <= 180 ? sum / 2 : sum < 360 ? (sum + 360) / 2 : (sum - 360) / 2;
-        meanU = std::cos(hBar * degrees), meanV = std::sin(hBar * degrees);
+        double sum = h1 + h2, hBar = std::abs(h1 - h2) <= 180 ? sum / 2 : sum < 360 ? (sum + 360) / 2 : (sum - 360) / 2;
+        // Exactly opposite hues are 180 degrees apart, not a rounding either side of it: the second hue is the
+        // first plus or minus 180, the difference does not wrap, and the mean is halfway on the first's side.
+        if (a2 == -a1 && y.b == -x.b) dh = h1 < 180 ? 180 : -180, hBar = h1 < 180 ? h1 + 90 : h1 - 90;
+        dH = 2 * std::sqrt(c1 * c2) * sine(dh / 2 * degrees);
+        meanU = cosine(hBar * degrees), meanV = sine(hBar * degrees);
     }
     const double dL = y.L - x.L, dC = c2 - c1;
     const double lBar = (x.L + y.L) / 2 - 50, cBarP = (c1 + c2) / 2;
@@ -69,10 +72,10 @@ double ciede2000(const Lab& x, const Lab& y) {
     // there it is below 1e-15 and changes the result in its last bit at most, so the angles are not needed.
     double rT = 0;
     if (meanU * cos275 + meanV * sin275 > cos150) {
-        double hBar = std::atan2(meanV, meanU) / degrees;
+        double hBar = arcTangent(meanV, meanU) / degrees;
         if (hBar < 0) hBar += 360;
-        const double dTheta = 30 * std::exp(-((hBar - 275) / 25) * ((hBar - 275) / 25));
-        rT = -std::sin(2 * dTheta * degrees) * rotationChroma(cBarP);
+        const double dTheta = 30 * exponential(-((hBar - 275) / 25) * ((hBar - 275) / 25));
+        rT = -sine(2 * dTheta * degrees) * rotationChroma(cBarP);
     }
     const double sL = lightnessWeight(lBar), sC = chromaWeight(cBarP), sH = hueWeight(cBarP, t);
     const double l = dL / sL, c = dC / sC, h = dH / sH;

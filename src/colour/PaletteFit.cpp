@@ -1,14 +1,13 @@
 #include "colour/PaletteFit.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <limits>
 #include <numeric>
 #include <stdexcept>
-#include <thread>
 
 #include "colour/Lab.h"
+#include "colour/Parallel.h"
 #include "colour/PerceptualSearch.h"
 #include "colour/Terms.h"
 
@@ -61,6 +60,24 @@ float distance2(const Point& x, const Point& y) {
     return dl * dl + da * da + db * db;
 }
 
+// std::partition with its swaps written out, so that the order of the two halves, which sums over them follow,
+// is the same with every C++ library
+template <typename Iterator, typename Predicate>
+Iterator partitionInPlace(Iterator first, Iterator last, const Predicate& below) {
+    while (true) {
+        while (first != last && below(*first)) ++first;
+        if (first == last) return first;
+        --last;
+        while (first != last && !below(*last)) --last;
+        if (first == last) return first;
+        std::iter_swap(first, last);
+        ++first;
+    }
+}
+
+// the length of (a, b), rounded the same everywhere, unlike hypot
+double chroma(double a, double b) { return std::sqrt(a * a + b * b); }
+
 // A space in which straight distances come near CIEDE2000 (without its rotation term): lightness stretched by
 // 1 / SL, the a axis by 1 + G as CIEDE2000 does, and chroma compressed by 1 / SC. Means and splits are taken
 // there, since in CIELAB they would spend many entries on saturated colours that CIEDE2000 sees as near one
@@ -81,24 +98,24 @@ public:
         const double at = std::clamp(lab.L * 10, 0.0, double(steps) - 1e-9);
         const int n = int(at);
         const double l = lightness[n] + (lightness[n + 1] - lightness[n]) * (at - n);
-        const double a1 = lab.a * aScale(std::hypot(lab.a, lab.b)), c = std::hypot(a1, lab.b);
+        const double a1 = lab.a * aScale(chroma(lab.a, lab.b)), c = chroma(a1, lab.b);
         const double k = c > 0 ? compressed(c) / c : 1;
         return {float(l), float(a1 * k), float(lab.b * k)};
     }
     Lab lab(const Point& p) const {
         const int n = int(std::upper_bound(lightness, lightness + steps + 1, double(p.L)) - lightness);
         double L = n <= 0 ? 0 : n > steps ? 100 : (n - 1 + (p.L - lightness[n - 1]) / (lightness[n] - lightness[n - 1])) / 10;
-        const double r = std::hypot(p.a, p.b), k = r > 0 ? expanded(r) / r : 1;
+        const double r = chroma(p.a, p.b), k = r > 0 ? expanded(r) / r : 1;
         const double a1 = p.a * k, b = p.b * k;
         // a from a1 = a (1 + G(C)), where G falls as C grows: a fixed point
         double a = a1 / 1.5;
-        for (int step = 0; step < 40; ++step) a = a1 / aScale(std::hypot(a, b));
+        for (int step = 0; step < 40; ++step) a = a1 / aScale(chroma(a, b));
         return {L, a, b};
     }
     // The hue direction at a colour, and what a difference along it weighs beyond its length in the space:
     // CIEDE2000's C' dh / SH against the space's radius times dh.
     Tangent tangentOf(const Lab& lab) const {
-        const double a1 = lab.a * aScale(std::hypot(lab.a, lab.b)), c = std::hypot(a1, lab.b);
+        const double a1 = lab.a * aScale(chroma(lab.a, lab.b)), c = chroma(a1, lab.b);
         if (c < 1e-9) return {0, 0, 0};
         const double ratio = c / hueWeight(c, hueTerm(a1 / c, lab.b / c)) / compressed(c);
         return {float(-lab.b / c), float(a1 / c), float(ratio * ratio - 1)};
@@ -106,8 +123,8 @@ public:
 
 private:
     // the chroma compressed by 1 / SC: the integral of 1 / (1 + 0.045 c)
-    static double compressed(double c) { return std::log1p(0.045 * c) / 0.045; }
-    static double expanded(double r) { return std::expm1(0.045 * r) / 0.045; }
+    static double compressed(double c) { return logOnePlus(0.045 * c) / 0.045; }
+    static double expanded(double r) { return exponentialMinusOne(0.045 * r) / 0.045; }
     static constexpr int steps = 1000;
     double lightness[steps + 1];
 };
@@ -172,35 +189,6 @@ Rgb codeOfLab(const Lab& want) {
 }
 
 Lab labOf(const Rgb& code) { return labFromSrgb(code[0], code[1], code[2]); }
-
-// Runs body(first, last) on parts of 0 to count, in threads where count reaches `worthThreads`; the parts write
-// only their own elements, so the result does not depend on the number of threads.
-template <typename Body>
-void inParallel(std::size_t count, const Body& body, std::size_t worthThreads = 4096) {
-    const std::size_t threads = std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 16);
-    if (threads == 1 || count < worthThreads) return body(std::size_t{0}, count);
-    std::vector<std::thread> workers;
-    const std::size_t part = (count + threads - 1) / threads;
-    for (std::size_t t = 1; t < threads; ++t)
-        workers.emplace_back([&, t] { body(std::min(count, t * part), std::min(count, (t + 1) * part)); });
-    body(0, std::min(count, part));
-    for (std::thread& worker : workers) worker.join();
-}
-
-// Runs body(n) for each n of 0 to count, in threads that take the next n as they finish, for work of uneven
-// size; each body(n) must write only what is its own.
-template <typename Body>
-void eachInParallel(std::size_t count, const Body& body) {
-    const std::size_t threads = std::min<std::size_t>(std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 16), count);
-    std::atomic<std::size_t> next{0};
-    const auto work = [&] {
-        for (std::size_t n; (n = next++) < count;) body(n);
-    };
-    std::vector<std::thread> workers;
-    for (std::size_t t = 1; t < threads; ++t) workers.emplace_back(work);
-    work();
-    for (std::thread& worker : workers) worker.join();
-}
 
 // Centres sorted by L, for the nearest one in CIELAB: only those as near in L as a first guess are compared.
 class EuclideanSearch {
@@ -772,7 +760,7 @@ public:
                 if (boxes[n].axis >= 0 && (pick == boxes.size() || boxes[n].gain > boxes[pick].gain)) pick = n;
             if (pick == boxes.size()) break;
             const Box box = boxes[pick];
-            const auto middle = std::partition(order.begin() + long(box.begin), order.begin() + long(box.end),
+            const auto middle = partitionInPlace(order.begin() + long(box.begin), order.begin() + long(box.end),
                                                [&](std::uint32_t i) { return value(i, box.axis) < box.at; });
             const std::size_t split = std::size_t(middle - order.begin());
             if (split == box.begin || split == box.end) {

@@ -98,7 +98,7 @@ unsigned PerceptualSearch::nearest(const Lab& colour) const {
     const float firstLimit = static_cast<float>(threshold(bestDifference) * threshold(bestDifference));
     for (unsigned n = first; n < last; ++n)
         if (n != guess && bound[n] <= firstLimit) candidates[count++] = static_cast<std::uint16_t>(n);
-    std::sort(candidates, candidates + count, [&](unsigned x, unsigned y) { return bound[x] < bound[y]; });
+    std::sort(candidates, candidates + count, [&](unsigned x, unsigned y) { return bound[x] != bound[y] ? bound[x] < bound[y] : x < y; });
     for (unsigned k = 0; k < count; ++k) {
         const unsigned n = candidates[k];
         if (bound[n] > static_cast<float>(threshold(bestDifference) * threshold(bestDifference))) break;

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "colour/Constants.h"
+#include "colour/Maths.h"
 
 // The formulas every colour computation here shares, each written once, for double (the reference) and for
 // float (the fast searches and dithering): the sRGB transfer curve both ways, CIELAB's curve, and the terms
@@ -10,13 +11,13 @@
 namespace colour {
 
 // IEC 61966-2-1's transfer curve: linear light from an encoded value and back, each 0 to 1
-inline double decodeSrgb(double v) { return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); }
-inline double encodeSrgb(double linear) { return linear <= 0.0031308 ? 12.92 * linear : 1.055 * std::pow(linear, 1 / 2.4) - 0.055; }
+inline double decodeSrgb(double v) { return v <= 0.04045 ? v / 12.92 : power((v + 0.055) / 1.055, 2.4); }
+inline double encodeSrgb(double linear) { return linear <= 0.0031308 ? 12.92 * linear : 1.055 * power(linear, 1 / 2.4) - 0.055; }
 
 // CIELAB's curve f of a tristimulus value relative to white
 inline double labCurve(double t) {
     constexpr double edge = 6.0 / 29;
-    return t > edge * edge * edge ? std::cbrt(t) : t / (3 * edge * edge) + 4.0 / 29;
+    return t > edge * edge * edge ? cubeRoot(t) : t / (3 * edge * edge) + 4.0 / 29;
 }
 
 template <typename Real>
