@@ -4,7 +4,7 @@
 #include <cmath>
 #include <vector>
 
-#include "colour/Constants.h"
+#include "colour/Terms.h"
 #include "colour/DitherPalette.h"
 #include "colour/Lab.h"
 
@@ -38,7 +38,7 @@ void dither(const std::uint8_t* rgba, std::uint32_t width, std::uint32_t height,
     // the error handed on is reckoned from the colour itself, so the rounding evens out like any other error.
     std::vector<std::uint8_t> cellOf(linearSteps + 1);
     for (int i = 0; i <= linearSteps; ++i) {
-        const double t = double(i) / linearSteps, encoded = t <= 0.0031308 ? 12.92 * t : 1.055 * std::pow(t, 1 / 2.4) - 0.055;
+        const double encoded = colour::encodeSrgb(double(i) / linearSteps);
         cellOf[i] = static_cast<std::uint8_t>(std::lround(encoded * 255) >> (8 - cellBits));
     }
     std::vector<std::uint16_t> cells(std::size_t{1} << 3 * cellBits, noEntry);
