@@ -2,8 +2,10 @@
 
 #include <cstdint>
 
-// Floyd-Steinberg error diffusion into a palette, in linear light, serpentine (rows left to right, then
-// right to left), deterministic. The error a pixel carries is clamped, so that a colour the palette
+// Floyd-Steinberg error diffusion into a palette, in linear light, serpentine, deterministic, over the picture
+// as it tiles: error leaving an edge enters the opposite one, so that no seam shows where copies meet. The
+// rows run from the middle one around, each from a column of its own; where a row, or the whole, starts
+// and ends lies inside the picture, scattered, instead of along its edges. The error a pixel carries is clamped, so that a colour the palette
 // cannot reach does not pile up error that floods an area with one entry. Each pixel takes the entry
 // nearest to its colour plus the carried error by CIEDE2000 without its rotation term RT, computed in
 // floats (CIELAB's curve from a table), ties to the lowest index; the search is exact for that difference.
