@@ -225,3 +225,35 @@ TEST(Matching, DitheringLeavesNoSeamWhereTheTextureTiles) {
         EXPECT_LE(tiled, moved * 1.05) << width << " x " << height;
     }
 }
+
+TEST(Matching, DitheringFromTheEdgesWhereThePictureDoesNotTile) {
+    // A picture that does not tile: a ramp across and down, its opposite edges far apart in colour. Across the
+    // edges each one's error would enter the other; with --untiled the edges, seen alone (the mean of each
+    // 4 x 4 pixels inside the picture along them), come out closer to the source.
+    Bytes cube;
+    for (int n = 0; n < 256; ++n) cube = cube + Bytes{std::uint8_t(n % 216 / 36 * 51), std::uint8_t(n % 36 / 6 * 51), std::uint8_t(n % 6 * 51)};
+    const unsigned width = 64, height = 48;
+    Png png = image(width, height, PNG_FORMAT_RGB);
+    for (unsigned y = 0; y < height; ++y)
+        for (unsigned x = 0; x < width; ++x) {
+            const Bytes rgb{std::uint8_t(40 + x * 3), std::uint8_t(60 + y * 3), std::uint8_t(90 + (x + y))};
+            std::copy(rgb.begin(), rgb.end(), &png.samples[3 * (std::size_t(y) * width + x)]);
+        }
+    const Mat mat{int(width), int(height), 1, cmap(cube), Bytes(width * height, 0), {}, {}};
+    const std::string err = "png2mat: mat/f.mat.png: " + std::to_string(width * height) + " pixels not in the palette, dithered\n";
+    // the mean CIEDE2000 of the windows along the four edges, each window's mean taken in linear light
+    const auto alongEdges = [&](const Bytes& dithered) {
+        double total = 0;
+        for (unsigned y0 = 0; y0 + 4 <= height; ++y0)
+            for (unsigned x0 = 0; x0 + 4 <= width; ++x0) {
+                if (y0 != 0 && y0 != height - 4 && x0 != 0 && x0 != width - 4) continue;
+                const auto result = mean(x0, y0, 4, width, [&](std::size_t p) { return &cube[3 * dithered[p]]; });
+                const auto source = mean(x0, y0, 4, width, [&](std::size_t p) { return &png.samples[3 * p]; });
+                total += ciede2000(labFromLinear(result[0], result[1], result[2]), labFromLinear(source[0], source[1], source[2]));
+            }
+        return total / (2 * (width - 3) + 2 * (height - 5));
+    };
+    const Bytes tiled = run(mat, png, "--dither", err), untiled = run(mat, png, "--dither --untiled", err);
+    EXPECT_EQ(run(mat, png, "--untiled --dither", err), untiled);
+    EXPECT_LT(alongEdges(untiled), alongEdges(tiled));
+}

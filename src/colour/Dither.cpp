@@ -25,7 +25,7 @@ constexpr long startMargin = 8;
 }  // namespace
 
 void dither(const std::uint8_t* rgba, std::uint32_t width, std::uint32_t height, const std::uint8_t* colours,
-            const std::uint8_t* open, std::uint8_t* indices) {
+            const std::uint8_t* open, std::uint8_t* indices, bool tiled) {
     const DitherPalette palette(colours);
     // what the palette can show at all, per channel: a colour beyond it is aimed at its edge, so that the
     // error of an unreachable colour is not handed on to flood its neighbours with the nearest extreme
@@ -80,9 +80,9 @@ void dither(const std::uint8_t* rgba, std::uint32_t width, std::uint32_t height,
         const long ahead = order % 2 == 0 ? 1 : -1;
         const std::size_t rowStart = std::size_t{y} * width;
         const std::uint8_t* isOpen = open + rowStart;
-        const std::uint8_t* nextOpen = open + std::size_t{(y + 1) % height} * width;
+        const std::uint8_t* nextOpen = tiled || y + 1 < height ? open + std::size_t{(y + 1) % height} * width : nullptr;
         // a start drawn from the row's number, so that the result is the same on every run
-        long x = margin + long(((std::uint64_t{y} + 1) * 0x9E3779B97F4A7C15ull >> 32) % std::uint64_t(w - 2 * margin));
+        long x = !tiled ? (ahead > 0 ? 0 : w - 1) : margin + long(((std::uint64_t{y} + 1) * 0x9E3779B97F4A7C15ull >> 32) % std::uint64_t(w - 2 * margin));
         for (std::uint32_t step = 0; step < width; ++step, x = wrap(x + ahead)) {
             if (!isOpen[x]) continue;
             float* carried = here + 3 * x;
@@ -91,10 +91,11 @@ void dither(const std::uint8_t* rgba, std::uint32_t width, std::uint32_t height,
             carried[0] = carried[1] = carried[2] = 0;
             indices[rowStart + std::size_t(x)] = static_cast<std::uint8_t>(index);
             // Floyd and Steinberg's shares: 7 ahead, 3 behind below, 5 below, 1 ahead below, wrapping around the
-            // edges; only open pixels take them, and none goes ahead of the row's last pixel, back to its first
+            // edges if the picture tiles; only open pixels take them, and none goes ahead of the row's last pixel
             const long to[3] = {wrap(x - ahead), x, wrap(x + ahead)};
-            const float shares[4] = {step + 1 < width && isOpen[to[2]] ? 7.0f : 0, nextOpen[to[0]] ? 3.0f : 0, nextOpen[x] ? 5.0f : 0,
-                                     nextOpen[to[2]] ? 1.0f : 0};
+            const bool behindIn = tiled || to[0] == x - ahead, aheadIn = tiled || to[2] == x + ahead;
+            const float shares[4] = {step + 1 < width && aheadIn && isOpen[to[2]] ? 7.0f : 0, nextOpen && behindIn && nextOpen[to[0]] ? 3.0f : 0,
+                                     nextOpen && nextOpen[x] ? 5.0f : 0, nextOpen && aheadIn && nextOpen[to[2]] ? 1.0f : 0};
             const float total = shares[0] + shares[1] + shares[2] + shares[3];
             if (total == 0) continue;
             for (int c = 0; c < 3; ++c) {
@@ -108,8 +109,9 @@ void dither(const std::uint8_t* rgba, std::uint32_t width, std::uint32_t height,
         std::swap(here, below);
         std::fill(below, below + 3 * std::size_t{width}, 0.0f);
     };
-    // The picture as it tiles: the rows run from the middle down, on from the top, and end above the middle, so
-    // that the bottom edge hands its error to the top one; the first row starts with none, and the error the
-    // last one hands down is dropped (forced onto the row's own pixels, it piles up into stray colours).
-    for (std::uint32_t k = 0; k < height; ++k) row((height / 2 + k) % height, k);
+    // As it tiles, the rows run from the middle down, on from the top, and end above the middle, so that the
+    // bottom edge hands its error to the top one; the first row starts with none, and the error the last one
+    // hands down is dropped (forced onto the row's own pixels, it piles up into stray colours).
+    const std::uint32_t first = tiled ? height / 2 : 0;
+    for (std::uint32_t k = 0; k < height; ++k) row((first + k) % height, k);
 }

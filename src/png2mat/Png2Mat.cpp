@@ -110,6 +110,7 @@ Png2Mat::Png2Mat() {
          {"match", 0, "RULE", "nearest colour: perceptual (CIEDE2000) or rgb",
           [this](const char* rule) { matchRule = rule; }},
          {"dither", 0, nullptr, "diffuse the error of colours not in the palette", [this](const char*) { rules.dither = true; }},
+         {"untiled", 0, nullptr, "dither images that do not tile from their edges", [this](const char*) { rules.untiled = true; }},
          {"palette", 0, "NAME", "make a MAT file of each image without one",
           [this](const char* name) { paletteName = name; }},
          {"embed-palette", 0, nullptr, "store the palette's colours in new files, not its name",
@@ -239,6 +240,7 @@ Program::Complaint Png2Mat::prepare(const std::vector<WorkItem>& items, const Ru
     if (matchRule && *matchRule != "perceptual" && *matchRule != "rgb")
         return {"unknown matching rule '" + *matchRule + "' (perceptual or rgb)", true};
     rules.rgb = matchRule == "rgb";
+    if (rules.untiled && !rules.dither) return {"option '--untiled' needs '--dither'", true};
     if (!paletteName) {
         if (embedPalette || typeText)
             return {std::string("option '--") + (embedPalette ? "embed-palette" : "type") + "' needs '--palette=NAME'", true};
