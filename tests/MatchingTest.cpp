@@ -257,3 +257,28 @@ TEST(Matching, DitheringFromTheEdgesWhereThePictureDoesNotTile) {
     EXPECT_EQ(run(mat, png, "--untiled --dither", err), untiled);
     EXPECT_LT(alongEdges(untiled), alongEdges(tiled));
 }
+
+TEST(Matching, DitheringTheSmallestPicturesMixesOnlyTheNearestTwo) {
+    // Pictures one or two pixels across, where the neighbours wrap onto the pixel itself or its one neighbour:
+    // a flat grey between two entries of a palette of greys takes only those two, tiled or not, and in the
+    // larger ones both, in about the share that gives the grey's light.
+    Bytes greys;
+    for (int n = 0; n < 256; ++n) greys = greys + Bytes(3, std::uint8_t(n % 8 * 255 / 7));  // entry 3 is 109, entry 4 is 145
+    const struct { unsigned width, height; } sizes[] = {{1, 1}, {1, 9}, {9, 1}, {2, 2}, {2, 7}, {7, 2}, {3, 5}, {16, 16}};
+    for (const auto& size : sizes)
+        for (const char* args : {"--dither", "--dither --untiled"}) {
+            const unsigned pixels = size.width * size.height;
+            Png png = image(size.width, size.height, PNG_FORMAT_RGB);
+            std::fill(png.samples.begin(), png.samples.end(), std::uint8_t(128));
+            const Bytes dithered = run(Mat{int(size.width), int(size.height), 1, cmap(greys), Bytes(pixels, 0), {}, {}}, png, args,
+                                       "png2mat: mat/f.mat.png: " + std::to_string(pixels) + (pixels == 1 ? " pixel" : " pixels") + " not in the palette, dithered\n");
+            double light = 0;
+            for (const std::uint8_t index : dithered) {
+                EXPECT_TRUE(index == 3 || index == 4) << size.width << " x " << size.height << " " << args << ": " << int(index);
+                light += linear(greys[3 * index]) / pixels;
+            }
+            if (pixels >= 14) {
+                EXPECT_NEAR(light, linear(128), (linear(145) - linear(109)) / 4) << size.width << " x " << size.height << " " << args;
+            }
+        }
+}

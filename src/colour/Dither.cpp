@@ -81,8 +81,9 @@ void dither(const std::uint8_t* rgba, std::uint32_t width, std::uint32_t height,
         const std::size_t rowStart = std::size_t{y} * width;
         const std::uint8_t* isOpen = open + rowStart;
         const std::uint8_t* nextOpen = tiled || y + 1 < height ? open + std::size_t{(y + 1) % height} * width : nullptr;
-        // a start drawn from the row's number, so that the result is the same on every run
-        long x = !tiled ? (ahead > 0 ? 0 : w - 1) : margin + long(((std::uint64_t{y} + 1) * 0x9E3779B97F4A7C15ull >> 32) % std::uint64_t(w - 2 * margin));
+        // as it tiles, a start drawn from the row's number, so that the result is the same on every run
+        const std::uint64_t drawn = (std::uint64_t{y} + 1) * 0x9E3779B97F4A7C15ull >> 32;
+        long x = tiled ? margin + long(drawn % std::uint64_t(w - 2 * margin)) : ahead > 0 ? 0 : w - 1;
         for (std::uint32_t step = 0; step < width; ++step, x = wrap(x + ahead)) {
             if (!isOpen[x]) continue;
             float* carried = here + 3 * x;
@@ -94,8 +95,9 @@ void dither(const std::uint8_t* rgba, std::uint32_t width, std::uint32_t height,
             // edges if the picture tiles; only open pixels take them, and none goes ahead of the row's last pixel
             const long to[3] = {wrap(x - ahead), x, wrap(x + ahead)};
             const bool behindIn = tiled || to[0] == x - ahead, aheadIn = tiled || to[2] == x + ahead;
-            const float shares[4] = {step + 1 < width && aheadIn && isOpen[to[2]] ? 7.0f : 0, nextOpen && behindIn && nextOpen[to[0]] ? 3.0f : 0,
-                                     nextOpen && nextOpen[x] ? 5.0f : 0, nextOpen && aheadIn && nextOpen[to[2]] ? 1.0f : 0};
+            const float shares[4] = {step + 1 < width && aheadIn && isOpen[to[2]] ? 7.0f : 0,
+                                     nextOpen && behindIn && nextOpen[to[0]] ? 3.0f : 0, nextOpen && nextOpen[x] ? 5.0f : 0,
+                                     nextOpen && aheadIn && nextOpen[to[2]] ? 1.0f : 0};
             const float total = shares[0] + shares[1] + shares[2] + shares[3];
             if (total == 0) continue;
             for (int c = 0; c < 3; ++c) {
