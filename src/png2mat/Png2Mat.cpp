@@ -129,6 +129,7 @@ Png2Mat::Png2Mat() {
                     {.name = "no-backup", .help = "replace NAME.mat without keeping it as NAME.mat.bak"},
                     {.name = "match", .argument = "RULE", .help = "nearest colour: perceptual (CIEDE2000) or rgb"},
                     {.name = "dither", .help = "diffuse the error of colours not in the palette"},
+                    {.name = "untiled", .help = "dither images that do not tile from their edges"},
                     {.name = "palette", .argument = "NAME", .help = "make a MAT file of each image without one"},
                     {.name = "embed-palette", .help = "store the palette's colours in new files, not its name"},
                     {.name = "type", .argument = "N", .help = "INFO type of new files (default: commonest there)"}},
@@ -242,7 +243,8 @@ Program::Complaint Png2Mat::prepare(const std::vector<WorkItem>& items, const Ru
     const std::optional<std::string> matchRule = run.argument("match"), typeText = run.argument("type");
     if (matchRule && *matchRule != "perceptual" && *matchRule != "rgb")
         return {"unknown matching rule '" + *matchRule + "' (perceptual or rgb)", true};
-    settings.rules = {.exact = run.has("exact"), .rgb = matchRule == "rgb", .dither = run.has("dither")};
+    settings.rules = {.exact = run.has("exact"), .rgb = matchRule == "rgb", .dither = run.has("dither"), .untiled = run.has("untiled")};
+    if (settings.rules.untiled && !settings.rules.dither) return {"option '--untiled' needs '--dither'", true};
     settings.backup = run.has("no-backup") ? Backup::none : Backup::keep;
     settings.embedPalette = run.has("embed-palette");
     settings.paletteName = run.argument("palette");
