@@ -22,8 +22,8 @@
 #include "driver/Console.h"
 #include "driver/Interrupts.h"
 #include "driver/Progress.h"
-#include "fs/DirectorySearch.h"
 #include "driver/UsageError.h"
+#include "fs/DirectorySearch.h"
 #include "fs/Error.h"
 #include "fs/InputFile.h"
 #include "fs/Limits.h"
@@ -98,7 +98,7 @@ std::string stem(const std::string& path) {
 
 Bytes readFile(const std::string& path) {
     const InputFile input(path);
-    if (input.size() > maxPaletteFile) throw FormatError("too large for a palette: " + std::to_string(input.size()) + " bytes");
+    if (input.size() > maxPaletteFile) throw Refusal("too large for a palette: " + std::to_string(input.size()) + " bytes");
     Bytes bytes(static_cast<std::size_t>(input.size()));
     if (std::fread(bytes.data(), 1, bytes.size(), input.stream()) != bytes.size() || std::fgetc(input.stream()) != EOF)
         throw ReadError(std::ferror(input.stream()) ? std::strerror(errno) : "the file changed while read");

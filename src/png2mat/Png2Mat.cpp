@@ -232,7 +232,7 @@ void Png2Mat::convertImage(const WorkItem& item, const RunOptions& run) {
     if (exists(target.mat)) return rebuildMat(target.mat, item.path, target.alpha, palettesOf(item.folder, run), Subject::image, run);
     if (!settings.paletteName)
         throw Refusal("there is no MAT file " + target.mat + (run.output ? "" : " beside it") +
-                          ", so no palette to map its colours to; --palette=NAME creates one");
+                      ", so no palette to map its colours to; --palette=NAME creates one");
     createMat(target.mat, item.path, target.alpha, item.folder, run);
 }
 
