@@ -21,13 +21,14 @@ inline std::uint32_t hash(std::int64_t x, std::int64_t y, std::uint32_t seed) {
 }
 inline double unit(std::int64_t x, std::int64_t y, std::uint32_t seed) { return hash(x, y, seed) / 4294967296.0; }
 
-// Gradient noise, about -0.7 to 0.7.
-inline double noise(double x, double y, std::uint32_t seed) {
+// Gradient noise, about -0.7 to 0.7; with a `period`, the same every `period` units in x and in y.
+inline double noise(double x, double y, std::uint32_t seed, std::int64_t period = 0) {
     const double fx = std::floor(x), fy = std::floor(y);
     const auto ix = std::int64_t(fx), iy = std::int64_t(fy);
     const double dx = x - fx, dy = y - fy;
+    auto lattice = [&](std::int64_t i) { return period ? (i % period + period) % period : i; };
     auto grad = [&](std::int64_t i, std::int64_t j, double u, double v) {
-        const double a = unit(ix + i, iy + j, seed) * 6.283185307179586;
+        const double a = unit(lattice(ix + i), lattice(iy + j), seed) * 6.283185307179586;
         return std::cos(a) * u + std::sin(a) * v;
     };
     auto fade = [](double t) { return t * t * t * (t * (t * 6 - 15) + 10); };
@@ -46,6 +47,16 @@ inline double fbm(double x, double y, int octaves, std::uint32_t seed, double ga
         amplitude *= gain;
         x = x * 2.03 + 17.1;
         y = y * 1.97 - 5.3;
+    }
+    return std::clamp(0.5 + sum / norm, 0.0, 1.0);
+}
+
+// Fractal sum of octaves that tiles: x and y from 0 to `period` make one tile, each octave twice the last's detail.
+inline double tiledFbm(double x, double y, std::int64_t period, int octaves, std::uint32_t seed, double gain = 0.5) {
+    double sum = 0, amplitude = 0.5, norm = 0;
+    for (int o = 0; o < octaves; ++o, x *= 2, y *= 2, period *= 2, amplitude *= gain) {
+        sum += amplitude * noise(x, y, seed + o * 7919, period);
+        norm += amplitude;
     }
     return std::clamp(0.5 + sum / norm, 0.0, 1.0);
 }

@@ -378,6 +378,101 @@ Image photo(int side) {
     return image;
 }
 
+// ---- the tiling set: surfaces that repeat, every term periodic in the picture's width and height ----
+
+// A tiling picture from f(u, v), u and v from 0 to 1 across one tile; `k` picks one of a kind (a seed).
+Image tiling(int w, int h, const std::function<Rgb(double, double)>& f) {
+    Image image(w, h);
+    image.each([&](int x, int y) { return f((x + 0.5) / w, (y + 0.5) / h); });
+    return image;
+}
+
+constexpr double turn = 6.283185307179586;
+
+Image stoneTile(int w, int h, std::uint32_t k) {
+    auto height = [k](double u, double v) { return 0.6 * (1 - std::abs(2 * tiledFbm(u * 4, v * 4, 4, 6, 201 + k) - 1)) + 0.4 * tiledFbm(u * 12, v * 12, 12, 3, 202 + k); };
+    return tiling(w, h, [&](double u, double v) {
+        const double e = 1.0 / w, nx = (height(u - e, v) - height(u + e, v)) * 20, ny = (height(u, v - e) - height(u, v + e)) * 20;
+        const double lambert = std::max(0.0, (nx * -0.5 + ny * -0.6 + 0.62) / std::sqrt(nx * nx + ny * ny + 1));
+        Rgb c = mix(Rgb{0.48, 0.45, 0.42}, Rgb{0.58, 0.50, 0.40}, tiledFbm(u * 6, v * 6, 6, 3, 203 + k));
+        c = mix(c, Rgb{0.35, 0.40, 0.30}, 0.6 * smooth(0.62, 0.75, height(u, v)));
+        return scale(c, 0.25 + 0.95 * lambert);
+    });
+}
+
+Image mossTile(int w, int h, std::uint32_t k) {
+    return tiling(w, h, [k](double u, double v) {
+        const double clump = tiledFbm(u * 5, v * 5, 5, 4, 211 + k), fine = tiledFbm(u * 40, v * 40, 40, 2, 212 + k);
+        return scale(mix(Rgb{0.10, 0.22, 0.05}, Rgb{0.45, 0.55, 0.15}, clump), 0.6 + 0.7 * fine);
+    });
+}
+
+Image sandTile(int w, int h, std::uint32_t k) {
+    return tiling(w, h, [k](double u, double v) {
+        const double ripple = 0.9 + 0.1 * std::sin(turn * 12 * v + 3 * tiledFbm(u * 4, v * 4, 4, 2, 221 + k));
+        return scale(Rgb{0.85, 0.74, 0.52}, ripple * (0.9 + 0.15 * tiledFbm(u * 30, v * 30, 30, 2, 222 + k)));
+    });
+}
+
+// painted plaster: broad, soft washes of two colours, no grain
+Image plasterTile(int w, int h, std::uint32_t k) {
+    return tiling(w, h, [k](double u, double v) {
+        const double wash = tiledFbm(u * 2, v * 2, 2, 4, 231 + k);
+        const Rgb c = mix(Rgb{0.86, 0.74, 0.52}, Rgb{0.70, 0.50, 0.36}, smooth(0.3, 0.7, wash));
+        return scale(c, 0.92 + 0.08 * std::cos(turn * (u + v)));
+    });
+}
+
+Image marbleTile(int w, int h, std::uint32_t k) {
+    return tiling(w, h, [k](double u, double v) {
+        const double vein = std::abs(std::sin(turn * (2 * u + v) + 6 * tiledFbm(u * 3, v * 3, 3, 5, 241 + k)));
+        const Rgb c = mix(Rgb{0.35, 0.36, 0.40}, Rgb{0.93, 0.92, 0.90}, std::pow(vein, 0.3));
+        return mix(c, Rgb{0.85, 0.80, 0.72}, 0.3 * tiledFbm(u * 8, v * 8, 8, 2, 242 + k));
+    });
+}
+
+Image rustTile(int w, int h, std::uint32_t k) {
+    return tiling(w, h, [k](double u, double v) {
+        const Rgb metal = scale(Rgb{0.55, 0.58, 0.62}, 0.85 + 0.15 * tiledFbm(u * 4, v * 160, 4, 2, 251 + k));
+        const double amount = smooth(0.45, 0.6, tiledFbm(u * 5, v * 5, 5, 5, 252 + k));
+        const Rgb rusty = mix(Rgb{0.55, 0.25, 0.08}, Rgb{0.30, 0.13, 0.06}, tiledFbm(u * 48, v * 48, 48, 2, 253 + k));
+        return mix(metal, rusty, amount);
+    });
+}
+
+Image waterTile(int w, int h, std::uint32_t k) {
+    return tiling(w, h, [k](double u, double v) {
+        const double caustic = std::pow(1 - std::abs(noise(u * 12, v * 12, 261 + k, 12) + 0.5 * noise(u * 24, v * 24, 262 + k, 24)), 6);
+        const Rgb c = mix(Rgb{0.05, 0.30, 0.38}, Rgb{0.10, 0.50, 0.55}, 0.5 + 0.5 * std::sin(turn * v));
+        return mix(c, Rgb{0.7, 0.95, 0.9}, 0.5 * caustic);
+    });
+}
+
+Image lavaTile(int w, int h, std::uint32_t k) {
+    return tiling(w, h, [k](double u, double v) {
+        const double heat = std::pow(1 - std::abs(2 * tiledFbm(u * 4, v * 4, 4, 5, 271 + k) - 1), 4);
+        if (heat < 0.3) return mix(Rgb{0.08, 0.06, 0.06}, Rgb{0.35, 0.05, 0.02}, heat / 0.3);
+        if (heat < 0.7) return mix(Rgb{0.35, 0.05, 0.02}, Rgb{1.0, 0.45, 0.05}, (heat - 0.3) / 0.4);
+        return mix(Rgb{1.0, 0.45, 0.05}, Rgb{1.0, 0.95, 0.6}, (heat - 0.7) / 0.3);
+    });
+}
+
+Image barkTile(int w, int h, std::uint32_t k) {
+    return tiling(w, h, [k](double u, double v) {
+        const double furrow = std::pow(0.5 + 0.5 * std::sin(turn * 9 * u + 4 * tiledFbm(u * 2, v * 2, 2, 4, 281 + k)), 2);
+        const Rgb c = mix(Rgb{0.42, 0.32, 0.22}, Rgb{0.16, 0.11, 0.08}, furrow);
+        return scale(c, 0.8 + 0.4 * tiledFbm(u * 16, v * 8, 8, 3, 282 + k));
+    });
+}
+
+// a painted sky of soft clouds: the smoothest of the set, where a seam shows first
+Image cloudTile(int w, int h, std::uint32_t k) {
+    return tiling(w, h, [k](double u, double v) {
+        const Rgb blue = mix(Rgb{0.25, 0.45, 0.78}, Rgb{0.55, 0.70, 0.90}, 0.5 + 0.5 * std::cos(turn * v));
+        return mix(blue, Rgb{0.96, 0.96, 0.97}, smooth(0.45, 0.75, tiledFbm(u * 3, v * 3, 3, 5, 291 + k)));
+    });
+}
+
 // ---- palettes ----
 
 using Palette = std::vector<std::array<std::uint8_t, 3>>;
@@ -514,10 +609,31 @@ int main(int argc, char** argv) {
         set.push_back(quantise(e.image, e.grain, seed++));
         writePng(dir / "set" / (std::string(e.name) + ".png"), e.image.width, e.image.height, set.back());
     }
+    // the tiling set, with a palette fitted to it; grain is drawn per pixel, so the pictures still tile
+    fs::create_directories(dir / "tiling");
+    // three of each kind, from seeds of their own, square and not, 64 to 256 pixels a side
+    using Tile = Image (*)(int, int, std::uint32_t);
+    const struct { const char* name; Tile make; double grain; } kinds[] = {
+        {"stone", stoneTile, 3}, {"moss", mossTile, 2},   {"sand", sandTile, 2}, {"plaster", plasterTile, 0}, {"marble", marbleTile, 1},
+        {"rust", rustTile, 2.5}, {"water", waterTile, 1.5}, {"lava", lavaTile, 1}, {"bark", barkTile, 2},      {"cloud", cloudTile, 0},
+    };
+    const int sizes[3][10][2] = {
+        {{256, 256}, {128, 128}, {128, 128}, {256, 256}, {128, 128}, {256, 256}, {128, 128}, {128, 128}, {64, 64}, {64, 64}},
+        {{128, 128}, {96, 96}, {160, 160}, {128, 128}, {192, 192}, {96, 96}, {128, 128}, {96, 96}, {128, 128}, {160, 160}},
+        {{192, 96}, {96, 192}, {128, 64}, {64, 128}, {160, 96}, {96, 160}, {256, 128}, {128, 256}, {96, 64}, {64, 96}},
+    };
+    std::vector<std::vector<std::uint8_t>> tilingSet;
+    for (std::uint32_t k = 0; k < 3; ++k)
+        for (int n = 0; n < 10; ++n) {
+            const Image image = kinds[n].make(sizes[k][n][0], sizes[k][n][1], 1000 * k);
+            tilingSet.push_back(quantise(image, kinds[n].grain, seed++));
+            writePng(dir / "tiling" / (std::string(kinds[n].name) + std::to_string(k + 1) + ".png"), image.width, image.height, tilingSet.back());
+        }
     const Image big = photo(2048);
     writePng(dir / "photo.png", big.width, big.height, quantise(big, 4, 999));
     writePalette(dir, "fitted", fitted(set));
     writePalette(dir, "general", general());
     writePalette(dir, "badfit", badfit());
+    writePalette(dir, "tiling", fitted(tilingSet));
     return 0;
 }

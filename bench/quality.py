@@ -1,11 +1,12 @@
 """Measures png2mat's colour mapping against ImageMagick and netpbm on the same images and palettes.
 
 Usage: quality.py BUILD_DIR WORK_DIR ROUNDS PICTURE
-WORK_DIR holds what make_textures wrote (set/, photo.png, pal/, and NAME.png and NAME.ppm per palette).
+WORK_DIR holds what make_textures wrote (set/, tiling/, photo.png, pal/, and NAME.png and NAME.ppm per palette).
 Every tool maps every image of the set to every palette; bench_quality measures the results (plain and
 seen CIEDE2000, and pixels off the palette). png2mat creates MAT files (--palette) that mat2png turns
 back into PNGs. Then png2mat --dither and ImageMagick's Floyd-Steinberg remap take turns on the
-photograph, ROUNDS times per palette. Prints Markdown tables; writes the side-by-side PICTURE.
+photograph, ROUNDS times per palette. On the tiling set, the dithering tools' seen error along the edges,
+where copies of a tiled texture meet, against inside. Prints Markdown tables; writes the side-by-side PICTURE.
 Exits non-zero when a tool fails, not when a target is missed.
 """
 import os
@@ -28,6 +29,10 @@ PEERS = {  # name: shell command, given {src} {out} {png} {ppm}
     "pnmremap -floyd": "pngtopnm {src} | pnmremap -quiet -floyd -norandom -mapfile={ppm} | pnmtopng > {out}",
 }
 PLAIN_PEERS = ["convert -dither None", "pnmremap"]  # the undithered ones
+# the seams: the tiling set on the palette fitted to it and on the general one, the dithering tools and, for
+# how the pictures' edges differ from their middles whatever the tool, png2mat without dithering
+SEAM_PALETTES = {"fitted": "tiling", "general": "general"}
+SEAM_TOOLS = ["png2mat --dither", "convert -dither FloydSteinberg", "pnmremap -floyd", "png2mat"]
 OURS = {"png2mat --match=rgb": ["--match=rgb"], "png2mat": ["--match=perceptual"], "png2mat --dither": ["--dither"]}
 TOOLS = list(PEERS) + list(OURS)
 # the picture: image, palette, crop (x, y) of CROP x CROP pixels
@@ -48,14 +53,14 @@ def bash(command):
     return run("set -o pipefail; " + command)
 
 
-def png2mat_outputs(build, work, scratch, palette, images, options, tag):
+def png2mat_outputs(build, work, scratch, folder, palette, images, options, tag):
     """Creates a MAT file per image with png2mat and converts it back with mat2png; the result PNGs."""
-    directory = os.path.join(scratch, f"{palette}-{tag}")
+    directory = os.path.join(scratch, f"{folder}-{palette}-{tag}")
     os.makedirs(os.path.join(directory, "mat"))
     os.makedirs(os.path.join(directory, "pal"))
     shutil.copy(os.path.join(work, "pal", palette + ".pal"), os.path.join(directory, "pal"))
     for image in images:
-        shutil.copy(os.path.join(work, "set", image + ".png"), os.path.join(directory, "mat", image + ".mat.png"))
+        shutil.copy(os.path.join(work, folder, image + ".png"), os.path.join(directory, "mat", image + ".mat.png"))
     run([os.path.join(build, "png2mat"), "-q", "--palette=" + palette] + options, cwd=directory)
     for image in images:
         os.remove(os.path.join(directory, "mat", image + ".mat.png"))  # what comes back must be mat2png's
@@ -63,31 +68,36 @@ def png2mat_outputs(build, work, scratch, palette, images, options, tag):
     return {image: os.path.join(directory, "mat", image + ".mat.png") for image in images}
 
 
-def quality(build, work, scratch, images):
-    """{palette: {tool: (pixels, plain sum, seen sum, off-palette pixels)}} and the result paths."""
+def quality(build, work, scratch, folder, images, palettes, tools):
+    """{palette: {tool: (pixels, plain sum, seen sum, off-palette pixels, [(edge, interior) seen mean per image])}}
+    for the images of WORK/FOLDER, and the result paths."""
     measures, outputs = {}, {}
-    for palette in PALETTES:
+    for palette in palettes:
         png, ppm = os.path.join(work, palette + ".png"), os.path.join(work, palette + ".ppm")
-        for tool, command in PEERS.items():
-            directory = os.path.join(scratch, f"{palette}-{len(outputs)}")
+        for tool in tools:
+            if tool in OURS:
+                outputs[palette, tool] = png2mat_outputs(build, work, scratch, folder, palette, images, OURS[tool], f"ours{len(outputs)}")
+                continue
+            directory = os.path.join(scratch, f"{folder}-{palette}-{len(outputs)}")
             os.makedirs(directory)
             paths = {}
             for image in images:
                 paths[image] = os.path.join(directory, image + ".png")
-                src = os.path.join(work, "set", image + ".png")
-                bash(command.format(src=shlex.quote(src), out=shlex.quote(paths[image]), png=shlex.quote(png), ppm=shlex.quote(ppm)))
+                src = os.path.join(work, folder, image + ".png")
+                bash(PEERS[tool].format(src=shlex.quote(src), out=shlex.quote(paths[image]), png=shlex.quote(png), ppm=shlex.quote(ppm)))
             outputs[palette, tool] = paths
-        for n, (tool, options) in enumerate(OURS.items()):
-            outputs[palette, tool] = png2mat_outputs(build, work, scratch, palette, images, options, f"ours{n}")
         measures[palette] = {}
-        for tool in TOOLS:
-            pairs = [p for image in images for p in (os.path.join(work, "set", image + ".png"), outputs[palette, tool][image])]
+        for tool in tools:
+            pairs = [p for image in images for p in (os.path.join(work, folder, image + ".png"), outputs[palette, tool][image])]
             lines = run([os.path.join(build, "bench", "bench_quality"), png] + pairs).split("\n")
-            totals = [0, 0.0, 0.0, 0]
+            totals, bands = [0, 0.0, 0.0, 0], []
             for line in filter(None, lines):
-                for i, value in enumerate(line.split()):
-                    totals[i] += float(value) if i in (1, 2) else int(value)
-            measures[palette][tool] = tuple(totals)
+                values = line.split()
+                for i in range(4):
+                    totals[i] += float(values[i]) if i in (1, 2) else int(values[i])
+                pixels, seen, edge, edge_seen = int(values[0]), float(values[2]), int(values[4]), float(values[5])
+                bands.append((edge_seen / edge, (seen - edge_seen) / (pixels - edge)))
+            measures[palette][tool] = tuple(totals) + (bands,)
     return measures, outputs
 
 
@@ -142,10 +152,12 @@ def picture(outputs, work, scratch, path):
 def main():
     build, work, rounds, picture_path = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2]), int(sys.argv[3]), sys.argv[4]
     images = sorted(name[:-4] for name in os.listdir(os.path.join(work, "set")) if name.endswith(".png"))
+    tiles = sorted(name[:-4] for name in os.listdir(os.path.join(work, "tiling")) if name.endswith(".png"))
     load = open("/proc/loadavg").read().split()
     scratch = tempfile.mkdtemp(prefix="quality-bench-", dir="/dev/shm" if os.path.isdir("/dev/shm") else work)
     try:
-        measures, outputs = quality(build, work, scratch, images)
+        measures, outputs = quality(build, work, scratch, "set", images, PALETTES, TOOLS)
+        seams, _ = quality(build, work, scratch, "tiling", tiles, list(SEAM_PALETTES.values()), SEAM_TOOLS)
         times = speed(build, work, scratch, rounds)
         picture(outputs, work, scratch, picture_path)
     finally:
@@ -182,6 +194,24 @@ def main():
     print(f"\nSpeed: median of {len(times[PALETTES[0]])} rounds, the two tools taking turns; CPU time ratios (user and system): " +
           ", ".join(f"{p} {statistics.median(o[1] / t[1] for o, t in times[p]):.3f}" for p in PALETTES) +
           f". Load average {load[0]} before, {open('/proc/loadavg').read().split()[0]} after.")
+    tile_pixels = seams["general"][SEAM_TOOLS[0]][0]
+    print(f"\nSeams: {len(tiles)} pictures that tile, {tile_pixels:,} pixels; seen CIEDE2000 in the band 2 px wide along the four "
+          "edges (where copies meet) and inside it, each the mean over the pictures of the mean per pixel, and their ratio\n")
+    print("| tool | " + " | ".join(f"{p} edge | {p} inside | {p} ratio" for p in SEAM_PALETTES) + " |")
+    print("| --- |" + " ---: | ---: | ---: |" * len(SEAM_PALETTES))
+    seam = {}
+    for tool in SEAM_TOOLS:
+        cells = []
+        for name, palette in SEAM_PALETTES.items():
+            bands = seams[palette][tool][4]
+            edge, inside = statistics.mean(b[0] for b in bands), statistics.mean(b[1] for b in bands)
+            seam[name, tool] = edge / inside
+            cells.append(f"{edge:.4f} | {inside:.4f} | {edge / inside:.3f}")
+        print(f"| {tool} | " + " | ".join(cells) + " |")
+    print(f"\n| target | ratio | |\n| --- | ---: | --- |")
+    for name in SEAM_PALETTES:
+        r = seam[name, "png2mat --dither"]
+        print(f"| png2mat --dither seen at the edges / inside, tiling set, {name}, ≤ 1.00 | {r:.3f} | {mark(r <= 1.0)} |")
     off = {t: sum(measures[p][t][3] for p in PALETTES) for t in TOOLS}
     if any(off.values()):
         print("\nColours off the palette: " + ", ".join(f"{t}: {n}" for t, n in off.items() if n))

@@ -1,7 +1,8 @@
 // Measures how far mapped images are from their sources: bench_quality PALETTE.png SOURCE RESULT...
-// prints, per pair, "PIXELS PLAIN SEEN OFF": the sums over the pixels of CIEDE2000 between source
-// and result (plain) and between both after a Gaussian blur of sigma 1 in linear light with
-// wrap-around edges (seen), and the number of result pixels whose colour is not in the palette.
+// prints, per pair, "PIXELS PLAIN SEEN OFF EDGE EDGESEEN": the sums over the pixels of CIEDE2000 between
+// source and result (plain) and between both after a Gaussian blur of sigma 1 in linear light with
+// wrap-around edges (seen), the number of result pixels whose colour is not in the palette, and the
+// pixels of the band 2 wide along the four edges, where copies of a tiled texture meet, with their seen sum.
 
 #include <png.h>
 
@@ -17,6 +18,8 @@
 #include "colour/Lab.h"
 
 namespace {
+
+constexpr std::size_t edgeBand = 2;  // pixels
 
 struct Picture {
     std::uint32_t width = 0, height = 0;
@@ -95,9 +98,17 @@ int main(int argc, char** argv) {
             off += !entries.count(r[0] << 16 | r[1] << 8 | r[2]);
         }
         const Linear a = blurred(source, linear), b = blurred(result, linear);
-        for (std::size_t i = 0; i < pixels; ++i)
-            seen += ciede2000(labFromLinear(a[i][0], a[i][1], a[i][2]), labFromLinear(b[i][0], b[i][1], b[i][2]));
-        std::printf("%zu %.6f %.6f %zu\n", pixels, plain, seen, off);
+        double edgeSeen = 0;
+        std::size_t edge = 0;
+        for (std::size_t i = 0; i < pixels; ++i) {
+            const double d = ciede2000(labFromLinear(a[i][0], a[i][1], a[i][2]), labFromLinear(b[i][0], b[i][1], b[i][2]));
+            const std::size_t x = i % source.width, y = i / source.width;
+            const bool band = x < edgeBand || y < edgeBand || x + edgeBand >= source.width || y + edgeBand >= source.height;
+            seen += d;
+            edgeSeen += band ? d : 0;
+            edge += band;
+        }
+        std::printf("%zu %.6f %.6f %zu %zu %.6f\n", pixels, plain, seen, off, edge, edgeSeen);
     }
     return 0;
 }

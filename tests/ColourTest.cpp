@@ -8,7 +8,9 @@
 #include <sstream>
 
 #include "colour/DitherPalette.h"
+#include "colour/Maths.h"
 #include "colour/PerceptualSearch.h"
+#include "colour/Terms.h"
 #include "support/IffWriter.h"
 
 using namespace iff;
@@ -41,6 +43,83 @@ TEST(Colour, LabAndCiede2000) {
         ++pairs;
     }
     EXPECT_EQ(pairs, 34);
+}
+
+TEST(Colour, OwnMathsFollowTheLibrary) {
+    // the functions the colour code decides with, written from + - * / and sqrt so that every machine rounds
+    // them alike, against the C library's over the ranges the code uses and beyond: within 8e-16 of the
+    // value's size (four units in the last place at most; glibc's cbrt alone is off by more than two near
+    // 1e-100, where ours is within one), or of `least` where the value passes through 0
+    const struct {
+        const char* name;
+        double (*own)(double);
+        double (*library)(double);
+        double from, to, least;
+    } functions[] = {
+        {"cubeRoot", colour::cubeRoot, [](double x) { return std::cbrt(x); }, -1e5, 1e5, 0},
+        {"cubeRoot", colour::cubeRoot, [](double x) { return std::cbrt(x); }, 1e-300, 2e-3, 0},
+        {"exponential", colour::exponential, [](double x) { return std::exp(x); }, -700, 700, 0},
+        {"exponential", colour::exponential, [](double x) { return std::exp(x); }, -1, 1, 0},
+        {"naturalLog", colour::naturalLog, [](double x) { return std::log(x); }, 1e-300, 1e300, 0},
+        {"naturalLog", colour::naturalLog, [](double x) { return std::log(x); }, 0.5, 2, 0},
+        {"logOnePlus", colour::logOnePlus, [](double x) { return std::log1p(x); }, -0.9, 40, 0},
+        {"logOnePlus", colour::logOnePlus, [](double x) { return std::log1p(x); }, -1e-12, 1e-12, 0},
+        {"exponentialMinusOne", colour::exponentialMinusOne, [](double x) { return std::expm1(x); }, -30, 40, 0},
+        {"exponentialMinusOne", colour::exponentialMinusOne, [](double x) { return std::expm1(x); }, -1e-12, 1e-12, 0},
+        {"sine", colour::sine, [](double x) { return std::sin(x); }, -100, 100, 1},
+        {"cosine", colour::cosine, [](double x) { return std::cos(x); }, -100, 100, 1},
+        {"arcTangent(x, 1)", [](double x) { return colour::arcTangent(x, 1.0); }, [](double x) { return std::atan2(x, 1.0); }, -1e3, 1e3, 1},
+        {"arcTangent(1, x)", [](double x) { return colour::arcTangent(1.0, x); }, [](double x) { return std::atan2(1.0, x); }, -1e3, 1e3, 1},
+        {"arcTangent(-0.5, x)", [](double x) { return colour::arcTangent(-0.5, x); }, [](double x) { return std::atan2(-0.5, x); }, -5, 5, 1},
+    };
+    for (const auto& f : functions) {
+        // evenly, or evenly in the exponent where the range spans powers of ten
+        const bool logarithmic = f.from > 0 && f.to > 1e6 * f.from;
+        for (int n = 0; n <= 20000; ++n) {
+            const double x = logarithmic ? std::exp(std::log(f.from) + (std::log(f.to) - std::log(f.from)) * n / 20000) : f.from + (f.to - f.from) * n / 20000;
+            const double expected = f.library(x);
+            ASSERT_NEAR(f.own(x), expected, 8e-16 * std::max(std::abs(expected), f.least)) << f.name << " of " << x;
+        }
+    }
+    EXPECT_EQ(colour::power(0, 2.4), 0);
+    EXPECT_NEAR(colour::power(0.5, 2.4), std::pow(0.5, 2.4), 4e-16);
+    EXPECT_EQ(colour::arcTangent(0, 0), 0);
+    EXPECT_NEAR(colour::arcTangent(0, -1), std::atan2(0, -1), 4e-16);
+    EXPECT_EQ(colour::cubeRoot(27), 3);
+    EXPECT_EQ(colour::cubeRoot(0.125), 0.5);
+}
+
+TEST(Colour, TransferCurvesMeetAndInvert) {
+    // every 8-bit code comes back from its linear light, and each curve's two pieces meet at their edge
+    for (int v = 0; v < 256; ++v) EXPECT_EQ(std::lround(colour::encodeSrgb(colour::decodeSrgb(v / 255.0)) * 255), v) << v;
+    const double edge = 6.0 / 29;
+    EXPECT_NEAR(colour::labCurve(std::nextafter(edge * edge * edge, 0.0)), colour::labCurve(std::nextafter(edge * edge * edge, 1.0)), 1e-12);
+    EXPECT_NEAR(colour::decodeSrgb(0.04045), colour::decodeSrgb(std::nextafter(0.04045, 1.0)), 1e-7);
+    EXPECT_NEAR(colour::encodeSrgb(0.0031308), colour::encodeSrgb(std::nextafter(0.0031308, 1.0)), 1e-7);
+}
+
+TEST(Colour, TermsInFloatFollowTheDoubles) {
+    // the fast searches take the same terms in floats: each within float rounding of the reference, over the
+    // range of sRGB's chromas and lightnesses and every hue, with T also against its form with angles
+    const double rad = 3.14159265358979323846 / 180;
+    for (double chroma : {0.0, 1e-3, 0.7, 12.5, 25.0, 60.0, 140.0})
+        for (double fromMiddle : {-50.0, -17.3, 0.0, 0.4, 31.0, 50.0})
+            for (double hue = 0; hue < 360; hue += 7.5) {
+                const double u = std::cos(hue * rad), v = std::sin(hue * rad);
+                const double t = colour::hueTerm(u, v);
+                const double byAngles = 1 - 0.17 * std::cos((hue - 30) * rad) + 0.24 * std::cos(2 * hue * rad) +
+                                        0.32 * std::cos((3 * hue + 6) * rad) - 0.20 * std::cos((4 * hue - 63) * rad);
+                ASSERT_NEAR(t, byAngles, 1e-12) << hue;
+                const auto near = [](double single, double reference) { return std::abs(single - reference) <= 4e-7 * (1 + std::abs(reference)); };
+                const float c = float(chroma), m = float(fromMiddle);
+                EXPECT_TRUE(near(colour::hueTerm(float(u), float(v)), t)) << hue;
+                EXPECT_TRUE(near(colour::aScale(c), colour::aScale(chroma))) << chroma;
+                EXPECT_TRUE(near(colour::lightnessWeight(m), colour::lightnessWeight(fromMiddle))) << fromMiddle;
+                EXPECT_TRUE(near(colour::chromaWeight(c), colour::chromaWeight(chroma))) << chroma;
+                EXPECT_TRUE(near(colour::hueWeight(c, float(t)), colour::hueWeight(chroma, t))) << chroma << " " << hue;
+                EXPECT_TRUE(near(colour::rotationChroma(c), colour::rotationChroma(chroma))) << chroma;
+                EXPECT_LE(colour::lightnessWeight(fromMiddle), colour::maxLightnessWeight);
+            }
 }
 
 namespace {

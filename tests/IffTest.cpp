@@ -21,13 +21,13 @@ TEST(IffReader, WalksFormsAndChunksAndRefusesTheWrongKind) {
     EXPECT_THROW(reader.formType(), std::logic_error);
     EXPECT_EQ(reader.chunkIdAsInt(), 'O' | 'D' << 8 | 'D' << 16 | '1' << 24);
     auto odd = reader.readChunk();
-    EXPECT_EQ(odd->getSize(), 6);
+    EXPECT_EQ(odd->paddedSize(), 6);
     EXPECT_EQ(reader.chunkName(), "form");  // lower case: a plain chunk
     reader.skip();
     EXPECT_EQ(reader.chunkName(), "A");  // a NUL inside an id shortens the text
     reader.skip();
     reader.skip();  // a whole FORM, children and pad byte
-    EXPECT_EQ(reader.readChunk()->getId(), "LAST");
+    EXPECT_EQ(reader.readChunk()->id(), "LAST");
     EXPECT_TRUE(reader.eof());
     EXPECT_THROW(reader.chunkName(), FormatError);  // nothing acts on the stale header
     EXPECT_THROW(reader.skip(), FormatError);

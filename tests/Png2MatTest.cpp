@@ -393,6 +393,7 @@ TEST(Png2Mat, CreatesMatFilesForImagesWithout) {
         {"bad --type", "--palette=p --type=2147483648", {}, {}, "", "png2mat: invalid type number '2147483648': give a whole number from -2147483648 to 2147483647\n" + usage, 64},
         {"--embed-palette alone", "--embed-palette", {}, {}, "", "png2mat: option '--embed-palette' needs '--palette=NAME'\n" + usage, 64},
         {"--type alone", "--type=1", {}, {}, "", "png2mat: option '--type' needs '--palette=NAME'\n" + usage, 64},
+        {"--untiled alone", "--palette=p --untiled", {}, {}, "", "png2mat: option '--untiled' needs '--dither'\n" + usage, 64},
     };
     for (const auto& c : cases) {
         Workdir w;

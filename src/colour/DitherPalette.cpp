@@ -4,21 +4,13 @@
 #include <array>
 #include <climits>
 #include <cmath>
-#include <cstdint>
 #include <cstring>
 #include <numeric>
 
-#include "colour/Constants.h"
+#include "colour/Terms.h"
 #include "colour/Lab.h"
 
 namespace {
-
-// The bits of a float (std::bit_cast, which not every C++ library has yet).
-std::uint32_t bitsOf(float value) {
-    std::uint32_t bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    return bits;
-}
 
 // sRGB's primaries to XYZ, each row divided by white's, so that X, Y and Z of in-gamut colours run to 1
 constexpr auto toXyz = [] {
@@ -47,17 +39,22 @@ private:
 
 const LabCurve labCurve;
 
+// a float's bits, as std::bit_cast gives them (which WebAssembly's C++ library lacks)
+std::uint32_t bitsOf(float x) {
+    std::uint32_t bits;
+    std::memcpy(&bits, &x, sizeof bits);
+    return bits;
+}
+
 // The difference squared between `lab` (with chroma c1) and entries first to last of the arrays given.
 void measure(const float* lab, float c1, const float* ls, const float* as, const float* bs, const float* cs,
              unsigned first, unsigned last, float* __restrict distances) {
-    constexpr float p25 = float(colour::pow25to7), cos30 = float(colour::cos30), sin6 = float(colour::sin6);
-    constexpr float cos6 = float(colour::cos6), cos63 = float(colour::cos63), sin63 = float(colour::sin63);
+    using namespace colour;
     const float l1 = lab[0], a1 = lab[1], b1 = lab[2];
     for (unsigned n = first; n < last; ++n) {
         const float dl = ls[n] - l1, m = (ls[n] + l1) / 2 - 50;
-        const float sl = 1 + 0.015f * m * m / std::sqrt(20 + m * m);
-        const float cBar = (cs[n] + c1) / 2, c7 = cBar * cBar * cBar * cBar * cBar * cBar * cBar;
-        const float g = 1.5f - 0.5f * std::sqrt(c7 / (c7 + p25));
+        const float sl = lightnessWeight(m);
+        const float g = aScale((cs[n] + c1) / 2);
         const float a2 = g * as[n], a1p = g * a1, b2 = bs[n];
         const float cp1 = std::sqrt(a1p * a1p + b1 * b1), cp2 = std::sqrt(a2 * a2 + b2 * b2);
         // unit hue vectors (none for a grey): dH'^2 = C1' C2' |u1 - u2|^2
@@ -66,11 +63,8 @@ void measure(const float* lab, float c1, const float* ls, const float* as, const
         const float dc = cp2 - cp1, dh2 = cp1 * cp2 * ((u2 - u1) * (u2 - u1) + (v2 - v1) * (v2 - v1));
         const float wu = u1 + u2, wv = v1 + v2, rw = 1 / std::sqrt(std::max(wu * wu + wv * wv, 1e-12f));
         const float co = wu * rw, si = wv * rw;
-        const float c2 = 2 * co * co - 1, s2 = 2 * si * co, c3 = co * (4 * co * co - 3), s3 = si * (3 - 4 * si * si);
-        const float c4 = 2 * c2 * c2 - 1, s4 = 2 * s2 * c2;
-        const float t = 1 - 0.17f * (co * cos30 + si * 0.5f) + 0.24f * c2 + 0.32f * (c3 * cos6 - s3 * sin6) -
-                        0.20f * (c4 * cos63 + s4 * sin63);
-        const float cBarP = (cp1 + cp2) / 2, sc = 1 + 0.045f * cBarP, sh = 1 + 0.015f * t * cBarP;
+        const float t = hueTerm(co, si);
+        const float cBarP = (cp1 + cp2) / 2, sc = chromaWeight(cBarP), sh = hueWeight(cBarP, t);
         distances[n] = dl * dl / (sl * sl) + dc * dc / (sc * sc) + dh2 / (sh * sh);
     }
 }
@@ -119,10 +113,10 @@ unsigned DitherPalette::nearest(const float* lab, unsigned from) const {
     const unsigned guess = nearestKey & 0xFF;
     float guessed;
     measure(lab, c1, l + guess, a + guess, b + guess, c + guess, 0, 1, &guessed);
-    // The difference is at least |dL| / SL, SL growing with |L' - 50| up to 1.7471 on 0 to 100: only entries
+    // The difference is at least |dL| / SL, SL growing with |L' - 50| up to its largest on 0 to 100: only entries
     // that near in L can be as near as the guess, with SL at most its value at the far end of that window.
-    const float reach0 = std::sqrt(guessed) * 1.0001f + 1e-4f, far = std::abs(l1 - 50) + reach0 * 1.7471f / 2;
-    const float farSL = 1 + 0.015f * far * far / std::sqrt(20 + far * far), reach = reach0 * farSL * 1.0001f;
+    const float reach0 = std::sqrt(guessed) * 1.0001f + 1e-4f, far = std::abs(l1 - 50) + reach0 * float(colour::maxLightnessWeight) / 2;
+    const float farSL = colour::lightnessWeight(far), reach = reach0 * farSL * 1.0001f;
     const unsigned first = static_cast<unsigned>(std::lower_bound(l, l + 256, l1 - reach) - l);
     const unsigned last = static_cast<unsigned>(std::upper_bound(l, l + 256, l1 + reach) - l);
     // A cheap bound rules out most of them: SH <= SC, C' <= 1.5 C and dH'^2 + dC'^2 >= da^2 + db^2.
@@ -139,8 +133,8 @@ unsigned DitherPalette::nearest(const float* lab, unsigned from) const {
     measure(lab, c1, kl, ka, kb, kc, 0, count, distances);
     // as integers, which order as the floats do since none is negative
     std::int32_t least = INT32_MAX, best = 255;
-    for (unsigned k = 0; k < count; ++k) least = std::min(least, static_cast<std::int32_t>(bitsOf(distances[k])));
-    for (unsigned k = 0; k < count; ++k) best = std::min(best, static_cast<std::int32_t>(bitsOf(distances[k])) == least ? ki[k] : 255);
+    for (unsigned k = 0; k < count; ++k) least = std::min(least, std::int32_t(bitsOf(distances[k])));
+    for (unsigned k = 0; k < count; ++k) best = std::min(best, std::int32_t(bitsOf(distances[k])) == least ? ki[k] : 255);
     return static_cast<unsigned>(best);
 }
 

@@ -3,29 +3,17 @@
 #include <array>
 #include <cmath>
 
-#include "colour/Constants.h"
+#include "colour/Terms.h"
 
 namespace {
 
 using namespace colour;
 
-constexpr double pi = 3.14159265358979323846;
-constexpr double degrees = pi / 180;
-// the direction of a hue of 275 degrees, and the cosine of 150 degrees
-constexpr double cos275 = 0.087155742747658174, sin275 = -0.99619469809174553, cos150 = -0.86602540378443865;
-
-double decode(double v) { return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); }
-
 const std::array<double, 256> linearTable = [] {
     std::array<double, 256> table{};
-    for (int v = 0; v < 256; ++v) table[v] = decode(v / 255.0);
+    for (int v = 0; v < 256; ++v) table[v] = decodeSrgb(v / 255.0);
     return table;
 }();
-
-double pow7(double x) {
-    const double x2 = x * x, x3 = x2 * x;
-    return x3 * x3 * x;
-}
 
 }  // namespace
 
@@ -43,7 +31,7 @@ Lab labFromSrgb(std::uint8_t r, std::uint8_t g, std::uint8_t b) {
 
 double ciede2000(const Lab& x, const Lab& y) {
     const double cBar = (std::sqrt(x.a * x.a + x.b * x.b) + std::sqrt(y.a * y.a + y.b * y.b)) / 2;
-    const double g = 1.5 - 0.5 * std::sqrt(pow7(cBar) / (pow7(cBar) + pow25to7));
+    const double g = aScale(cBar);
     const double a1 = g * x.a, a2 = g * y.a;
     const double c1 = std::sqrt(a1 * a1 + x.b * x.b), c2 = std::sqrt(a2 * a2 + y.b * y.b);
     const bool grey = c1 * c2 == 0;
@@ -63,36 +51,33 @@ double ciede2000(const Lab& x, const Lab& y) {
         meanU = wu / w, meanV = wv / w;
     } else {
         const auto hue = [](double b, double a) {
-            const double h = std::atan2(b, a) / degrees;
+            const double h = arcTangent(b, a) / degrees;
             return h < 0 ? h + 360 : h;
         };
         const double h1 = hue(x.b, a1), h2 = hue(y.b, a2);
         double dh = h2 - h1;
         if (dh > 180) dh -= 360;
         else if (dh < -180) dh += 360;
-        dH = 2 * std::sqrt(c1 * c2) * std::sin(dh / 2 * degrees);
-        const double sum = h1 + h2, hBar = std::abs(h1 - h2) <= 180 ? sum / 2 : sum < 360 ? (sum + 360) / 2 : (sum - 360) / 2;
-        meanU = std::cos(hBar * degrees), meanV = std::sin(hBar * degrees);
+        double sum = h1 + h2, hBar = std::abs(h1 - h2) <= 180 ? sum / 2 : sum < 360 ? (sum + 360) / 2 : (sum - 360) / 2;
+        // Exactly opposite hues are 180 degrees apart, not a rounding either side of it: the second hue is the
+        // first plus or minus 180, the difference does not wrap, and the mean is halfway on the first's side.
+        if (a2 == -a1 && y.b == -x.b) dh = h1 < 180 ? 180 : -180, hBar = h1 < 180 ? h1 + 90 : h1 - 90;
+        dH = 2 * std::sqrt(c1 * c2) * sine(dh / 2 * degrees);
+        meanU = cosine(hBar * degrees), meanV = sine(hBar * degrees);
     }
     const double dL = y.L - x.L, dC = c2 - c1;
     const double lBar = (x.L + y.L) / 2 - 50, cBarP = (c1 + c2) / 2;
-    // T's four cosines from the mean hue's cosine and sine by the multiple-angle formulas
-    const double cos1 = meanU, sin1 = meanV;
-    const double cos2 = 2 * cos1 * cos1 - 1, sin2 = 2 * sin1 * cos1;
-    const double cos3 = cos1 * (4 * cos1 * cos1 - 3), sin3 = sin1 * (3 - 4 * sin1 * sin1);
-    const double cos4 = 2 * cos2 * cos2 - 1, sin4 = 2 * sin2 * cos2;
-    const double t = 1 - 0.17 * (cos1 * cos30 + sin1 * 0.5) + 0.24 * cos2 + 0.32 * (cos3 * cos6 - sin3 * sin6) -
-                     0.20 * (cos4 * cos63 + sin4 * sin63);
+    const double t = hueTerm(meanU, meanV);
     // The rotation term, centred on a mean hue of 275 degrees, fades as exp(-(dh / 25)^2): beyond 150 degrees from
     // there it is below 1e-15 and changes the result in its last bit at most, so the angles are not needed.
     double rT = 0;
     if (meanU * cos275 + meanV * sin275 > cos150) {
-        double hBar = std::atan2(meanV, meanU) / degrees;
+        double hBar = arcTangent(meanV, meanU) / degrees;
         if (hBar < 0) hBar += 360;
-        const double dTheta = 30 * std::exp(-((hBar - 275) / 25) * ((hBar - 275) / 25));
-        rT = -std::sin(2 * dTheta * degrees) * 2 * std::sqrt(pow7(cBarP) / (pow7(cBarP) + pow25to7));
+        const double dTheta = 30 * exponential(-((hBar - 275) / 25) * ((hBar - 275) / 25));
+        rT = -sine(2 * dTheta * degrees) * rotationChroma(cBarP);
     }
-    const double sL = 1 + 0.015 * lBar * lBar / std::sqrt(20 + lBar * lBar), sC = 1 + 0.045 * cBarP, sH = 1 + 0.015 * cBarP * t;
+    const double sL = lightnessWeight(lBar), sC = chromaWeight(cBarP), sH = hueWeight(cBarP, t);
     const double l = dL / sL, c = dC / sC, h = dH / sH;
     return std::sqrt(l * l + c * c + h * h + rT * c * h);
 }

@@ -1,15 +1,15 @@
 #include "colour/PaletteFit.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <limits>
 #include <numeric>
 #include <stdexcept>
-#include <thread>
 
 #include "colour/Lab.h"
+#include "colour/Parallel.h"
 #include "colour/PerceptualSearch.h"
+#include "colour/Terms.h"
 
 void ColourHistogram::add(const std::uint8_t* rgba, std::size_t pixels) {
     // runs of one colour, common in painted pictures, cost one look-up
@@ -37,6 +37,7 @@ std::vector<ColourCount> ColourHistogram::colours() const {
 
 namespace {
 
+using namespace colour;
 using Rgb = std::array<std::uint8_t, 3>;
 
 struct Point {
@@ -59,6 +60,24 @@ float distance2(const Point& x, const Point& y) {
     return dl * dl + da * da + db * db;
 }
 
+// std::partition with its swaps written out, so that the order of the two halves, which sums over them follow,
+// is the same with every C++ library
+template <typename Iterator, typename Predicate>
+Iterator partitionInPlace(Iterator first, Iterator last, const Predicate& below) {
+    while (true) {
+        while (first != last && below(*first)) ++first;
+        if (first == last) return first;
+        --last;
+        while (first != last && !below(*last)) --last;
+        if (first == last) return first;
+        std::iter_swap(first, last);
+        ++first;
+    }
+}
+
+// the length of (a, b), rounded the same everywhere, unlike hypot
+double chroma(double a, double b) { return std::sqrt(a * a + b * b); }
+
 // A space in which straight distances come near CIEDE2000 (without its rotation term): lightness stretched by
 // 1 / SL, the a axis by 1 + G as CIEDE2000 does, and chroma compressed by 1 / SC. Means and splits are taken
 // there, since in CIELAB they would spend many entries on saturated colours that CIEDE2000 sees as near one
@@ -72,43 +91,40 @@ public:
         for (int n = 0; n <= steps; ++n) {
             lightness[n] = sum;
             const double m = (n + 0.5) / 10 - 50;
-            sum += 0.1 / (1 + 0.015 * m * m / std::sqrt(20 + m * m));
+            sum += 0.1 / lightnessWeight(m);
         }
     }
     Point of(const Lab& lab) const {
         const double at = std::clamp(lab.L * 10, 0.0, double(steps) - 1e-9);
         const int n = int(at);
         const double l = lightness[n] + (lightness[n + 1] - lightness[n]) * (at - n);
-        const double a1 = lab.a * (1 + g(std::hypot(lab.a, lab.b))), c = std::hypot(a1, lab.b);
-        const double k = c > 0 ? std::log1p(0.045 * c) / 0.045 / c : 1;
+        const double a1 = lab.a * aScale(chroma(lab.a, lab.b)), c = chroma(a1, lab.b);
+        const double k = c > 0 ? compressed(c) / c : 1;
         return {float(l), float(a1 * k), float(lab.b * k)};
     }
     Lab lab(const Point& p) const {
         const int n = int(std::upper_bound(lightness, lightness + steps + 1, double(p.L)) - lightness);
         double L = n <= 0 ? 0 : n > steps ? 100 : (n - 1 + (p.L - lightness[n - 1]) / (lightness[n] - lightness[n - 1])) / 10;
-        const double r = std::hypot(p.a, p.b), k = r > 0 ? std::expm1(0.045 * r) / 0.045 / r : 1;
+        const double r = chroma(p.a, p.b), k = r > 0 ? expanded(r) / r : 1;
         const double a1 = p.a * k, b = p.b * k;
         // a from a1 = a (1 + G(C)), where G falls as C grows: a fixed point
         double a = a1 / 1.5;
-        for (int step = 0; step < 40; ++step) a = a1 / (1 + g(std::hypot(a, b)));
+        for (int step = 0; step < 40; ++step) a = a1 / aScale(chroma(a, b));
         return {L, a, b};
     }
     // The hue direction at a colour, and what a difference along it weighs beyond its length in the space:
     // CIEDE2000's C' dh / SH against the space's radius times dh.
     Tangent tangentOf(const Lab& lab) const {
-        const double a1 = lab.a * (1 + g(std::hypot(lab.a, lab.b))), c = std::hypot(a1, lab.b);
+        const double a1 = lab.a * aScale(chroma(lab.a, lab.b)), c = chroma(a1, lab.b);
         if (c < 1e-9) return {0, 0, 0};
-        const double h = std::atan2(lab.b, a1), d = 3.14159265358979323846 / 180;
-        const double t = 1 - 0.17 * std::cos(h - 30 * d) + 0.24 * std::cos(2 * h) + 0.32 * std::cos(3 * h + 6 * d) - 0.20 * std::cos(4 * h - 63 * d);
-        const double ratio = c / (1 + 0.015 * c * t) / (std::log1p(0.045 * c) / 0.045);
+        const double ratio = c / hueWeight(c, hueTerm(a1 / c, lab.b / c)) / compressed(c);
         return {float(-lab.b / c), float(a1 / c), float(ratio * ratio - 1)};
     }
 
 private:
-    static double g(double c) {
-        const double c7 = std::pow(c, 7);
-        return 0.5 * (1 - std::sqrt(c7 / (c7 + 6103515625.0)));
-    }
+    // the chroma compressed by 1 / SC: the integral of 1 / (1 + 0.045 c)
+    static double compressed(double c) { return logOnePlus(0.045 * c) / 0.045; }
+    static double expanded(double r) { return exponentialMinusOne(0.045 * r) / 0.045; }
     static constexpr int steps = 1000;
     double lightness[steps + 1];
 };
@@ -117,16 +133,11 @@ const Space space;
 
 Point pointOf(const Lab& lab) { return space.of(lab); }
 
-double encode(double linear) {
-    const double v = std::clamp(linear, 0.0, 1.0);
-    return v <= 0.0031308 ? 12.92 * v : 1.055 * std::pow(v, 1 / 2.4) - 0.055;
-}
-
 // The 8-bit colour nearest in CIELAB to a wanted colour given in linear light (a first guess, each channel
 // 0 to 1) and in CIELAB: the best corner of the sRGB cell that holds the guess.
 Rgb nearestCode(const double* linear, const Lab& want) {
     int low[3];
-    for (int c = 0; c < 3; ++c) low[c] = std::clamp(int(std::floor(encode(linear[c]) * 255)), 0, 254);
+    for (int c = 0; c < 3; ++c) low[c] = std::clamp(int(std::floor(encodeSrgb(std::clamp(linear[c], 0.0, 1.0)) * 255)), 0, 254);
     Rgb best{};
     double least = std::numeric_limits<double>::infinity();
     for (int corner = 0; corner < 8; ++corner) {
@@ -141,7 +152,7 @@ Rgb nearestCode(const double* linear, const Lab& want) {
 // The linear light whose CIELAB is `want`, by Newton's method on labFromLinear, so that the conversion is
 // the one every other part uses; clamped to the cube, where a mean in CIELAB may fall just outside it.
 void linearFromLab(const Lab& want, double* rgb) {
-    const double fy = (want.L + 16) / 116, y = want.L > 8 ? fy * fy * fy : want.L / 903.2963;
+    const double fy = (want.L + 16) / 116, y = want.L > 8 ? fy * fy * fy : want.L / kappa;
     for (int c = 0; c < 3; ++c) rgb[c] = std::clamp(y, 0.0, 1.0);
     for (int step = 0; step < 8; ++step) {
         const Lab at = labFromLinear(rgb[0], rgb[1], rgb[2]);
@@ -178,35 +189,6 @@ Rgb codeOfLab(const Lab& want) {
 }
 
 Lab labOf(const Rgb& code) { return labFromSrgb(code[0], code[1], code[2]); }
-
-// Runs body(first, last) on parts of 0 to count, in threads where count reaches `worthThreads`; the parts write
-// only their own elements, so the result does not depend on the number of threads.
-template <typename Body>
-void inParallel(std::size_t count, const Body& body, std::size_t worthThreads = 4096) {
-    const std::size_t threads = std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 16);
-    if (threads == 1 || count < worthThreads) return body(std::size_t{0}, count);
-    std::vector<std::thread> workers;
-    const std::size_t part = (count + threads - 1) / threads;
-    for (std::size_t t = 1; t < threads; ++t)
-        workers.emplace_back([&, t] { body(std::min(count, t * part), std::min(count, (t + 1) * part)); });
-    body(0, std::min(count, part));
-    for (std::thread& worker : workers) worker.join();
-}
-
-// Runs body(n) for each n of 0 to count, in threads that take the next n as they finish, for work of uneven
-// size; each body(n) must write only what is its own.
-template <typename Body>
-void eachInParallel(std::size_t count, const Body& body) {
-    const std::size_t threads = std::min<std::size_t>(std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 16), count);
-    std::atomic<std::size_t> next{0};
-    const auto work = [&] {
-        for (std::size_t n; (n = next++) < count;) body(n);
-    };
-    std::vector<std::thread> workers;
-    for (std::size_t t = 1; t < threads; ++t) workers.emplace_back(work);
-    work();
-    for (std::thread& worker : workers) worker.join();
-}
 
 // Centres sorted by L, for the nearest one in CIELAB: only those as near in L as a first guess are compared.
 class EuclideanSearch {
@@ -472,8 +454,8 @@ public:
                         for (const auto& [entry, now] : moved) {
                             const Lab& colour = lab[step.local[n]];
                             if (entry == step.restOwner[n]) return false;
-                            // CIEDE2000 is at least the difference in L over SL, which is below 1.75
-                            if (std::abs(now.L - colour.L) <= step.rest[n] * 1.75 && ciede2000(colour, now) <= step.rest[n]) return false;
+                            // CIEDE2000 is at least the difference in L over SL, which is at most its largest
+                            if (std::abs(now.L - colour.L) <= step.rest[n] * maxLightnessWeight && ciede2000(colour, now) <= step.rest[n]) return false;
                         }
                     return true;
                 };
@@ -778,7 +760,7 @@ public:
                 if (boxes[n].axis >= 0 && (pick == boxes.size() || boxes[n].gain > boxes[pick].gain)) pick = n;
             if (pick == boxes.size()) break;
             const Box box = boxes[pick];
-            const auto middle = std::partition(order.begin() + long(box.begin), order.begin() + long(box.end),
+            const auto middle = partitionInPlace(order.begin() + long(box.begin), order.begin() + long(box.end),
                                                [&](std::uint32_t i) { return value(i, box.axis) < box.at; });
             const std::size_t split = std::size_t(middle - order.begin());
             if (split == box.begin || split == box.end) {

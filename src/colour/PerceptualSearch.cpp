@@ -4,21 +4,16 @@
 #include <cmath>
 #include <numeric>
 
-#include "colour/Constants.h"
+#include "colour/Terms.h"
 
 namespace {
 
-// The bounds hold for L from 0 to 100: there SL, 1 + 0.015 (L' - 50)^2 / sqrt(20 + (L' - 50)^2), stays below this.
-constexpr double maxSL = 1.7471;
+using namespace colour;
+
 // the largest value of CIEDE2000's hue weighting T, and of sin(2 dTheta) with dTheta at most 30 degrees
 constexpr float maxT = 1.5725f, maxSinTheta = 0.8661f;
 // what float rounding may add to a bound computed in floats, relative and absolute (far more than it does)
 constexpr double slack = 1e-3, absoluteSlack = 1e-3;
-
-float pow7(float x) {
-    const float x2 = x * x, x3 = x2 * x;
-    return x3 * x3 * x;
-}
 
 }  // namespace
 
@@ -60,25 +55,23 @@ unsigned PerceptualSearch::nearest(const Lab& colour) const {
 
     // CIEDE2000 squared is (dL'/SL)^2 + Q, where Q >= 0 since |RT| < 2: only entries with |dL'| <= SL * best can win
     const auto threshold = [](double difference) { return difference * (1 + slack) + absoluteSlack; };
-    float reach = static_cast<float>(threshold(bestDifference) * maxSL);
+    // (the bounds hold for L from 0 to 100, where SL stays below its largest)
+    float reach = static_cast<float>(threshold(bestDifference) * maxLightnessWeight);
     // and SL is at most its value at the far end of that window
     const float far = std::max(std::abs(l1 + reach / 2 - 50), std::abs(l1 - reach / 2 - 50));
-    reach = std::min(reach, static_cast<float>(threshold(bestDifference)) * (1 + 0.015f * far * far / std::sqrt(20 + far * far)) * 1.0001f);
+    reach = std::min(reach, static_cast<float>(threshold(bestDifference)) * lightnessWeight(far) * 1.0001f);
     const unsigned first = static_cast<unsigned>(std::lower_bound(sortedL, sortedL + 256, l1 - reach) - sortedL);
     const unsigned last = static_cast<unsigned>(std::upper_bound(sortedL, sortedL + 256, l1 + reach) - sortedL);
 
     // A lower bound of each difference in the window: the formula itself in floats, with the mean hue taken
     // from the bisector of the two hue directions instead of angles, and RT at its largest for that hue.
-    constexpr float p25 = float(colour::pow25to7), cos30 = float(colour::cos30), sin6 = float(colour::sin6);
-    constexpr float cos6 = float(colour::cos6), cos63 = float(colour::cos63), sin63 = float(colour::sin63);
-    constexpr float cos275 = 0.08715574f, sin275 = -0.9961947f;
+    constexpr float toBlueU = float(cos275), toBlueV = float(sin275);
     const float c1 = std::sqrt(a1 * a1 + b1 * b1);
     alignas(32) float bound[256];
     for (unsigned n = first; n < last; ++n) {
         const float dl = sortedL[n] - l1, m = (sortedL[n] + l1) / 2 - 50;
-        const float sl = 1 + 0.015f * m * m / std::sqrt(20 + m * m);
-        const float cBar = (sortedC[n] + c1) / 2, c7 = pow7(cBar);
-        const float g = 1.5f - 0.5f * std::sqrt(c7 / (c7 + p25));
+        const float sl = lightnessWeight(m);
+        const float g = aScale((sortedC[n] + c1) / 2);
         const float a2 = g * sortedA[n], a1p = g * a1, b2 = sortedB[n];
         const float cp1 = std::sqrt(a1p * a1p + b1 * b1), cp2 = std::sqrt(a2 * a2 + b2 * b2);
         // the hue directions as unit vectors (none for a grey): |dH'| = 2 sqrt(C1' C2') |sin(dh'/2)| = sqrt(C1' C2') |u1 - u2|
@@ -89,17 +82,13 @@ unsigned PerceptualSearch::nearest(const Lab& colour) const {
         const float wu = u1 + u2, wv = v1 + v2, w2 = wu * wu + wv * wv;
         const bool known = w2 > 0.01f;
         const float rw = 1 / std::sqrt(std::max(w2, 0.01f)), c = wu * rw, s = wv * rw;
-        const float c2 = 2 * c * c - 1, s2 = 2 * s * c, c3 = c * (4 * c * c - 3), s3 = s * (3 - 4 * s * s);
-        const float c4 = 2 * c2 * c2 - 1, s4 = 2 * s2 * c2;
-        const float t = known ? 1 - 0.17f * (c * cos30 + s * 0.5f) + 0.24f * c2 + 0.32f * (c3 * cos6 - s3 * sin6) -
-                                    0.20f * (c4 * cos63 + s4 * sin63)
-                              : maxT;
+        const float t = known ? hueTerm(c, s) : maxT;
         // dTheta = 30 exp(-((h - 275) / 25)^2) is below 7.1 degrees 30 degrees from 275, and below 0.095 at 60
-        const float toBlue = known ? c * cos275 + s * sin275 : 1;
+        const float toBlue = known ? c * toBlueU + s * toBlueV : 1;
         const float sinTheta = toBlue > 0.866f ? maxSinTheta : toBlue > 0.5f ? 0.2456f : 0.0034f;
-        const float cBarP = (cp1 + cp2) / 2, cp7 = pow7(cBarP);
-        const float y = std::abs(dc) / (1 + 0.045f * cBarP), z = dh / (1 + 0.015f * t * cBarP);
-        const float r = 2 * sinTheta * std::sqrt(cp7 / (cp7 + p25));
+        const float cBarP = (cp1 + cp2) / 2;
+        const float y = std::abs(dc) / chromaWeight(cBarP), z = dh / hueWeight(cBarP, t);
+        const float r = sinTheta * rotationChroma(cBarP);
         // the least of y^2 + z^2 - r y z given |RT| <= r
         bound[n] = dl * dl / (sl * sl) + y * y + z * z - r * y * z;
     }
@@ -109,7 +98,7 @@ unsigned PerceptualSearch::nearest(const Lab& colour) const {
     const float firstLimit = static_cast<float>(threshold(bestDifference) * threshold(bestDifference));
     for (unsigned n = first; n < last; ++n)
         if (n != guess && bound[n] <= firstLimit) candidates[count++] = static_cast<std::uint16_t>(n);
-    std::sort(candidates, candidates + count, [&](unsigned x, unsigned y) { return bound[x] < bound[y]; });
+    std::sort(candidates, candidates + count, [&](unsigned x, unsigned y) { return bound[x] != bound[y] ? bound[x] < bound[y] : x < y; });
     for (unsigned k = 0; k < count; ++k) {
         const unsigned n = candidates[k];
         if (bound[n] > static_cast<float>(threshold(bestDifference) * threshold(bestDifference))) break;

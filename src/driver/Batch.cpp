@@ -11,7 +11,6 @@
 #include "driver/Console.h"
 #include "driver/Progress.h"
 #include "driver/Workers.h"
-#include "fs/DirectorySearch.h"
 #include "fs/Error.h"
 
 namespace {

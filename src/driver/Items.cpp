@@ -43,8 +43,8 @@ private:
 std::vector<WorkItem> listItems(const Program& program, const RunOptions& run, int& status) {
     std::vector<WorkItem> items;
     if (run.operands.empty()) {
-        DirectorySearch search("mat", program.suffixes);
-        for (std::optional<std::string> name = search.findFirst(); name; name = search.findNext()) items.push_back(setItem(*name));
+        const DirectorySearch search("mat", program.suffixes);
+        for (const std::string& name : search.names()) items.push_back(setItem(name));
         return items;
     }
     for (const std::string& operand : run.operands) {
@@ -55,16 +55,16 @@ std::vector<WorkItem> listItems(const Program& program, const RunOptions& run, i
             continue;
         }
         const std::string prefix = operand.back() == '/' ? operand : operand + "/";
-        DirectorySearch search(operand, {program.folderSuffix});
+        const DirectorySearch search(operand, {program.folderSuffix});
         if (search.error()) {
             run.console.printDiagnostic(operand, std::strerror(search.error()));
             status = std::max(status, 1);
             continue;
         }
         const std::size_t before = items.size();
-        for (std::optional<std::string> name = search.findFirst(); name; name = search.findNext()) {
-            if (program.takes && !program.takes(prefix, *name)) continue;
-            items.push_back({prefix + *name, prefix + *name, outputFolder(run, prefix + *name)});
+        for (const std::string& name : search.names()) {
+            if (program.takes && !program.takes(prefix, name)) continue;
+            items.push_back({prefix + name, prefix + name, outputFolder(run, prefix + name)});
         }
         if (items.size() == before) {
             run.console.printDiagnostic(operand, std::string("holds no ") + program.folderHolds);

@@ -11,7 +11,7 @@
 class InputFile {
 public:
     explicit InputFile(const std::string& path);
-    virtual ~InputFile();
+    ~InputFile();
     InputFile(const InputFile&) = delete;
     InputFile& operator=(const InputFile&) = delete;
 

@@ -97,7 +97,7 @@ void TempFile::fail(int code) {
     if (!error) error = code ? code : EIO;
 }
 
-void TempFile::commit(const timespec* modified, bool replace) {
+void TempFile::commit(const timespec* modified, Existing existing) {
     const int fd = descriptor;
     descriptor = -1;
     const timespec times[2] = {{0, UTIME_OMIT}, modified ? *modified : timespec{0, UTIME_OMIT}};
@@ -105,7 +105,7 @@ void TempFile::commit(const timespec* modified, bool replace) {
     if (::close(fd) != 0) fail(errno);
     if (error) raise(error);
     // forgotten only after the rename: a signal in between finds no file under the old name
-    if (replace ? ::rename(temp.c_str(), target.c_str()) != 0 : !renameNew(temp.c_str(), target.c_str())) raise(errno);
+    if (existing == Existing::replace ? ::rename(temp.c_str(), target.c_str()) != 0 : !renameNew(temp.c_str(), target.c_str())) raise(errno);
     setPendingFile(nullptr);
     temp.clear();
 }

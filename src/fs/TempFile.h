@@ -19,10 +19,13 @@ public:
     const std::string& path() const { return temp; }
     // A write error seen by the caller (an errno value): commit() then fails with it.
     void fail(int error);
+    // What commit() does with a target that exists by then: replaces it, or leaves it alone and
+    // fails with EEXIST (the target was new when the caller looked).
+    enum class Existing { replace, keep };
+
     // Closes the file and renames it over the target, with `modified` as its modification time
-    // when given (an update run compares it with its sources'); with `replace` false, a target
-    // that exists by then is left alone and commit() fails with EEXIST.
-    void commit(const timespec* modified = nullptr, bool replace = true);
+    // when given (an update run compares it with its sources').
+    void commit(const timespec* modified = nullptr, Existing existing = Existing::replace);
 
 private:
     [[noreturn]] void raise(int error) const;

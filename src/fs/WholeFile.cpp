@@ -40,14 +40,14 @@ bool holdsBytes(const std::string& path, const std::vector<std::uint8_t>& bytes,
 }
 
 void writeWholeFile(const std::string& path, const std::vector<std::uint8_t>& bytes, const struct stat* old,
-                    bool backup, const char* program) {
+                    Backup backup, const char* program) {
     TempFile file(path, "tmp", program);
     const int error = writeAll(file.fd(), bytes.data(), bytes.size());
     if (error) file.fail(error);
-    if (!old) return file.commit(nullptr, false);
+    if (!old) return file.commit(nullptr, TempFile::Existing::keep);
     if (S_ISREG(old->st_mode) && ::fchmod(file.fd(), old->st_mode & 07777) != 0) file.fail(errno);
     // an interrupt between the two would leave a backup of a file that was never replaced
     InterruptGuard guard;
-    if (backup && !error) backUp(path, program);
+    if (backup == Backup::keep && !error) backUp(path, program);
     file.commit();
 }

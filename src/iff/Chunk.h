@@ -11,27 +11,26 @@ class Chunk {
 public:
     Chunk(std::unique_ptr<std::uint8_t[]> payload, std::int32_t size, std::int32_t length,
           const std::string& id);
-    virtual ~Chunk();
     Chunk(const Chunk&) = delete;
     Chunk& operator=(const Chunk&) = delete;
 
     std::int32_t readInt();
     std::string readString();
     void skip4();
-    bool hasMore() const { return cursor < length; }
-    const std::uint8_t* getData() const { return payload.get(); }
-    // Padded size: the declared length rounded up to even.
-    std::int32_t getSize() const { return size; }
+    bool hasMore() const { return cursor < declared; }
+    const std::uint8_t* data() const { return payload.get(); }
+    // The declared length rounded up to even.
+    std::int32_t paddedSize() const { return padded; }
     // Declared content length, without the pad byte.
-    std::int32_t getLength() const { return length; }
-    std::string getId() const { return id; }
+    std::int32_t length() const { return declared; }
+    std::string id() const { return name; }
 
 private:
     void need4() const;
 
     std::unique_ptr<std::uint8_t[]> payload;
-    std::int32_t size;
-    std::int32_t length;
+    std::int32_t padded;
+    std::int32_t declared;
     std::int32_t cursor = 0;
-    char id[5] = {};
+    char name[5] = {};
 };

@@ -80,31 +80,32 @@ void IffReader::requireHeader() const {
     }
 }
 
-void IffReader::requireChunk(bool form) const {
+void IffReader::requireChunk(Kind kind) const {
+    const bool form = kind == Kind::form;
     requireHeader();
     // the callers check what the file holds first: the wrong kind here is a fault of this program
     if (isForm() != form) throw std::logic_error(std::string("a ") + (form ? "chunk" : "FORM") + " read as a " + (form ? "FORM" : "chunk"));
 }
 
 std::string IffReader::chunkName() const {
-    requireChunk(false);
+    requireChunk(Kind::chunk);
     return id;
 }
 
 std::string IffReader::formType() const {
-    requireChunk(true);
+    requireChunk(Kind::form);
     return formtype;
 }
 
 std::int32_t IffReader::chunkIdAsInt() const {
-    requireChunk(false);
+    requireChunk(Kind::chunk);
     std::int32_t value;
     std::memcpy(&value, id, 4);
     return value;
 }
 
 void IffReader::enterForm() {
-    requireChunk(true);
+    requireChunk(Kind::form);
     readHeader();
 }
 
@@ -134,7 +135,7 @@ void IffReader::skip() {
 }
 
 std::unique_ptr<Chunk> IffReader::readChunk() {
-    requireChunk(false);
+    requireChunk(Kind::chunk);
     // the bytes the file still holds bound the allocation
     const std::uint64_t content = checkedLength();
     const std::uint64_t padded = content + (content & 1);

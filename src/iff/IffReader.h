@@ -16,7 +16,7 @@ class IffReader {
 public:
     // Opens a regular file (see InputFile) and reads the first header.
     explicit IffReader(const std::string& path);
-    virtual ~IffReader();
+    ~IffReader();
     IffReader(const IffReader&) = delete;
     IffReader& operator=(const IffReader&) = delete;
 
@@ -48,7 +48,9 @@ private:
     void readHeader();
     // A header met at the end of the file, or with a size out of range, is unusable.
     void requireHeader() const;
-    void requireChunk(bool form) const;
+    // What the reader must be on for a call: a plain chunk or a FORM.
+    enum class Kind { chunk, form };
+    void requireChunk(Kind kind) const;
     // The declared content length; raises FormatError when the file holds less.
     std::uint64_t checkedLength() const;
     std::uint64_t remaining() const { return filesize > position ? filesize - position : 0; }

@@ -13,8 +13,8 @@ MatReader::MatReader(const std::string& path) : reader(path) {
     reader.enterForm();
     reader.expectChunk("INFO");
     infochunk = reader.readChunk();
-    if (infochunk->getLength() < 12)
-        throw FormatError("chunk 'INFO' holds " + std::to_string(infochunk->getLength()) + " bytes, fewer than the 12 it needs");
+    if (infochunk->length() < 12)
+        throw FormatError("chunk 'INFO' holds " + std::to_string(infochunk->length()) + " bytes, fewer than the 12 it needs");
     w = infochunk->readInt();
     h = infochunk->readInt();
     t = infochunk->readInt();
@@ -31,8 +31,8 @@ void MatReader::readPalette(const PaletteLookup& lookup) {
     reader.enterForm();
     if (reader.atChunk("CMAP")) {
         palettechunk = reader.readChunk();
-        if (palettechunk->getLength() != paletteEntries * 3)
-            throw FormatError("the embedded colour table 'CMAP' holds " + std::to_string(palettechunk->getLength()) +
+        if (palettechunk->length() != paletteEntries * 3)
+            throw FormatError("the embedded colour table 'CMAP' holds " + std::to_string(palettechunk->length()) +
                               " bytes, not 768");
         return;
     }
@@ -71,8 +71,8 @@ void MatReader::requirePixels() const {
     const std::int64_t count = pixelCount();
     if (count < 0)
         throw FormatError("the image size " + std::to_string(w) + " x " + std::to_string(h) + " cannot be converted");
-    if (pixelschunk->getLength() != count)
-        throw FormatError("the pixel plane 'PXLS' holds " + std::to_string(pixelschunk->getLength()) + " bytes, but " +
+    if (pixelschunk->length() != count)
+        throw FormatError("the pixel plane 'PXLS' holds " + std::to_string(pixelschunk->length()) + " bytes, but " +
                           std::to_string(w) + " x " + std::to_string(h) + " needs " + std::to_string(count));
 }
 

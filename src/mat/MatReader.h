@@ -20,7 +20,7 @@ class MatReader {
 public:
     // Stops after the outer form's header when it is "ANIM" (see isAnim()).
     explicit MatReader(const std::string& path);
-    virtual ~MatReader();
+    ~MatReader();
     MatReader(const MatReader&) = delete;
     MatReader& operator=(const MatReader&) = delete;
 
@@ -52,7 +52,7 @@ public:
     // The CMAP or NAME chunk as stored in FORM 'PAL '.
     const Chunk& palette() const { return *palettechunk; }
     // 256 entries of red, green, blue: the embedded table or the named palette file's.
-    const std::uint8_t* colours() const { return palfile ? palfile->getPalette() : palettechunk->getData(); }
+    const std::uint8_t* colours() const { return palfile ? palfile->colours() : palettechunk->data(); }
     const Chunk& pixels() const { return *pixelschunk; }
     // The MAT file's modification time.
     const timespec& modifiedTime() const { return reader.modified(); }

@@ -11,8 +11,8 @@ PalFile::PalFile(std::string path) {
     reader.expectChunk("CMAP", "chunk 'CMAP' first in FORM 'PAL '");
     palettechunk = reader.readChunk();
     // every index 0 to 255 can occur in the pixels, so the table must be complete
-    if (palettechunk->getLength() < 256 * 3)
-        throw FormatError("the colour table 'CMAP' holds " + std::to_string(palettechunk->getLength()) +
+    if (palettechunk->length() < 256 * 3)
+        throw FormatError("the colour table 'CMAP' holds " + std::to_string(palettechunk->length()) +
                           " bytes, fewer than 768");
 }
 

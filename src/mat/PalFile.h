@@ -13,12 +13,12 @@
 class PalFile {
 public:
     explicit PalFile(std::string path);
-    virtual ~PalFile();
+    ~PalFile();
     PalFile(const PalFile&) = delete;
     PalFile& operator=(const PalFile&) = delete;
 
     // 768 bytes: 256 entries of red, green, blue.
-    const std::uint8_t* getPalette() const { return palettechunk->getData(); }
+    const std::uint8_t* colours() const { return palettechunk->data(); }
 
 private:
     std::unique_ptr<Chunk> palettechunk;

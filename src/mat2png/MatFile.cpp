@@ -37,14 +37,14 @@ void convertMatFile(const std::string& path, const std::string& output, const Pa
 
     const std::int32_t width = mat.width(), height = mat.height();
     const std::int64_t pixels = mat.pixelCount();
-    const bool alpha = mat.alpha() && mat.alphaFits(mat.alpha()->getLength());
+    const bool alpha = mat.alpha() && mat.alphaFits(mat.alpha()->length());
     if (alpha) {
         const std::string alphaname = output + "_alpha.png";
         if (indexed) {
             // the same grey levels as the library's negative, through the writer of the indexed images
-            saveSamples(alphaname, width, height, mat.alpha()->getData(), nullptr, source, console.program, true);
+            saveSamples(alphaname, width, height, mat.alpha()->data(), nullptr, source, console.program, Levels::inverted);
         } else {
-            WriterImage(width, height, 1, mat.alpha()->getData()).save(alphaname, source, console.program, true);
+            WriterImage(width, height, 1, mat.alpha()->data()).save(alphaname, source, console.program, Levels::inverted);
         }
         console.printLine("Wrote alpha channel in ", alphaname);
     } else {
@@ -54,13 +54,13 @@ void convertMatFile(const std::string& path, const std::string& output, const Pa
     mat.requirePixels();
     if (indexed) {
         // the indices as stored, under the whole palette: an editor shows it and paints with its entries only
-        saveSamples(output + ".png", width, height, mat.pixels().getData(), mat.colours(), source, console.program);
+        saveSamples(output + ".png", width, height, mat.pixels().data(), mat.colours(), source, console.program);
         return;
     }
     WriterImage image(width, height, alpha ? 4 : 3);
     // expanded straight into the writer's image: a buffer of our own would be one more full-size copy
     std::uint8_t* out = image.data();
-    expand(mat.colours(), mat.pixels().getData(), alpha ? mat.alpha()->getData() : nullptr, static_cast<std::size_t>(pixels),
+    expand(mat.colours(), mat.pixels().data(), alpha ? mat.alpha()->data() : nullptr, static_cast<std::size_t>(pixels),
            out);
     // the planes are spent; freeing them before encoding keeps the peak at one image
     mat.release();

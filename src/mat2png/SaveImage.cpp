@@ -122,7 +122,7 @@ bool encodeSamples(png_structp png, png_infop info, std::int32_t width, std::int
 }  // namespace
 
 void saveSamples(const std::string& name, std::int32_t width, std::int32_t height, const std::uint8_t* indices,
-                 const std::uint8_t* palette, const timespec& modified, const char* program, bool negative) {
+                 const std::uint8_t* palette, const timespec& modified, const char* program, Levels levels) {
     if (width <= 0 || height <= 0)
         throw WriteError("cannot write an image of " + std::to_string(width) + " x " + std::to_string(height));
     TempFile file(name, "png", program);
@@ -133,7 +133,7 @@ void saveSamples(const std::string& name, std::int32_t width, std::int32_t heigh
     png_infop info = png ? png_create_info_struct(png) : nullptr;
     const bool encoded = info && (png_set_write_fn(png, out.get(), writePng, flushPng),
                                   encodeSamples(png, info, width, height, indices, palette,
-                                                filterRows(width, height, indices), negative));
+                                                filterRows(width, height, indices), levels == Levels::inverted));
     png_destroy_write_struct(&png, &info);
     flush(*out);
     if (out->failed) file.fail(out->error);

@@ -18,12 +18,15 @@ void saveImage(const std::string& name, const timespec& modified, const char* pr
 // Writes a whole encoded PNG file under `name` as saveImage() does: the page's writer.
 void saveEncoded(const std::string& name, const std::vector<std::uint8_t>& bytes, const timespec& modified, const char* program);
 
+// How saveSamples() writes grey levels: as stored, or each as 255 minus the sample.
+enum class Levels { asStored, inverted };
+
 // Saves `height` rows of `width` 8-bit samples, the first row at the bottom, as saveImage() does:
 // indices of an 8-bit colour-mapped PNG under the 256 RGB entries of `palette`, or grey levels when
-// `palette` is null, each 255 minus the sample with `negative`. Written with libpng, since DevIL
+// `palette` is null, as `levels` says. Written with libpng, since DevIL
 // cannot set the row filters and compression that make such images small.
 void saveSamples(const std::string& name, std::int32_t width, std::int32_t height, const std::uint8_t* samples,
-                 const std::uint8_t* palette, const timespec& modified, const char* program, bool negative = false);
+                 const std::uint8_t* palette, const timespec& modified, const char* program, Levels levels = Levels::asStored);
 
 // Whether Paeth-filtered rows (compressed as runs) will beat the samples as they are (compressed by
 // libpng's defaults): only where neighbouring samples are near in value (indices of an ordered

@@ -23,12 +23,12 @@ void saveEncoded(const std::string& name, const std::vector<std::uint8_t>& bytes
 }
 
 void saveSamples(const std::string& name, std::int32_t width, std::int32_t height, const std::uint8_t* indices,
-                 const std::uint8_t* palette, const timespec& modified, const char* program, bool negative) {
+                 const std::uint8_t* palette, const timespec& modified, const char* program, Levels levels) {
     if (width <= 0 || height <= 0)
         throw WriteError("cannot write an image of " + std::to_string(width) + " x " + std::to_string(height));
     PngEncoder::Options options;
     options.bottomUp = true;
-    options.negative = negative;
+    options.negative = levels == Levels::inverted;
     options.paeth = filterRows(width, height, indices);
     const PngEncoder png(static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height), 1, indices, palette, options);
     saveEncoded(name, png.bytes(), modified, program);

@@ -31,9 +31,9 @@ std::uint8_t* WriterImage::data() {
     return out;
 }
 
-void WriterImage::save(const std::string& name, const timespec& modified, const char* program, bool negative) {
+void WriterImage::save(const std::string& name, const timespec& modified, const char* program, Levels levels) {
     ilBindImage(handle);
-    if (negative) iluNegative();
+    if (levels == Levels::inverted) iluNegative();
     saveImage(name, modified, program);
 }
 

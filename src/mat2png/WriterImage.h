@@ -5,6 +5,8 @@
 #include <memory>
 #include <string>
 
+#include "mat2png/SaveImage.h"
+
 // A grey (1), RGB (3) or RGBA (4) picture of 8-bit samples, held where its writer wants it so that
 // the caller fills it in place, the first stored row at the bottom, and saved as a PNG file as
 // saveImage() (SaveImage.h) says: natively DevIL's image, in the page a buffer of this class.
@@ -17,9 +19,9 @@ public:
     WriterImage& operator=(const WriterImage&) = delete;
 
     std::uint8_t* data();
-    // Saves the picture under `name` with the time `modified`, each sample 255 minus itself with `negative`;
+    // Saves the picture under `name` with the time `modified`, its samples as `levels` says;
     // `program` names the temporary file.
-    void save(const std::string& name, const timespec& modified, const char* program, bool negative = false);
+    void save(const std::string& name, const timespec& modified, const char* program, Levels levels = Levels::asStored);
 
     // The writer's name and version, for --version.
     static std::string library();

@@ -19,10 +19,10 @@ WriterImage::~WriterImage() = default;
 
 std::uint8_t* WriterImage::data() { return samples.get(); }
 
-void WriterImage::save(const std::string& name, const timespec& modified, const char* program, bool negative) {
+void WriterImage::save(const std::string& name, const timespec& modified, const char* program, Levels levels) {
     PngEncoder::Options options;
     options.bottomUp = true;
-    options.negative = negative;
+    options.negative = levels == Levels::inverted;
     const PngEncoder png(static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height), channels, samples.get(),
                          nullptr, options);
     samples.reset();

@@ -21,8 +21,8 @@
 #include "driver/Console.h"
 #include "driver/Interrupts.h"
 #include "driver/Progress.h"
-#include "fs/DirectorySearch.h"
 #include "driver/UsageError.h"
+#include "fs/DirectorySearch.h"
 #include "fs/Error.h"
 #include "fs/InputFile.h"
 #include "fs/Limits.h"
@@ -97,7 +97,7 @@ std::string stem(const std::string& path) {
 
 Bytes readFile(const std::string& path) {
     const InputFile input(path);
-    if (input.size() > maxPaletteFile) throw FormatError("too large for a palette: " + std::to_string(input.size()) + " bytes");
+    if (input.size() > maxPaletteFile) throw Refusal("too large for a palette: " + std::to_string(input.size()) + " bytes");
     Bytes bytes(static_cast<std::size_t>(input.size()));
     if (std::fread(bytes.data(), 1, bytes.size(), input.stream()) != bytes.size() || std::fgetc(input.stream()) != EOF)
         throw ReadError(std::ferror(input.stream()) ? std::strerror(errno) : "the file changed while read");
@@ -119,7 +119,7 @@ Entries namedPalette(const std::string& name) {
     std::optional<PalFile> file;
     loadPalette(file, name);
     Entries entries;
-    std::memcpy(entries.data(), file->getPalette(), entries.size());
+    std::memcpy(entries.data(), file->colours(), entries.size());
     return entries;
 }
 
@@ -138,8 +138,8 @@ Source loadSource(const std::string& source) {
         mat.readPalette();
         std::memcpy(loaded.entries.data(), mat.colours(), loaded.entries.size());
         const Chunk& chunk = mat.palette();
-        const char* text = reinterpret_cast<const char*>(chunk.getData());
-        loaded.name = chunk.getId() == "NAME" ? std::string(text, strnlen(text, static_cast<std::size_t>(chunk.getLength()))) : stem(source);
+        const char* text = reinterpret_cast<const char*>(chunk.data());
+        loaded.name = chunk.id() == "NAME" ? std::string(text, strnlen(text, static_cast<std::size_t>(chunk.length()))) : stem(source);
     } else if (source.find('/') != std::string::npos || ::stat(source.c_str(), &st) == 0) {
         loaded.entries = importFile(source);
         loaded.name = stem(source);
@@ -169,7 +169,7 @@ void writePalette(const std::string& target, const Entries& entries, bool force)
     // pal/ itself is made on the first import; a missing folder below it is a mistyped name
     if (!exists && target.rfind("pal/", 0) == 0 && target.find('/', 4) == std::string::npos && ::mkdir("pal", 0777) != 0 && errno != EEXIST)
         throw WriteError(std::string("cannot make pal/: ") + std::strerror(errno));
-    writeWholeFile(target, palette::exportPalette(Format::iff, entries, ""), exists ? &st : nullptr, true, console.program);
+    writeWholeFile(target, palette::exportPalette(Format::iff, entries, ""), exists ? &st : nullptr, Backup::keep, console.program);
 }
 
 // The path of pal/NAME.pal for a name from the command line; names that leave pal/ are refused.

@@ -43,7 +43,7 @@ std::optional<Bytes> chooseAlpha(const PngImage& image, const Chunk* storedAlpha
                                  const std::string& imagename, const std::string& maskname) {
     const std::size_t count = std::size_t{image.width()} * image.height();
     std::optional<Bytes> stored;
-    if (storedAlpha && sameSize) stored.emplace(storedAlpha->getData(), storedAlpha->getData() + storedAlpha->getLength());
+    if (storedAlpha && sameSize) stored.emplace(storedAlpha->data(), storedAlpha->data() + storedAlpha->length());
     std::optional<Bytes> fromColour, fromMask;
     if (image.hasAlpha()) fromColour = alphaPlane(image, image.indexed() ? 1 : 4);
     if (const std::unique_ptr<PngImage> mask = readMask(maskname)) {

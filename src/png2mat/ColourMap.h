@@ -13,7 +13,7 @@ class ColourMap {
 public:
     // `colours`: 256 entries of red, green, blue.
     ColourMap(const std::uint8_t* colours, bool perceptual);
-    virtual ~ColourMap();
+    ~ColourMap();
     ColourMap(const ColourMap&) = delete;
     ColourMap& operator=(const ColourMap&) = delete;
 

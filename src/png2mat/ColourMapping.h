@@ -13,6 +13,7 @@ struct MappingRules {
     bool exact = false;   // fail the file instead
     bool rgb = false;     // nearest by RGB distance instead of CIEDE2000
     bool dither = false;  // diffuse their error
+    bool untiled = false; // the image does not tile: diffuse from its edges, not across them
 };
 
 // Palette indices of the colour image in stored order (the image's bottom row first). A pixel that

@@ -29,6 +29,7 @@
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
+using Subject = Png2Mat::Subject;
 
 std::string lower(std::string text) {
     for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -61,14 +62,14 @@ bool isImageName(const std::string& name) { return name.size() > 4 && endsWithIg
 // A folder's name for listing it: "." for the working directory.
 std::string listable(const std::string& folder) { return folder.empty() ? "." : folder; }
 
-Bytes contents(const Chunk& chunk) { return Bytes(chunk.getData(), chunk.getData() + chunk.getLength()); }
+Bytes contents(const Chunk& chunk) { return Bytes(chunk.data(), chunk.data() + chunk.length()); }
 
 // The colour image of a MAT file; a reason names it, unless the file reported on is the image itself.
-std::unique_ptr<PngImage> readImage(const std::string& imagename, const std::uint8_t* colours, bool named) {
+std::unique_ptr<PngImage> readImage(const std::string& imagename, const std::uint8_t* colours, Subject subject) {
     try {
         return std::make_unique<PngImage>(imagename, 4, colours);
     } catch (const Error& error) {
-        if (!named) throw;
+        if (subject == Subject::image) throw;
         std::rethrow_exception(error.withPrefix(imagename + ": "));
     }
 }
@@ -125,6 +126,7 @@ Png2Mat::Png2Mat() {
                     {.name = "no-backup", .help = "replace NAME.mat without keeping it as NAME.mat.bak"},
                     {.name = "match", .argument = "RULE", .help = "nearest colour: perceptual (CIEDE2000) or rgb"},
                     {.name = "dither", .help = "diffuse the error of colours not in the palette"},
+                    {.name = "untiled", .help = "dither images that do not tile from their edges"},
                     {.name = "palette", .argument = "NAME", .help = "make a MAT file of each image without one"},
                     {.name = "embed-palette", .help = "store the palette's colours in new files, not its name"},
                     {.name = "type", .argument = "N", .help = "INFO type of new files (default: commonest there)"}},
@@ -141,7 +143,7 @@ Png2Mat::Png2Mat() {
 
 
 void Png2Mat::rebuildMat(const std::string& path, const std::string& imagename, const std::string& alphaname,
-                         const PaletteLookup& palettes, bool aboutImage, const RunOptions& run) {
+                         const PaletteLookup& palettes, Subject subject, const RunOptions& run) {
     std::optional<MatReader> mat;
     try {
         mat.emplace(path);
@@ -151,18 +153,18 @@ void Png2Mat::rebuildMat(const std::string& path, const std::string& imagename, 
         mat->requirePixels();
     } catch (const Error& error) {
         // the file reported on is the image: a reason about its MAT file names that
-        if (!aboutImage) throw;
+        if (subject == Subject::mat) throw;
         std::rethrow_exception(error.withPrefix(path + ": "));
     }
-    const std::unique_ptr<PngImage> image = readImage(imagename, mat->colours(), !aboutImage);
+    const std::unique_ptr<PngImage> image = readImage(imagename, mat->colours(), subject);
     const bool sameSize = image->width() == static_cast<std::uint32_t>(mat->width()) &&
                           image->height() == static_cast<std::uint32_t>(mat->height());
     const std::optional<Bytes> alpha = chooseAlpha(*image, mat->alpha(), sameSize, imagename, alphaname);
     const Bytes pixels =
-        mapColours(*image, mat->colours(), sameSize ? mat->pixels().getData() : nullptr, alpha, imagename, settings.rules, run.console);
+        mapColours(*image, mat->colours(), sameSize ? mat->pixels().data() : nullptr, alpha, imagename, settings.rules, run.console);
     const std::optional<Bytes> hots = mat->hots() ? std::optional<Bytes>(contents(*mat->hots())) : std::nullopt;
     const MatWriter out(MatWriter::sizedInfo(contents(mat->info()), image->width(), image->height()), hots,
-                        mat->palette().getId().c_str(), contents(mat->palette()), pixels, alpha);
+                        mat->palette().id().c_str(), contents(mat->palette()), pixels, alpha);
     struct stat st;
     if (::stat(path.c_str(), &st) != 0) throw WriteError("cannot write " + path + ": " + std::strerror(errno));
     if (holdsBytes(path, out.bytes(), st)) {
@@ -182,14 +184,14 @@ void Png2Mat::rebuildMat(const std::string& path, const std::string& imagename, 
 void Png2Mat::createMat(const std::string& path, const std::string& imagename, const std::string& alphaname,
                         const std::string& folder, const RunOptions& run) {
     // its MAT file was there when the run was prepared, and is gone
-    if (!newFiles.count(folder)) prepareFolder(folder, run, true);
+    if (!newFiles.count(folder)) prepareFolder(folder, run, Types::counted);
     const NewFiles& files = newFiles.at(folder);
     const std::string base = lastPart(path);
     const auto same = files.matsByLowerName.find(lower(base));
     if (same != files.matsByLowerName.end() && same->second != base)
         throw Refusal("its MAT file would be " + path + ", but " + folder + same->second + " differs from that name only in case");
-    const std::uint8_t* colours = files.palette->getPalette();
-    const std::unique_ptr<PngImage> image = readImage(imagename, colours, false);
+    const std::uint8_t* colours = files.palette->colours();
+    const std::unique_ptr<PngImage> image = readImage(imagename, colours, Subject::image);
     const std::optional<Bytes> alpha = chooseAlpha(*image, nullptr, false, imagename, alphaname);
     const Bytes pixels = mapColours(*image, colours, nullptr, alpha, imagename, settings.rules, run.console);
     Bytes palette(colours, colours + 256 * 3);
@@ -197,7 +199,7 @@ void Png2Mat::createMat(const std::string& path, const std::string& imagename, c
     if (!settings.embedPalette) palette.assign(name.c_str(), name.c_str() + name.size() + 1);
     const MatWriter out(MatWriter::newInfo(image->width(), image->height(), files.type), std::nullopt,
                         settings.embedPalette ? "CMAP" : "NAME", palette, pixels, alpha);
-    writeWholeFile(path, out.bytes(), nullptr, false, run.console.program);
+    writeWholeFile(path, out.bytes(), nullptr, Backup::none, run.console.program);
     run.console.printLine("Created ", path);
 }
 
@@ -219,15 +221,15 @@ void Png2Mat::convert(const WorkItem& item, const RunOptions& run) {
     }
     const std::string& path = item.path;
     if (!exists(path + ".png")) return;
-    rebuildMat(path, path + ".png", path + "_alpha.png", palettesOf("mat/", run), false, run);
+    rebuildMat(path, path + ".png", path + "_alpha.png", palettesOf("mat/", run), Subject::mat, run);
 }
 
 void Png2Mat::convertImage(const WorkItem& item, const RunOptions& run) {
     const Target target = targetOf(item);
-    if (exists(target.mat)) return rebuildMat(target.mat, item.path, target.alpha, palettesOf(item.folder, run), true, run);
+    if (exists(target.mat)) return rebuildMat(target.mat, item.path, target.alpha, palettesOf(item.folder, run), Subject::image, run);
     if (!settings.paletteName)
         throw Refusal("there is no MAT file " + target.mat + (run.output ? "" : " beside it") +
-                          ", so no palette to map its colours to; --palette=NAME creates one");
+                      ", so no palette to map its colours to; --palette=NAME creates one");
     createMat(target.mat, item.path, target.alpha, item.folder, run);
 }
 
@@ -238,8 +240,9 @@ Program::Complaint Png2Mat::prepare(const std::vector<WorkItem>& items, const Ru
     const std::optional<std::string> matchRule = run.argument("match"), typeText = run.argument("type");
     if (matchRule && *matchRule != "perceptual" && *matchRule != "rgb")
         return {"unknown matching rule '" + *matchRule + "' (perceptual or rgb)", true};
-    settings.rules = {.exact = run.has("exact"), .rgb = matchRule == "rgb", .dither = run.has("dither")};
-    settings.backup = !run.has("no-backup");
+    settings.rules = {.exact = run.has("exact"), .rgb = matchRule == "rgb", .dither = run.has("dither"), .untiled = run.has("untiled")};
+    if (settings.rules.untiled && !settings.rules.dither) return {"option '--untiled' needs '--dither'", true};
+    settings.backup = run.has("no-backup") ? Backup::none : Backup::keep;
     settings.embedPalette = run.has("embed-palette");
     settings.paletteName = run.argument("palette");
     if (!settings.paletteName) {
@@ -260,10 +263,10 @@ Program::Complaint Png2Mat::prepare(const std::vector<WorkItem>& items, const Ru
             const bool creating = std::any_of(items.begin(), items.end(), [](const WorkItem& item) {
                 return isImageName(item.name) && !exists("mat/" + item.name.substr(0, item.name.size() - 4));
             });
-            prepareFolder("mat/", run, creating);
+            prepareFolder("mat/", run, creating ? Types::counted : Types::unused);
         }
         for (const WorkItem& item : items)
-            if (!run.operands.empty() && !newFiles.count(item.folder) && !exists(targetOf(item).mat)) prepareFolder(item.folder, run, true);
+            if (!run.operands.empty() && !newFiles.count(item.folder) && !exists(targetOf(item).mat)) prepareFolder(item.folder, run, Types::counted);
     } catch (const Error& error) {
         return {error.what()};
     }
@@ -271,7 +274,7 @@ Program::Complaint Png2Mat::prepare(const std::vector<WorkItem>& items, const Ru
 }
 
 // The palette of the new files of `folder`, the MAT files there and, with `countTypes`, their most common type.
-void Png2Mat::prepareFolder(const std::string& folder, const RunOptions& run, bool countTypes) {
+void Png2Mat::prepareFolder(const std::string& folder, const RunOptions& run, Types types) {
     NewFiles& files = newFiles[folder];
     try {
         loadPalette(files.palette, *settings.paletteName, palettesOf(folder, run));
@@ -279,12 +282,10 @@ void Png2Mat::prepareFolder(const std::string& folder, const RunOptions& run, bo
         newFiles.erase(folder);
         throw;
     }
-    std::vector<std::string> mats;
-    DirectorySearch search(listable(folder), {".mat"});
-    for (std::optional<std::string> name = search.findFirst(); name; name = search.findNext()) mats.push_back(*name);
+    const std::vector<std::string> mats = DirectorySearch(listable(folder), {".mat"}).names();
     for (const std::string& name : mats) files.matsByLowerName.emplace(lower(name), name);
     if (settings.type) files.type = *settings.type;
-    if (settings.type || !countTypes) return;
+    if (settings.type || types == Types::unused) return;
     // only INFO is read; a file that is not a readable bitmap has no type to count
     std::map<std::int32_t, long> counts;
     for (const std::string& name : mats) {

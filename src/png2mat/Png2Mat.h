@@ -6,6 +6,7 @@
 #include <string>
 
 #include "driver/Program.h"
+#include "fs/WholeFile.h"
 #include "mat/PalFile.h"
 #include "mat/PaletteLookup.h"
 #include "png2mat/ColourMapping.h"
@@ -21,13 +22,17 @@ public:
 
     const Program& program() const { return definition; }
 
+    // The file a failure is reported under, whose name a reason about the other one adds: the MAT
+    // file in the set run, the image named as an operand.
+    enum class Subject { mat, image };
+
 private:
     // What the command line asks of a run.
     struct Settings {
         MappingRules rules;
         std::optional<std::string> paletteName;  // --palette: new MAT files name it
         std::optional<std::int32_t> type;        // --type
-        bool backup = true;                      // not --no-backup
+        Backup backup = Backup::keep;            // --no-backup: none
         bool embedPalette = false;
     };
 
@@ -40,13 +45,16 @@ private:
     };
 
     Program::Complaint prepare(const std::vector<WorkItem>& items, const RunOptions& run);
+    // Whether a folder's commonest type is counted for new files: only when some will be made.
+    enum class Types { unused, counted };
+
     // What the new files of `folder` share; raises what keeps it from being had (its palette).
-    void prepareFolder(const std::string& folder, const RunOptions& run, bool countTypes);
+    void prepareFolder(const std::string& folder, const RunOptions& run, Types types);
     void convert(const WorkItem& item, const RunOptions& run);
     void convertImage(const WorkItem& item, const RunOptions& run);
     Freshness freshness(const WorkItem& item, const RunOptions& run) const;
     void rebuildMat(const std::string& path, const std::string& imagename, const std::string& alphaname,
-                    const PaletteLookup& palettes, bool aboutImage, const RunOptions& run);
+                    const PaletteLookup& palettes, Subject subject, const RunOptions& run);
     void createMat(const std::string& path, const std::string& imagename, const std::string& alphaname,
                    const std::string& folder, const RunOptions& run);
 

@@ -1,0 +1,11 @@
+#include "colour/Parallel.h"
+
+namespace colour {
+
+void inParallel(std::size_t count, const std::function<void(std::size_t, std::size_t)>& body, std::size_t) { body(0, count); }
+
+void eachInParallel(std::size_t count, const std::function<void(std::size_t)>& body) {
+    for (std::size_t n = 0; n < count; ++n) body(n);
+}
+
+}  // namespace colour

@@ -1,0 +1,69 @@
+#pragma once
+
+#include <cmath>
+
+#include "colour/Constants.h"
+#include "colour/Maths.h"
+
+// The formulas every colour computation here shares, each written once, for double (the reference) and for
+// float (the fast searches and dithering): the sRGB transfer curve both ways, CIELAB's curve, and the terms
+// of CIEDE2000 (Sharma, Wu and Dalal 2005) with kL = kC = kH = 1.
+namespace colour {
+
+// IEC 61966-2-1's transfer curve: linear light from an encoded value and back, each 0 to 1
+inline double decodeSrgb(double v) { return v <= 0.04045 ? v / 12.92 : power((v + 0.055) / 1.055, 2.4); }
+inline double encodeSrgb(double linear) { return linear <= 0.0031308 ? 12.92 * linear : 1.055 * power(linear, 1 / 2.4) - 0.055; }
+
+// CIELAB's curve f of a tristimulus value relative to white
+inline double labCurve(double t) {
+    constexpr double edge = 6.0 / 29;
+    return t > edge * edge * edge ? cubeRoot(t) : t / (3 * edge * edge) + 4.0 / 29;
+}
+
+template <typename Real>
+Real pow7(Real x) {
+    const Real x2 = x * x, x3 = x2 * x;
+    return x3 * x3 * x;
+}
+
+// 1 + G, the factor of a' over a, for the mean chroma of the two colours
+template <typename Real>
+Real aScale(Real meanChroma) {
+    const Real c7 = pow7(meanChroma);
+    return Real(1.5) - Real(0.5) * std::sqrt(c7 / (c7 + Real(pow25to7)));
+}
+
+// SL, for the mean lightness less 50
+template <typename Real>
+Real lightnessWeight(Real fromMiddle) {
+    return 1 + Real(0.015) * fromMiddle * fromMiddle / std::sqrt(20 + fromMiddle * fromMiddle);
+}
+
+// SC and SH, for the mean chroma C' and T
+template <typename Real>
+Real chromaWeight(Real meanChroma) {
+    return 1 + Real(0.045) * meanChroma;
+}
+template <typename Real>
+Real hueWeight(Real meanChroma, Real t) {
+    return 1 + Real(0.015) * meanChroma * t;
+}
+
+// T, for the mean hue given as its cosine and sine: the multiple angles by their formulas, no angle needed
+template <typename Real>
+Real hueTerm(Real cos1, Real sin1) {
+    const Real cos2 = 2 * cos1 * cos1 - 1, sin2 = 2 * sin1 * cos1;
+    const Real cos3 = cos1 * (4 * cos1 * cos1 - 3), sin3 = sin1 * (3 - 4 * sin1 * sin1);
+    const Real cos4 = 2 * cos2 * cos2 - 1, sin4 = 2 * sin2 * cos2;
+    return 1 - Real(0.17) * (cos1 * Real(cos30) + sin1 * Real(0.5)) + Real(0.24) * cos2 +
+           Real(0.32) * (cos3 * Real(cos6) - sin3 * Real(sin6)) - Real(0.20) * (cos4 * Real(cos63) + sin4 * Real(sin63));
+}
+
+// RC, the rotation term's weight for the mean chroma C': RT = -sin(2 dTheta) RC
+template <typename Real>
+Real rotationChroma(Real meanChroma) {
+    const Real c7 = pow7(meanChroma);
+    return 2 * std::sqrt(c7 / (c7 + Real(pow25to7)));
+}
+
+}  // namespace colour
