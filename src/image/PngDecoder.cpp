@@ -41,6 +41,33 @@ int paeth(int a, int b, int c) {
     return pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
 }
 
+// Undoes `filter` on `row` against the row above (none for the first), in place; one loop per filter.
+void unfilter(int filter, std::uint8_t* row, const std::uint8_t* up, std::size_t size, std::size_t bpp) {
+    switch (filter) {
+    case 1:
+        for (std::size_t i = bpp; i < size; ++i) row[i] = static_cast<std::uint8_t>(row[i] + row[i - bpp]);
+        break;
+    case 2:
+        if (up)
+            for (std::size_t i = 0; i < size; ++i) row[i] = static_cast<std::uint8_t>(row[i] + up[i]);
+        break;
+    case 3:
+        for (std::size_t i = 0; i < size; ++i) {
+            const int a = i >= bpp ? row[i - bpp] : 0, b = up ? up[i] : 0;
+            row[i] = static_cast<std::uint8_t>(row[i] + (a + b) / 2);
+        }
+        break;
+    case 4:
+        for (std::size_t i = 0; i < size; ++i) {
+            const int a = i >= bpp ? row[i - bpp] : 0, b = up ? up[i] : 0, c = up && i >= bpp ? up[i - bpp] : 0;
+            row[i] = static_cast<std::uint8_t>(row[i] + paeth(a, b, c));
+        }
+        break;
+    default:
+        break;
+    }
+}
+
 // libpng's png_set_scale_16: the nearest 8-bit value, exactly as it rounds.
 std::uint8_t scale16(unsigned high, unsigned low) {
     const std::int32_t value = static_cast<std::int32_t>(high);
@@ -154,14 +181,15 @@ PngDecoder::PngDecoder(const std::uint8_t* data, std::size_t size, const char* e
             const int filter = stored[0];
             std::uint8_t* row = stored + 1;
             if (filter > 4) throw FormatError("bad adaptive filter value");
-            for (std::size_t i = 0; i < stride; ++i) {
-                const int a = i >= bpp ? row[i - bpp] : 0, b = up ? up[i] : 0, c = up && i >= bpp ? up[i - bpp] : 0;
-                const int predicted = filter == 0 ? 0 : filter == 1 ? a : filter == 2 ? b : filter == 3 ? (a + b) / 2 : paeth(a, b, c);
-                row[i] = static_cast<std::uint8_t>(row[i] + predicted);
-            }
+            unfilter(filter, row, up, stride, bpp);
             up = row;
             std::uint8_t* out = samples.data() + (std::size_t{p.y0 + y * p.dy} * w + p.x0) * samplesPerPixel;
             const std::size_t step = std::size_t{p.dx} * samplesPerPixel;
+            if (depth == 8 && !keyed && p.dx == 1) {
+                // the stored row is the row of samples
+                std::memcpy(out, row, stride);
+                continue;
+            }
             for (std::uint32_t x = 0; x < pw; ++x, out += step) {
                 if (depth < 8) {
                     const unsigned shift = 8 - depth - (x * depth) % 8;

@@ -73,6 +73,10 @@ PngImage::PngImage(const std::string& path, unsigned channels, const std::uint8_
         return;
     }
     data.reset(new std::uint8_t[count * channels]);
+    if (channels == 4 && stored == 4 && !greyFile) {
+        std::memcpy(data.get(), in, count * 4);
+        return;
+    }
     for (std::size_t p = 0; p < count; ++p, in += stored) {
         // grey as stored, its alpha left out; anything else as RGBA, grey copied into red, green and blue
         if (channels == 1 && greyFile) {
