@@ -96,8 +96,8 @@ def _snapshot(root):
 
 
 def run_native(program, args, files):
-    """The native program of the same build in a temporary directory holding `files`, -j 1 added where the
-    page's one job would differ: {status, stdout, stderr, stdout_bytes, files (created or changed)}."""
+    """The native program of the same build in a temporary directory holding `files`:
+    {status, stdout, stderr, stdout_bytes, stderr_bytes, files (created or changed)}."""
     with tempfile.TemporaryDirectory(prefix="mat2png-native-") as tmp:
         root = pathlib.Path(tmp)
         for path, data in files.items():
