@@ -6,59 +6,18 @@
 #include <numeric>
 #include <stdexcept>
 
+#include "colour/EuclideanSearch.h"
+#include "colour/FitColours.h"
 #include "colour/Lab.h"
+#include "colour/LabToSrgb.h"
 #include "colour/Parallel.h"
 #include "colour/PerceptualSearch.h"
 #include "colour/Terms.h"
 
-void ColourHistogram::add(const std::uint8_t* rgba, std::size_t pixels) {
-    // runs of one colour, common in painted pictures, cost one look-up
-    std::uint32_t last = 0;
-    std::uint64_t* lastCount = nullptr;
-    for (std::size_t i = 0; i < pixels; ++i, rgba += 4) {
-        if (rgba[3] == 0) continue;
-        const std::uint32_t rgb = std::uint32_t(rgba[0]) << 16 | std::uint32_t(rgba[1]) << 8 | rgba[2];
-        if (!lastCount || rgb != last) lastCount = &counts[last = rgb];
-        ++*lastCount;
-    }
-}
-
-void ColourHistogram::add(const ColourHistogram& other) {
-    for (const auto& [rgb, count] : other.counts) counts[rgb] += count;
-}
-
-std::vector<ColourCount> ColourHistogram::colours() const {
-    std::vector<ColourCount> list;
-    list.reserve(counts.size());
-    for (const auto& [rgb, count] : counts) list.push_back({rgb, count});
-    std::sort(list.begin(), list.end(), [](const ColourCount& x, const ColourCount& y) { return x.rgb < y.rgb; });
-    return list;
-}
-
 namespace {
 
 using namespace colour;
-using Rgb = std::array<std::uint8_t, 3>;
-
-struct Point {
-    float L, a, b;
-};
-
-// a direction in the a-b plane of the space, and the weight beyond 1 of squared differences along it
-struct Tangent {
-    float u, v, extra;
-};
-
-// the squared distance in the space from a colour, with its hue weight, to a place
-float spaceDistance2(const Point& p, const Tangent& t, const Point& at) {
-    const float el = at.L - p.L, ea = at.a - p.a, eb = at.b - p.b, along = ea * t.u + eb * t.v;
-    return el * el + ea * ea + eb * eb + t.extra * along * along;
-}
-
-float distance2(const Point& x, const Point& y) {
-    const float dl = x.L - y.L, da = x.a - y.a, db = x.b - y.b;
-    return dl * dl + da * da + db * db;
-}
+using namespace fit;
 
 // std::partition with its swaps written out, so that the order of the two halves, which sums over them follow,
 // is the same with every C++ library
@@ -73,223 +32,6 @@ Iterator partitionInPlace(Iterator first, Iterator last, const Predicate& below)
         std::iter_swap(first, last);
         ++first;
     }
-}
-
-// the length of (a, b), rounded the same everywhere, unlike hypot
-double chroma(double a, double b) { return std::sqrt(a * a + b * b); }
-
-// A space in which straight distances come near CIEDE2000 (without its rotation term): lightness stretched by
-// 1 / SL, the a axis by 1 + G as CIEDE2000 does, and chroma compressed by 1 / SC. Means and splits are taken
-// there, since in CIELAB they would spend many entries on saturated colours that CIEDE2000 sees as near one
-// another. Hue differences, which CIEDE2000 divides by SH with its hue-dependent T, get a weight of their own
-// per colour (Tangent).
-class Space {
-public:
-    Space() {
-        // lightness: the integral of 1 / SL, in steps of a tenth
-        double sum = 0;
-        for (int n = 0; n <= steps; ++n) {
-            lightness[n] = sum;
-            const double m = (n + 0.5) / 10 - 50;
-            sum += 0.1 / lightnessWeight(m);
-        }
-    }
-    Point of(const Lab& lab) const {
-        const double at = std::clamp(lab.L * 10, 0.0, double(steps) - 1e-9);
-        const int n = int(at);
-        const double l = lightness[n] + (lightness[n + 1] - lightness[n]) * (at - n);
-        const double a1 = lab.a * aScale(chroma(lab.a, lab.b)), c = chroma(a1, lab.b);
-        const double k = c > 0 ? compressed(c) / c : 1;
-        return {float(l), float(a1 * k), float(lab.b * k)};
-    }
-    Lab lab(const Point& p) const {
-        const int n = int(std::upper_bound(lightness, lightness + steps + 1, double(p.L)) - lightness);
-        double L = n <= 0 ? 0 : n > steps ? 100 : (n - 1 + (p.L - lightness[n - 1]) / (lightness[n] - lightness[n - 1])) / 10;
-        const double r = chroma(p.a, p.b), k = r > 0 ? expanded(r) / r : 1;
-        const double a1 = p.a * k, b = p.b * k;
-        // a from a1 = a (1 + G(C)), where G falls as C grows: a fixed point
-        double a = a1 / 1.5;
-        for (int step = 0; step < 40; ++step) a = a1 / aScale(chroma(a, b));
-        return {L, a, b};
-    }
-    // The hue direction at a colour, and what a difference along it weighs beyond its length in the space:
-    // CIEDE2000's C' dh / SH against the space's radius times dh.
-    Tangent tangentOf(const Lab& lab) const {
-        const double a1 = lab.a * aScale(chroma(lab.a, lab.b)), c = chroma(a1, lab.b);
-        if (c < 1e-9) return {0, 0, 0};
-        const double ratio = c / hueWeight(c, hueTerm(a1 / c, lab.b / c)) / compressed(c);
-        return {float(-lab.b / c), float(a1 / c), float(ratio * ratio - 1)};
-    }
-
-private:
-    // the chroma compressed by 1 / SC: the integral of 1 / (1 + 0.045 c)
-    static double compressed(double c) { return logOnePlus(0.045 * c) / 0.045; }
-    static double expanded(double r) { return exponentialMinusOne(0.045 * r) / 0.045; }
-    static constexpr int steps = 1000;
-    double lightness[steps + 1];
-};
-
-const Space space;
-
-Point pointOf(const Lab& lab) { return space.of(lab); }
-
-// The 8-bit colour nearest in CIELAB to a wanted colour given in linear light (a first guess, each channel
-// 0 to 1) and in CIELAB: the best corner of the sRGB cell that holds the guess.
-Rgb nearestCode(const double* linear, const Lab& want) {
-    int low[3];
-    for (int c = 0; c < 3; ++c) low[c] = std::clamp(int(std::floor(encodeSrgb(std::clamp(linear[c], 0.0, 1.0)) * 255)), 0, 254);
-    Rgb best{};
-    double least = std::numeric_limits<double>::infinity();
-    for (int corner = 0; corner < 8; ++corner) {
-        const Rgb code{std::uint8_t(low[0] + (corner >> 2 & 1)), std::uint8_t(low[1] + (corner >> 1 & 1)), std::uint8_t(low[2] + (corner & 1))};
-        const Lab lab = labFromSrgb(code[0], code[1], code[2]);
-        const double d = (lab.L - want.L) * (lab.L - want.L) + (lab.a - want.a) * (lab.a - want.a) + (lab.b - want.b) * (lab.b - want.b);
-        if (d < least) least = d, best = code;
-    }
-    return best;
-}
-
-// The linear light whose CIELAB is `want`, by Newton's method on labFromLinear, so that the conversion is
-// the one every other part uses; clamped to the cube, where a mean in CIELAB may fall just outside it.
-void linearFromLab(const Lab& want, double* rgb) {
-    const double fy = (want.L + 16) / 116, y = want.L > 8 ? fy * fy * fy : want.L / kappa;
-    for (int c = 0; c < 3; ++c) rgb[c] = std::clamp(y, 0.0, 1.0);
-    for (int step = 0; step < 8; ++step) {
-        const Lab at = labFromLinear(rgb[0], rgb[1], rgb[2]);
-        const double miss[3] = {want.L - at.L, want.a - at.a, want.b - at.b};
-        if (miss[0] * miss[0] + miss[1] * miss[1] + miss[2] * miss[2] < 1e-8) break;
-        double j[3][3];
-        for (int c = 0; c < 3; ++c) {
-            double moved[3] = {rgb[0], rgb[1], rgb[2]};
-            const double h = moved[c] > 0.5 ? -1e-6 : 1e-6;
-            moved[c] += h;
-            const Lab m = labFromLinear(moved[0], moved[1], moved[2]);
-            j[0][c] = (m.L - at.L) / h, j[1][c] = (m.a - at.a) / h, j[2][c] = (m.b - at.b) / h;
-        }
-        const double det = j[0][0] * (j[1][1] * j[2][2] - j[1][2] * j[2][1]) - j[0][1] * (j[1][0] * j[2][2] - j[1][2] * j[2][0]) +
-                           j[0][2] * (j[1][0] * j[2][1] - j[1][1] * j[2][0]);
-        if (std::abs(det) < 1e-12) break;
-        double delta[3];
-        for (int c = 0; c < 3; ++c) {
-            // Cramer's rule: the column c replaced by the miss
-            double m[3][3];
-            for (int r = 0; r < 3; ++r)
-                for (int k = 0; k < 3; ++k) m[r][k] = k == c ? miss[r] : j[r][k];
-            delta[c] = (m[0][0] * (m[1][1] * m[2][2] - m[1][2] * m[2][1]) - m[0][1] * (m[1][0] * m[2][2] - m[1][2] * m[2][0]) +
-                        m[0][2] * (m[1][0] * m[2][1] - m[1][1] * m[2][0])) / det;
-        }
-        for (int c = 0; c < 3; ++c) rgb[c] = std::clamp(rgb[c] + delta[c], 0.0, 1.0);
-    }
-}
-
-Rgb codeOfLab(const Lab& want) {
-    double linear[3];
-    linearFromLab(want, linear);
-    return nearestCode(linear, want);
-}
-
-Lab labOf(const Rgb& code) { return labFromSrgb(code[0], code[1], code[2]); }
-
-// Centres sorted by L, for the nearest one in CIELAB: only those as near in L as a first guess are compared.
-class EuclideanSearch {
-public:
-    explicit EuclideanSearch(const std::vector<Point>& centres) : place(centres.size()) {
-        std::vector<unsigned> order(centres.size());
-        std::iota(order.begin(), order.end(), 0u);
-        std::stable_sort(order.begin(), order.end(), [&](unsigned x, unsigned y) { return centres[x].L < centres[y].L; });
-        for (unsigned n = 0; n < order.size(); ++n) {
-            l.push_back(centres[order[n]].L), a.push_back(centres[order[n]].a), b.push_back(centres[order[n]].b);
-            id.push_back(order[n]);
-            place[order[n]] = n;
-        }
-    }
-    // the nearest centre to a colour with its hue weight, ties to the first by L; `guess`, a centre to start from
-    unsigned nearest(const Point& p, const Tangent& t, unsigned guess, float& least) const {
-        const unsigned g = place[guess];
-        least = measure(g, p, t);
-        // the distance is never below the difference in L
-        const float reach = std::sqrt(least) * 1.0001f + 1e-4f;
-        const unsigned first = unsigned(std::lower_bound(l.begin(), l.end(), p.L - reach) - l.begin());
-        const unsigned last = unsigned(std::upper_bound(l.begin(), l.end(), p.L + reach) - l.begin());
-        unsigned best = g;
-        for (unsigned n = first; n < last; ++n)
-            if (const float d = measure(n, p, t); d < least) least = d, best = n;
-        return id[best];
-    }
-
-    // the nearest centre, ties to the first by L, and the distance to the next nearest (the nearest's own where
-    // there is one centre), squared, in one pass: the guess and a centre beside it in L bound both distances
-    unsigned nearestTwo(const Point& p, const Tangent& t, unsigned guess, float& least, float& next) const {
-        const unsigned g = place[guess], other = g + 1 < l.size() ? g + 1 : g > 0 ? g - 1 : g;
-        const float reach = std::sqrt(std::max(measure(g, p, t), measure(other, p, t))) * 1.0001f + 1e-4f;
-        const unsigned first = unsigned(std::lower_bound(l.begin(), l.end(), p.L - reach) - l.begin());
-        const unsigned last = unsigned(std::upper_bound(l.begin(), l.end(), p.L + reach) - l.begin());
-        unsigned best = first;
-        least = next = std::numeric_limits<float>::infinity();
-        for (unsigned n = first; n < last; ++n) {
-            const float d = measure(n, p, t);
-            if (d < least) next = least, least = d, best = n;
-            else next = std::min(next, d);
-        }
-        if (last - first == 1) next = least;
-        return id[best];
-    }
-
-private:
-    float measure(unsigned n, const Point& p, const Tangent& t) const {
-        const float el = l[n] - p.L, ea = a[n] - p.a, eb = b[n] - p.b, along = ea * t.u + eb * t.v;
-        return el * el + ea * ea + eb * eb + t.extra * along * along;
-    }
-
-    std::vector<float> l, a, b;
-    std::vector<unsigned> id, place;
-};
-
-// what the fit knows of each colour it works on
-struct Colours {
-    std::vector<Rgb> codes;
-    std::vector<Lab> lab;
-    std::vector<Point> points;
-    std::vector<Tangent> tangents;
-    std::vector<double> weight;
-
-    void add(const Rgb& code, const Lab& at, double count) {
-        codes.push_back(code), lab.push_back(at), weight.push_back(count);
-    }
-    // the places in the space, computed last and in threads, as they cost most
-    void place() {
-        points.resize(lab.size()), tangents.resize(lab.size());
-        inParallel(lab.size(), [&](std::size_t first, std::size_t last) {
-            for (std::size_t i = first; i < last; ++i) points[i] = pointOf(lab[i]), tangents[i] = space.tangentOf(lab[i]);
-        });
-    }
-};
-
-// A large histogram's colours merged in cells of 2 x 2 x 2 codes: each cell's weight, its mean in CIELAB, and its
-// commonest code. The codes of a cell differ by 1.23 in CIEDE2000 at most (among dark colours), mostly far less,
-// so the stages that work in the space lose little by it, and take far less time.
-Colours mergedInCells(const Colours& every) {
-    const auto cell = [&](std::size_t i) {
-        const Rgb& c = every.codes[i];
-        return std::uint32_t(c[0] >> 1) << 14 | std::uint32_t(c[1] >> 1) << 7 | std::uint32_t(c[2] >> 1);
-    };
-    std::vector<std::uint32_t> order(every.codes.size());
-    std::iota(order.begin(), order.end(), 0u);
-    std::stable_sort(order.begin(), order.end(), [&](std::uint32_t x, std::uint32_t y) { return cell(x) < cell(y); });
-    Colours merged;
-    for (std::size_t n = 0, m; n < order.size(); n = m) {
-        double w = 0, sum[3] = {};
-        std::uint32_t commonest = order[n];
-        for (m = n; m < order.size() && cell(order[m]) == cell(order[n]); ++m) {
-            const std::uint32_t i = order[m];
-            const double wi = every.weight[i];
-            w += wi, sum[0] += wi * every.lab[i].L, sum[1] += wi * every.lab[i].a, sum[2] += wi * every.lab[i].b;
-            if (wi > every.weight[commonest]) commonest = i;
-        }
-        merged.add(every.codes[commonest], {sum[0] / w, sum[1] / w, sum[2] / w}, w);
-    }
-    merged.place();
-    return merged;
 }
 
 // What one entry's steps read and found: the entries whose colours it read, the colours it may take (`own`,
@@ -843,7 +585,7 @@ public:
     // lowers their summed CIEDE2000 the most; the best palette of all rounds is kept.
     std::vector<Rgb> perceptualRounds(const std::vector<Point>& centres) {
         std::vector<Rgb> fitted;
-        for (const Point& p : centres) fitted.push_back(codeOfLab(space.lab(p)));
+        for (const Point& p : centres) fitted.push_back(codeOfLab(fitSpace().lab(p)));
         std::vector<int> slot(256, -1);
         for (unsigned k = 0; k < count; ++k) slot[freeIndices[k]] = int(k);
         std::vector<Rgb> best = fitted;
