@@ -34,17 +34,17 @@ Iterator partitionInPlace(Iterator first, Iterator last, const Predicate& below)
     }
 }
 
-// What one entry's steps read and found: the entries whose colours it read, the colours it may take (`own`,
-// the positions of its own among them), each one's distance to its nearest entry but this one and that entry,
-// the code it steps to, and the differences and searches spent.
+// What the steps of one entry read and found: the entry's slot among the fitted ones, the entries whose colours
+// it read, the colours it may take (`own`: the positions of its own among them), each one's difference to its
+// nearest entry but this one and that entry, the code it steps to, and the differences and searches spent.
 struct Steps {
-    unsigned k;
+    unsigned slot;
     std::vector<unsigned> neighbours;
-    std::vector<std::uint32_t> local, own;
-    std::vector<double> rest;
-    std::vector<std::uint8_t> restOwner;
-    Rgb at;
-    std::size_t work;
+    std::vector<std::uint32_t> colours, own;
+    std::vector<double> restDifference;
+    std::vector<std::uint8_t> restEntry;
+    Rgb target;
+    std::size_t spent;
 };
 
 class Fitter {
@@ -116,123 +116,146 @@ public:
     // from the entries near it. Every pass ends with all colours measured afresh, and stays only if the error
     // fell, since a step may take colours of farther entries that went unseen.
     std::vector<Rgb> nudge(std::vector<Rgb> fitted) const {
-        std::vector<std::uint8_t> nearest(points.size());
-        std::vector<float> distance(points.size());
+        NudgePass pass{fitted, {}, std::vector<std::uint8_t>(points.size()), std::vector<float>(points.size()), {}, {}, {}};
         std::vector<Rgb> best = fitted;
         double bestError = std::numeric_limits<double>::infinity();
         // entries worth trying: all at first, then those that moved or gained or lost colours in the last pass
         std::vector<bool> retry(256, true);
         // CIEDE2000 differences and searches spent, bounded: a few tenths of a second, however many colours
-        std::size_t work = 0;
-        for (int pass = 0;; ++pass) {
-            std::array<std::uint8_t, 768> palette = paletteOf(fitted);
-            const PerceptualSearch search(palette.data());
-            const double error = assign(search, nearest, distance);
+        std::size_t spent = 0;
+        for (int round = 0;; ++round) {
+            pass.palette = paletteOf(pass.fitted);
+            const double error = assign(PerceptualSearch(pass.palette.data()), pass.nearest, pass.distance);
             if (!(error < bestError)) break;
-            const bool enough = error > bestError * (1 - 1e-4) || pass == nudgePasses || work > nudgeWork;
-            bestError = error, best = fitted;
+            const bool enough = error > bestError * (1 - 1e-4) || round == nudgePasses || spent > nudgeWork;
+            bestError = error, best = pass.fitted;
             if (enough) break;
-            // the colours listed per entry; a colour that changes entry is listed again, and counts only where its entry is
-            std::vector<std::vector<std::uint32_t>> listed(256);
-            for (std::size_t i = 0; i < points.size(); ++i) listed[nearest[i]].push_back(std::uint32_t(i));
-            std::vector<Point> entries(256);
-            for (unsigned e = 0; e < 256; ++e) entries[e] = pointOf(search.entry(e));
-            std::vector<bool> next(256, false);
-            // What entry k's steps find from the state as it is: its neighbours, the colours it may take with each
-            // one's distance to its nearest entry but k's and that entry, and the code it steps to.
-            const auto stepsOf = [&](unsigned k) {
-                Steps found;
-                found.k = k;
-                const unsigned e = freeIndices[k];
-                std::vector<std::pair<float, unsigned>> byDistance;
-                for (unsigned f = 0; f < 256; ++f) byDistance.push_back({distance2(entries[f], entries[e]), f});
-                std::partial_sort(byDistance.begin(), byDistance.begin() + nudgeNeighbours, byDistance.end());
-                // the palette without e: e repeats its nearest other entry
-                const unsigned stand = byDistance[0].second != e ? byDistance[0].second : byDistance[1].second;
-                std::array<std::uint8_t, 768> others = palette;
-                std::copy(palette.begin() + 3 * stand, palette.begin() + 3 * stand + 3, others.begin() + 3 * e);
-                const PerceptualSearch without(others.data());
-                std::vector<bool> seen(points.size(), false);
-                for (int n = 0; n < nudgeNeighbours; ++n) {
-                    const unsigned f = byDistance[std::size_t(n)].second;
-                    found.neighbours.push_back(f);
-                    for (std::uint32_t i : listed[f]) {
-                        if (nearest[i] != f || seen[i]) continue;
-                        seen[i] = true;
-                        found.local.push_back(i);
-                        if (f != e) {
-                            found.rest.push_back(distance[i]), found.restOwner.push_back(std::uint8_t(f));
-                            continue;
-                        }
-                        const unsigned other = without.nearest(lab[i]);
-                        found.own.push_back(std::uint32_t(found.local.size() - 1));
-                        found.rest.push_back(ciede2000(lab[i], without.entry(other)));
-                        found.restOwner.push_back(std::uint8_t(other == e ? stand : other));
-                    }
-                }
-                found.work = found.local.size();
-                found.at = steps(fitted[k], e, found, nearest);
-                return found;
-            };
-            // Entries are taken a few at a time: what each finds is worked out in threads from the state before
-            // the few, and used if what it read has not changed since, else worked out again; so the result is the
-            // one of taking the entries one by one.
+            startPass(pass);
             std::vector<unsigned> todo;
             for (unsigned k = 0; k < count; ++k)
                 if (retry[freeIndices[k]]) todo.push_back(k);
+            // Entries are taken a few at a time: what each finds is worked out in threads from the state before
+            // the few, and used if what it read has not changed since, else worked out again; so the result is
+            // the one of taking the entries one by one.
             std::vector<Steps> found;
-            for (std::size_t w = 0; w < todo.size() && work <= nudgeWork; w += nudgeAhead) {
+            for (std::size_t w = 0; w < todo.size() && spent <= nudgeWork; w += nudgeAhead) {
                 found.resize(std::min(nudgeAhead, todo.size() - w));
-                eachInParallel(found.size(), [&](std::size_t j) { found[j] = stepsOf(todo[w + j]); });
+                eachInParallel(found.size(), [&](std::size_t j) { found[j] = stepsOf(todo[w + j], pass); });
                 // entries whose colours changed since, and the entries moved, with their new colours
                 std::vector<bool> changed(256, false);
                 std::vector<std::pair<unsigned, Lab>> moved;
-                // what the steps read is unchanged: the colours of the neighbours, and for the entry's own colours
-                // their nearest other entries, which a moved entry may have been or may have come nearer than
-                const auto stillTrue = [&](const Steps& step) {
-                    for (unsigned f : step.neighbours)
-                        if (changed[f]) return false;
-                    for (std::uint32_t n : step.own)
-                        for (const auto& [entry, now] : moved) {
-                            const Lab& colour = lab[step.local[n]];
-                            if (entry == step.restOwner[n]) return false;
-                            // CIEDE2000 is at least the difference in L over SL, which is at most its largest
-                            if (std::abs(now.L - colour.L) <= step.rest[n] * maxLightnessWeight && ciede2000(colour, now) <= step.rest[n]) return false;
-                        }
-                    return true;
-                };
                 for (Steps& step : found) {
-                    if (work > nudgeWork) break;
-                    if (!stillTrue(step)) step = stepsOf(step.k);
-                    work += step.work;
-                    const unsigned k = step.k, e = freeIndices[k];
-                    if (step.at == fitted[k]) continue;
-                    fitted[k] = step.at;
-                    std::copy(step.at.begin(), step.at.end(), palette.begin() + 3 * e);
-                    next[e] = changed[e] = true;
-                    const Lab movedTo = labOf(step.at);
-                    moved.push_back({e, movedTo});
-                    for (std::size_t n = 0; n < step.local.size(); ++n) {
-                        const std::uint32_t i = step.local[n];
-                        const double d = ciede2000(lab[i], movedTo);
-                        const std::uint8_t owner = d < step.rest[n] ? std::uint8_t(e) : step.restOwner[n];
-                        const float to = float(std::min(d, step.rest[n]));
-                        if (owner != nearest[i]) listed[owner].push_back(i), next[owner] = next[nearest[i]] = true;
-                        if (owner != nearest[i] || to != distance[i]) changed[owner] = changed[nearest[i]] = true;
-                        nearest[i] = owner, distance[i] = to;
-                    }
+                    if (spent > nudgeWork) break;
+                    if (!stillHolds(step, changed, moved)) step = stepsOf(step.slot, pass);
+                    spent += step.spent;
+                    take(step, pass, changed, moved);
                 }
             }
-            retry = next;
+            retry = pass.next;
         }
         return best;
     }
 
+    // The state a pass of nudge() works on: the fitted entries and the palette, each colour's nearest entry and
+    // its difference to it, the colours listed per entry (a colour that changes entry is listed again, and
+    // counts only where its entry is), the entries' places in the space, and the entries to try in the next pass.
+    struct NudgePass {
+        std::vector<Rgb> fitted;
+        std::array<std::uint8_t, 768> palette;
+        std::vector<std::uint8_t> nearest;
+        std::vector<float> distance;
+        std::vector<std::vector<std::uint32_t>> listed;
+        std::vector<Point> entries;
+        std::vector<bool> next;
+    };
+
+    void startPass(NudgePass& pass) const {
+        pass.listed.assign(256, {});
+        for (std::size_t i = 0; i < points.size(); ++i) pass.listed[pass.nearest[i]].push_back(std::uint32_t(i));
+        const PerceptualSearch search(pass.palette.data());
+        pass.entries.resize(256);
+        for (unsigned e = 0; e < 256; ++e) pass.entries[e] = pointOf(search.entry(e));
+        pass.next.assign(256, false);
+    }
+
+    // What the steps of the entry in `slot` find from the pass as it is: its neighbours, the colours it may take
+    // with each one's difference to its nearest entry but this one and that entry, and the code it steps to.
+    Steps stepsOf(unsigned slot, const NudgePass& pass) const {
+        Steps found;
+        found.slot = slot;
+        const unsigned e = freeIndices[slot];
+        std::vector<std::pair<float, unsigned>> byDistance;
+        for (unsigned f = 0; f < 256; ++f) byDistance.push_back({distance2(pass.entries[f], pass.entries[e]), f});
+        std::partial_sort(byDistance.begin(), byDistance.begin() + nudgeNeighbours, byDistance.end());
+        // the palette without e: e repeats its nearest other entry
+        const unsigned stand = byDistance[0].second != e ? byDistance[0].second : byDistance[1].second;
+        std::array<std::uint8_t, 768> others = pass.palette;
+        std::copy(pass.palette.begin() + 3 * stand, pass.palette.begin() + 3 * stand + 3, others.begin() + 3 * e);
+        const PerceptualSearch without(others.data());
+        std::vector<bool> seen(points.size(), false);
+        for (int n = 0; n < nudgeNeighbours; ++n) {
+            const unsigned f = byDistance[std::size_t(n)].second;
+            found.neighbours.push_back(f);
+            for (std::uint32_t i : pass.listed[f]) {
+                if (pass.nearest[i] != f || seen[i]) continue;
+                seen[i] = true;
+                found.colours.push_back(i);
+                if (f != e) {
+                    found.restDifference.push_back(pass.distance[i]), found.restEntry.push_back(std::uint8_t(f));
+                    continue;
+                }
+                const unsigned other = without.nearest(lab[i]);
+                found.own.push_back(std::uint32_t(found.colours.size() - 1));
+                found.restDifference.push_back(ciede2000(lab[i], without.entry(other)));
+                found.restEntry.push_back(std::uint8_t(other == e ? stand : other));
+            }
+        }
+        found.spent = found.colours.size();
+        found.target = steps(pass.fitted[slot], e, found, pass.nearest);
+        return found;
+    }
+
+    // What the steps read is unchanged: the colours of the neighbours, and for the entry's own colours their
+    // nearest other entries, which a moved entry may have been or may have come nearer than.
+    bool stillHolds(const Steps& step, const std::vector<bool>& changed, const std::vector<std::pair<unsigned, Lab>>& moved) const {
+        for (unsigned f : step.neighbours)
+            if (changed[f]) return false;
+        for (std::uint32_t n : step.own)
+            for (const auto& [entry, now] : moved) {
+                const Lab& colour = lab[step.colours[n]];
+                if (entry == step.restEntry[n]) return false;
+                // CIEDE2000 is at least the difference in L over SL, which is at most its largest
+                if (std::abs(now.L - colour.L) <= step.restDifference[n] * maxLightnessWeight && ciede2000(colour, now) <= step.restDifference[n])
+                    return false;
+            }
+        return true;
+    }
+
+    // Moves the entry to the code its steps found, and its colours and those it takes to their nearest entries.
+    void take(const Steps& step, NudgePass& pass, std::vector<bool>& changed, std::vector<std::pair<unsigned, Lab>>& moved) const {
+        const unsigned e = freeIndices[step.slot];
+        if (step.target == pass.fitted[step.slot]) return;
+        pass.fitted[step.slot] = step.target;
+        std::copy(step.target.begin(), step.target.end(), pass.palette.begin() + 3 * e);
+        pass.next[e] = changed[e] = true;
+        const Lab movedTo = labOf(step.target);
+        moved.push_back({e, movedTo});
+        for (std::size_t n = 0; n < step.colours.size(); ++n) {
+            const std::uint32_t i = step.colours[n];
+            const double d = ciede2000(lab[i], movedTo);
+            const std::uint8_t owner = d < step.restDifference[n] ? std::uint8_t(e) : step.restEntry[n];
+            const float to = float(std::min(d, step.restDifference[n]));
+            if (owner != pass.nearest[i]) pass.listed[owner].push_back(i), pass.next[owner] = pass.next[pass.nearest[i]] = true;
+            if (owner != pass.nearest[i] || to != pass.distance[i]) changed[owner] = changed[pass.nearest[i]] = true;
+            pass.nearest[i] = owner, pass.distance[i] = to;
+        }
+    }
+
     // The steps of entry e from `at` to one of the 26 codes around it, while they lower the exact CIEDE2000 of
-    // the colours it may take (`found`); adds the differences spent to found.work.
+    // the colours it may take (`found`); adds the differences spent to found.spent.
     Rgb steps(Rgb at, unsigned e, Steps& found, const std::vector<std::uint8_t>& nearest) const {
-        const std::vector<std::uint32_t>& local = found.local;
-        const std::vector<double>& rest = found.rest;
+        const std::vector<std::uint32_t>& local = found.colours;
+        const std::vector<double>& rest = found.restDifference;
         std::vector<std::uint32_t> near;
         for (int step = 0; step < 8; ++step) {
             const Lab here = labOf(at);
@@ -278,7 +301,7 @@ public:
             std::partial_sort(ranked.begin(), ranked.begin() + long(tried), ranked.end());
             while (tried > 0 && ranked[tried - 1].first > guess * 1.01) --tried;
             if (tried == 0) break;
-            found.work += near.size() * (1 + tried);
+            found.spent += near.size() * (1 + tried);
             const auto cost = [&](const Rgb& code) {
                 const Lab codeLab = labOf(code);
                 double total = 0;
