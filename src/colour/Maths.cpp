@@ -44,12 +44,17 @@ constexpr auto atanhTerms = series<13>([](int n) { return 1.0 / (2 * n + 1); });
 constexpr double arcTangentOfEighths[9] = {0.0, 0.12435499454676144, 0.24497866312686414, 0.35877067027057225, 0.4636476090008061,
                                            0.5585993153435624, 0.6435011087932844, 0.7188299996216245, 0.7853981633974483};
 
-// c[0] + c[1] x + c[2] x^2 + ..., nested
+// c[0] + c[1] x + c[2] x^2 + ...: the even and the odd terms nested apart, two chains that the processor
+// runs side by side
 template <std::size_t N>
 double polynomial(const std::array<double, N>& c, double x) {
-    double p = c[N - 1];
-    for (std::size_t n = N - 1; n-- > 0;) p = p * x + c[n];
-    return p;
+    const double x2 = x * x;
+    double even = 0, odd = 0;
+    for (std::size_t n = N; n-- > 0;) {
+        if (n % 2) odd = odd * x2 + c[n];
+        else even = even * x2 + c[n];
+    }
+    return even + x * odd;
 }
 
 std::uint64_t bitsOf(double x) {

@@ -60,6 +60,26 @@ template <typename Real>
            Real(0.32) * (cos3 * Real(cos6) - sin3 * Real(sin6)) - Real(0.20) * (cos4 * Real(cos63) + sin4 * Real(sin63));
 }
 
+// What CIEDE2000 weighs between colour 1 and colour 2, each given as L, a, b and chroma, as the fast searches
+// take it: the lightness difference and SL; the chromas C' after 1 + G and their difference; the hue
+// directions as unit vectors (none for a grey) and the hue difference squared, dH'^2 = C1' C2' |u1 - u2|^2,
+// which spares the angles.
+template <typename Real>
+struct Differences {
+    Real dl, sl, cp1, cp2, dc, u1, v1, u2, v2, dh2;
+};
+template <typename Real>
+[[gnu::always_inline]] inline Differences<Real> differences(Real l1, Real a1, Real b1, Real c1, Real l2, Real a2, Real b2, Real c2) {
+    Differences<Real> d;
+    d.dl = l2 - l1, d.sl = lightnessWeight((l2 + l1) / 2 - 50);
+    const Real g = aScale((c2 + c1) / 2), a2p = g * a2, a1p = g * a1;
+    d.cp1 = std::sqrt(a1p * a1p + b1 * b1), d.cp2 = std::sqrt(a2p * a2p + b2 * b2), d.dc = d.cp2 - d.cp1;
+    const Real r1 = 1 / (d.cp1 + Real(1e-30)), r2 = 1 / (d.cp2 + Real(1e-30));
+    d.u1 = a1p * r1, d.v1 = b1 * r1, d.u2 = a2p * r2, d.v2 = b2 * r2;
+    d.dh2 = d.cp1 * d.cp2 * ((d.u2 - d.u1) * (d.u2 - d.u1) + (d.v2 - d.v1) * (d.v2 - d.v1));
+    return d;
+}
+
 // RC, the rotation term's weight for the mean chroma C': RT = -sin(2 dTheta) RC
 template <typename Real>
 [[gnu::always_inline]] inline Real rotationChroma(Real meanChroma) {
