@@ -58,8 +58,10 @@ TEST(Colour, OwnMathsFollowTheLibrary) {
     } functions[] = {
         {"cubeRoot", colour::cubeRoot, [](double x) { return std::cbrt(x); }, -1e5, 1e5, 0},
         {"cubeRoot", colour::cubeRoot, [](double x) { return std::cbrt(x); }, 1e-300, 2e-3, 0},
+        {"cubeRoot", colour::cubeRoot, [](double x) { return std::cbrt(x); }, 1e100, 1e308, 0},
         {"exponential", colour::exponential, [](double x) { return std::exp(x); }, -700, 700, 0},
         {"exponential", colour::exponential, [](double x) { return std::exp(x); }, -1, 1, 0},
+        {"exponential", colour::exponential, [](double x) { return std::exp(x); }, -708, -700, 0},
         {"naturalLog", colour::naturalLog, [](double x) { return std::log(x); }, 1e-300, 1e300, 0},
         {"naturalLog", colour::naturalLog, [](double x) { return std::log(x); }, 0.5, 2, 0},
         {"logOnePlus", colour::logOnePlus, [](double x) { return std::log1p(x); }, -0.9, 40, 0},

@@ -8,7 +8,9 @@
 #include <set>
 #include <stdexcept>
 
+#include "colour/EuclideanSearch.h"
 #include "colour/Lab.h"
+#include "colour/LabToSrgb.h"
 #include "colour/PaletteFit.h"
 
 namespace {
@@ -236,8 +238,6 @@ TEST(PaletteFit, SameBytesWhateverTheOrderOfThePictures) {
     for (const ColourCount& c : colours) counted += c.count;
     EXPECT_EQ(counted, opaque);
     EXPECT_TRUE(std::is_sorted(colours.begin(), colours.end(), [](const ColourCount& x, const ColourCount& y) { return x.rgb < y.rgb; }));
-    const std::vector<KeptEntry> kept = greys({0, 255});
-    EXPECT_EQ(PaletteFit(colours, 200, kept).colours(), PaletteFit(backward.colours(), 200, kept).colours());
 }
 
 TEST(PaletteFit, RefusesWhatCannotBeFitted) {
@@ -247,4 +247,55 @@ TEST(PaletteFit, RefusesWhatCannotBeFitted) {
         std::vector<KeptEntry> kept;
     } cases[] = {{0, {}}, {257, {}}, {255, greys({1, 2})}, {1, greys({3, 3})}, {1, {{256, 0, 0, 0}}}};
     for (const auto& c : cases) EXPECT_THROW(PaletteFit(colours, c.entries, c.kept), std::invalid_argument) << c.entries;
+}
+
+TEST(PaletteFit, EuclideanSearchFindsWhatComparingEveryCentreFinds) {
+    // centres spread and crowded, some repeated and many at one lightness, so that ties are common; colours
+    // with and without a hue weight; every kind of guess
+    std::mt19937 random(7);
+    const auto uniform = [&](float low, float high) { return low + (high - low) * float(random() % 100000) / 100000; };
+    for (std::size_t size : {1, 2, 9, 300}) {
+        std::vector<fit::Point> centres;
+        for (std::size_t n = 0; n < size; ++n)
+            centres.push_back(n % 7 == 3 ? centres[n / 2] : fit::Point{n % 5 == 0 ? 50.0f : uniform(0, 100), uniform(-60, 60), uniform(-60, 60)});
+        const fit::EuclideanSearch search(centres);
+        for (int q = 0; q < 2000; ++q) {
+            const fit::Point p = q % 10 == 0 ? centres[std::size_t(q) % size] : fit::Point{uniform(-5, 105), uniform(-80, 80), uniform(-80, 80)};
+            const float angle = uniform(0, 6.3f);
+            const fit::Tangent t = q % 3 == 0 ? fit::Tangent{0, 0, 0} : fit::Tangent{std::cos(angle), std::sin(angle), uniform(-0.9f, 3)};
+            std::vector<float> distances;
+            for (const fit::Point& c : centres) distances.push_back(fit::spaceDistance2(p, t, c));
+            std::vector<float> sorted = distances;
+            std::sort(sorted.begin(), sorted.end());
+            // ties go to the centre first by L, then by index
+            unsigned first = 0;
+            for (unsigned n = 1; n < size; ++n)
+                if (distances[n] < distances[first] || (distances[n] == distances[first] && centres[n].L < centres[first].L)) first = n;
+            const unsigned guess = unsigned(random() % size);
+            float least = -1, next = -1;
+            // nearest() keeps the guess where it ties, so that colours do not change hands between equals
+            EXPECT_EQ(search.nearest(p, t, guess, least), distances[guess] == sorted[0] ? guess : first) << size << " " << q;
+            EXPECT_EQ(least, sorted[0]);
+            EXPECT_EQ(search.nearestTwo(p, t, guess, least, next), first) << size << " " << q;
+            EXPECT_EQ(least, sorted[0]);
+            EXPECT_EQ(next, sorted[std::min<std::size_t>(1, size - 1)]) << size << " " << q;
+        }
+    }
+}
+
+TEST(PaletteFit, CodesComeBackFromTheirCielab) {
+    // every 8-bit colour is the code nearest to its own CIELAB: the cube's corners and edges, greys, near-greys
+    // and dark colours, where the curve turns linear, and colours at random; beyond the cube in lightness, white and black
+    std::vector<fit::Rgb> codes;
+    for (int corner = 0; corner < 8; ++corner) codes.push_back({std::uint8_t(corner & 4 ? 255 : 0), std::uint8_t(corner & 2 ? 255 : 0), std::uint8_t(corner & 1 ? 255 : 0)});
+    for (int v = 0; v < 256; v += 5) {
+        codes.push_back({std::uint8_t(v), std::uint8_t(v), std::uint8_t(v)});
+        codes.push_back({std::uint8_t(v), std::uint8_t(v ^ 1), 0});
+        codes.push_back({0, std::uint8_t(v % 12), std::uint8_t(v)});
+    }
+    std::mt19937 random(11);
+    for (int n = 0; n < 3000; ++n) codes.push_back({std::uint8_t(random()), std::uint8_t(random()), std::uint8_t(random())});
+    for (const fit::Rgb& code : codes) ASSERT_EQ(fit::codeOfLab(fit::labOf(code)), code) << int(code[0]) << "," << int(code[1]) << "," << int(code[2]);
+    EXPECT_EQ(fit::codeOfLab({104, 0, 0}), (fit::Rgb{255, 255, 255}));
+    EXPECT_EQ(fit::codeOfLab({-3, 0, 0}), (fit::Rgb{0, 0, 0}));
 }

@@ -52,15 +52,7 @@ void measure(const float* lab, float c1, const float* ls, const float* as, const
     using namespace colour;
     const float l1 = lab[0], a1 = lab[1], b1 = lab[2];
     for (unsigned n = first; n < last; ++n) {
-        const float dl = ls[n] - l1, m = (ls[n] + l1) / 2 - 50;
-        const float sl = lightnessWeight(m);
-        const float g = aScale((cs[n] + c1) / 2);
-        const float a2 = g * as[n], a1p = g * a1, b2 = bs[n];
-        const float cp1 = std::sqrt(a1p * a1p + b1 * b1), cp2 = std::sqrt(a2 * a2 + b2 * b2);
-        // unit hue vectors (none for a grey): dH'^2 = C1' C2' |u1 - u2|^2
-        const float r1 = 1 / (cp1 + 1e-30f), r2 = 1 / (cp2 + 1e-30f);
-        const float u1 = a1p * r1, v1 = b1 * r1, u2 = a2 * r2, v2 = b2 * r2;
-        const float dc = cp2 - cp1, dh2 = cp1 * cp2 * ((u2 - u1) * (u2 - u1) + (v2 - v1) * (v2 - v1));
+        const auto [dl, sl, cp1, cp2, dc, u1, v1, u2, v2, dh2] = differences(l1, a1, b1, c1, ls[n], as[n], bs[n], cs[n]);
         const float wu = u1 + u2, wv = v1 + v2, rw = 1 / std::sqrt(std::max(wu * wu + wv * wv, 1e-12f));
         const float co = wu * rw, si = wv * rw;
         const float t = hueTerm(co, si);

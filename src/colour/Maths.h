@@ -1,7 +1,7 @@
 #pragma once
 
 // The elementary functions the colour code decides with, written here from + - * / and sqrt (which IEEE 754
-// rounds the same on every machine) and frexp and ldexp (which only move the exponent): the C libraries of
+// rounds the same on every machine) and the bits of the exponent: the C libraries of
 // Linux and of WebAssembly differ in the last bits of cbrt, atan2, sin, exp and the rest, and a last bit can
 // change which palette entry is nearest. Each is within a few units in the last place of the exact value.
 namespace colour {

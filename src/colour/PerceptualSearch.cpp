@@ -69,15 +69,9 @@ unsigned PerceptualSearch::nearest(const Lab& colour) const {
     const float c1 = std::sqrt(a1 * a1 + b1 * b1);
     alignas(32) float bound[256];
     for (unsigned n = first; n < last; ++n) {
-        const float dl = sortedL[n] - l1, m = (sortedL[n] + l1) / 2 - 50;
-        const float sl = lightnessWeight(m);
-        const float g = aScale((sortedC[n] + c1) / 2);
-        const float a2 = g * sortedA[n], a1p = g * a1, b2 = sortedB[n];
-        const float cp1 = std::sqrt(a1p * a1p + b1 * b1), cp2 = std::sqrt(a2 * a2 + b2 * b2);
-        // the hue directions as unit vectors (none for a grey): |dH'| = 2 sqrt(C1' C2') |sin(dh'/2)| = sqrt(C1' C2') |u1 - u2|
-        const float r1 = 1 / (cp1 + 1e-30f), r2 = 1 / (cp2 + 1e-30f);
-        const float u1 = a1p * r1, v1 = b1 * r1, u2 = a2 * r2, v2 = b2 * r2;
-        const float dc = cp2 - cp1, dh = std::sqrt(cp1 * cp2 * ((u2 - u1) * (u2 - u1) + (v2 - v1) * (v2 - v1)));
+        // |dH'| = 2 sqrt(C1' C2') |sin(dh'/2)| = sqrt(C1' C2') |u1 - u2|
+        const auto [dl, sl, cp1, cp2, dc, u1, v1, u2, v2, dh2] = differences(l1, a1, b1, c1, sortedL[n], sortedA[n], sortedB[n], sortedC[n]);
+        const float dh = std::sqrt(dh2);
         // the mean hue as the bisector; nearly opposite hues leave it in doubt, and T at its largest
         const float wu = u1 + u2, wv = v1 + v2, w2 = wu * wu + wv * wv;
         const bool known = w2 > 0.01f;

@@ -7,7 +7,8 @@
 
 // The formulas every colour computation here shares, each written once, for double (the reference) and for
 // float (the fast searches and dithering): the sRGB transfer curve both ways, CIELAB's curve, and the terms
-// of CIEDE2000 (Sharma, Wu and Dalal 2005) with kL = kC = kH = 1.
+// of CIEDE2000 (Sharma, Wu and Dalal 2005) with kL = kC = kH = 1. Always inlined, so that the search loops
+// that use them stay in vector registers.
 namespace colour {
 
 // IEC 61966-2-1's transfer curve: linear light from an encoded value and back, each 0 to 1
@@ -21,37 +22,37 @@ inline double labCurve(double t) {
 }
 
 template <typename Real>
-Real pow7(Real x) {
+[[gnu::always_inline]] inline Real pow7(Real x) {
     const Real x2 = x * x, x3 = x2 * x;
     return x3 * x3 * x;
 }
 
 // 1 + G, the factor of a' over a, for the mean chroma of the two colours
 template <typename Real>
-Real aScale(Real meanChroma) {
+[[gnu::always_inline]] inline Real aScale(Real meanChroma) {
     const Real c7 = pow7(meanChroma);
     return Real(1.5) - Real(0.5) * std::sqrt(c7 / (c7 + Real(pow25to7)));
 }
 
 // SL, for the mean lightness less 50
 template <typename Real>
-Real lightnessWeight(Real fromMiddle) {
+[[gnu::always_inline]] inline Real lightnessWeight(Real fromMiddle) {
     return 1 + Real(0.015) * fromMiddle * fromMiddle / std::sqrt(20 + fromMiddle * fromMiddle);
 }
 
 // SC and SH, for the mean chroma C' and T
 template <typename Real>
-Real chromaWeight(Real meanChroma) {
+[[gnu::always_inline]] inline Real chromaWeight(Real meanChroma) {
     return 1 + Real(0.045) * meanChroma;
 }
 template <typename Real>
-Real hueWeight(Real meanChroma, Real t) {
+[[gnu::always_inline]] inline Real hueWeight(Real meanChroma, Real t) {
     return 1 + Real(0.015) * meanChroma * t;
 }
 
 // T, for the mean hue given as its cosine and sine: the multiple angles by their formulas, no angle needed
 template <typename Real>
-Real hueTerm(Real cos1, Real sin1) {
+[[gnu::always_inline]] inline Real hueTerm(Real cos1, Real sin1) {
     const Real cos2 = 2 * cos1 * cos1 - 1, sin2 = 2 * sin1 * cos1;
     const Real cos3 = cos1 * (4 * cos1 * cos1 - 3), sin3 = sin1 * (3 - 4 * sin1 * sin1);
     const Real cos4 = 2 * cos2 * cos2 - 1, sin4 = 2 * sin2 * cos2;
@@ -59,9 +60,29 @@ Real hueTerm(Real cos1, Real sin1) {
            Real(0.32) * (cos3 * Real(cos6) - sin3 * Real(sin6)) - Real(0.20) * (cos4 * Real(cos63) + sin4 * Real(sin63));
 }
 
+// What CIEDE2000 weighs between colour 1 and colour 2, each given as L, a, b and chroma, as the fast searches
+// take it: the lightness difference and SL; the chromas C' after 1 + G and their difference; the hue
+// directions as unit vectors (none for a grey) and the hue difference squared, dH'^2 = C1' C2' |u1 - u2|^2,
+// which spares the angles.
+template <typename Real>
+struct Differences {
+    Real dl, sl, cp1, cp2, dc, u1, v1, u2, v2, dh2;
+};
+template <typename Real>
+[[gnu::always_inline]] inline Differences<Real> differences(Real l1, Real a1, Real b1, Real c1, Real l2, Real a2, Real b2, Real c2) {
+    Differences<Real> d;
+    d.dl = l2 - l1, d.sl = lightnessWeight((l2 + l1) / 2 - 50);
+    const Real g = aScale((c2 + c1) / 2), a2p = g * a2, a1p = g * a1;
+    d.cp1 = std::sqrt(a1p * a1p + b1 * b1), d.cp2 = std::sqrt(a2p * a2p + b2 * b2), d.dc = d.cp2 - d.cp1;
+    const Real r1 = 1 / (d.cp1 + Real(1e-30)), r2 = 1 / (d.cp2 + Real(1e-30));
+    d.u1 = a1p * r1, d.v1 = b1 * r1, d.u2 = a2p * r2, d.v2 = b2 * r2;
+    d.dh2 = d.cp1 * d.cp2 * ((d.u2 - d.u1) * (d.u2 - d.u1) + (d.v2 - d.v1) * (d.v2 - d.v1));
+    return d;
+}
+
 // RC, the rotation term's weight for the mean chroma C': RT = -sin(2 dTheta) RC
 template <typename Real>
-Real rotationChroma(Real meanChroma) {
+[[gnu::always_inline]] inline Real rotationChroma(Real meanChroma) {
     const Real c7 = pow7(meanChroma);
     return 2 * std::sqrt(c7 / (c7 + Real(pow25to7)));
 }

@@ -1,0 +1,82 @@
+#include "colour/Fitter.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <numeric>
+
+#include "colour/EuclideanSearch.h"
+#include "colour/Lab.h"
+#include "colour/LabToSrgb.h"
+#include "colour/Parallel.h"
+#include "colour/Terms.h"
+
+namespace fit {
+
+using namespace colour;
+
+Fitter::Fitter(const std::vector<ColourCount>& histogram, unsigned entries, const std::array<std::uint8_t, 768>& base,
+       const std::vector<unsigned>& freeIndices)
+    : count(entries), base(base), freeIndices(freeIndices) {
+    Colours every;
+    for (const ColourCount& c : histogram)
+        if (c.count > 0) every.add({std::uint8_t(c.rgb >> 16), std::uint8_t(c.rgb >> 8), std::uint8_t(c.rgb)}, {}, double(c.count));
+    inParallel(every.lab.size(), [&](std::size_t first, std::size_t last) {
+        for (std::size_t i = first; i < last; ++i) every.lab[i] = labOf(every.codes[i]);
+    });
+    every.place();
+    if (every.codes.size() > mergeAbove) {
+        Colours merged = mergedInCells(every);
+        take(merged);
+        exact = std::move(every);
+    } else {
+        take(every);
+    }
+    owner.assign(points.size(), 0);
+    // the entries not fitted, each colour once: they take pixels as any entry does
+    std::vector<bool> isFree(256, false);
+    for (unsigned k = 0; k < count; ++k) isFree[freeIndices[k]] = true;
+    for (unsigned n = 0; n < 256; ++n) {
+        const Rgb code{base[3 * n], base[3 * n + 1], base[3 * n + 2]};
+        if (!isFree[n] && std::find(fixedCodes.begin(), fixedCodes.end(), code) == fixedCodes.end()) fixedCodes.push_back(code);
+    }
+}
+
+std::vector<Rgb> Fitter::fit() {
+    std::vector<Rgb> distinct;
+    for (const Rgb& code : codes)
+        if (std::find(fixedCodes.begin(), fixedCodes.end(), code) == fixedCodes.end()) distinct.push_back(code);
+    if (distinct.size() <= count) return distinct;
+    // means first, then towards medians: the error measured is a sum of distances, not of their squares
+    std::vector<Point> centres = euclideanRounds(seeds(), false, 12);
+    centres = euclideanRounds(std::move(centres), true, 12);
+    std::vector<Rgb> fitted = perceptualRounds(relocate(std::move(centres)));
+    // the last stages measure every colour as it is
+    if (!exact.codes.empty()) take(exact);
+    return polish(nudge(std::move(fitted)));
+}
+
+void Fitter::take(Colours& other) {
+    std::swap(codes, other.codes), std::swap(lab, other.lab), std::swap(points, other.points);
+    std::swap(tangents, other.tangents), std::swap(weight, other.weight);
+}
+
+double Fitter::assign(const PerceptualSearch& search, std::vector<std::uint8_t>& nearest, std::vector<float>& distance) const {
+    inParallel(points.size(), [&](std::size_t first, std::size_t last) {
+        for (std::size_t i = first; i < last; ++i) {
+            nearest[i] = std::uint8_t(search.nearest(lab[i]));
+            distance[i] = float(ciede2000(lab[i], search.entry(nearest[i])));
+        }
+    });
+    double error = 0;
+    for (std::size_t i = 0; i < points.size(); ++i) error += weight[i] * distance[i];
+    return error;
+}
+
+std::array<std::uint8_t, 768> Fitter::paletteOf(const std::vector<Rgb>& fitted) const {
+    std::array<std::uint8_t, 768> palette = base;
+    for (unsigned k = 0; k < count; ++k) std::copy(fitted[k].begin(), fitted[k].end(), palette.begin() + 3 * freeIndices[k]);
+    return palette;
+}
+
+}  // namespace fit
