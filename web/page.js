@@ -649,7 +649,8 @@ function showPalettes() {
     for (const node of [...box.children]) release(node);
     for (const select of [$("art-palette"), $("make-from")]) {
         select.replaceChildren(...(select.id === "make-from" ? [new Option("—", "")] : []));
-        for (const path of palettes()) select.append(new Option(path, path));
+        // matpal takes --from as a palette name, which only names the files under pal/
+        for (const path of palettes()) if (select.id !== "make-from" || !paletteName(path).dir) select.append(new Option(path, path));
     }
     if (palettes().length === 0) box.append(element("p", "none", "No palette files in the set."));
     for (const path of palettes()) {
@@ -706,7 +707,7 @@ async function makePalette() {
     const keep = $("make-keep").value.trim();
     const from = $("make-from").value;
     const args = ["make", ...(colours ? [`--colours=${colours}`] : []), ...(keep ? [`--keep=${keep}`] : []),
-        ...(from ? [`--from=${source(from)}`] : []), ...($("make-force").checked ? ["--force"] : []), "--", name, ...operands];
+        ...(from ? [`--from=${paletteName(from).name}`] : []), ...($("make-force").checked ? ["--force"] : []), "--", name, ...operands];
     const result = await run("matpal", args, files);
     const made = [...resultFiles(result)].filter(([path]) => isPal(path));  // pal/NAME.pal (a backup ends in .bak)
     if (result.status !== 0 || made.length === 0) {

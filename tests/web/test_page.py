@@ -1,0 +1,224 @@
+"""The page as people use it: files given through its inputs, results read back from its elements and downloads,
+and compared with what the native programs make of the same files."""
+import io
+import os
+import shutil
+import subprocess
+import tempfile
+import time
+import unittest
+import zipfile
+from pathlib import Path
+
+from PIL import Image
+from selenium import webdriver
+from selenium.webdriver.chrome.service import Service
+from selenium.webdriver.common.by import By
+from selenium.webdriver.support.ui import Select, WebDriverWait
+
+ROOT = Path(__file__).resolve().parents[2]
+SAMPLES = ROOT / "samples"
+NATIVE = ROOT / "build"
+PAGE = os.environ.get("MAT2PNG_PAGE", (ROOT / "build-web" / "mat2png.html").as_uri())
+WAIT = 120  # seconds: the bound of a wait for the page, never a delay that a test relies on
+
+
+def start_browser(downloads):
+    options = webdriver.ChromeOptions()
+    options.binary_location = "/usr/bin/chromium"
+    for flag in ("--headless=new --no-sandbox --disable-gpu --disable-quic --no-first-run --disable-sync "
+                 "--disable-background-networking --disable-component-update --window-size=1280,1000").split():
+        options.add_argument(flag)
+    options.add_argument(f"--user-data-dir={downloads}/profile")
+    return webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+
+
+def native(program, args, directory):
+    """Runs the native PROGRAM in DIRECTORY: (status, stdout, stderr)."""
+    done = subprocess.run([str(NATIVE / program), *args], cwd=directory, capture_output=True, text=True)
+    return done.returncode, done.stdout, done.stderr
+
+
+def picture(data):
+    """What a PNG shows: mode, size, palette and samples, whatever its bytes."""
+    image = Image.open(io.BytesIO(data))
+    return image.mode, image.size, image.getpalette() if image.mode == "P" else None, image.tobytes()
+
+
+class PageTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.scratch = Path(tempfile.mkdtemp(prefix="page-test-"))
+        cls.driver = start_browser(cls.scratch)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.driver.quit()
+        shutil.rmtree(cls.scratch, ignore_errors=True)
+
+    def setUp(self):
+        self.driver.get(PAGE)
+        self.until(lambda d: d.find_element(By.ID, "status").get_attribute("class") == "ready")
+        self.work = Path(tempfile.mkdtemp(dir=self.scratch))
+
+    def until(self, condition):
+        return WebDriverWait(self.driver, WAIT, poll_frequency=0.05).until(condition)
+
+    def pick(self, input_id, paths):
+        self.driver.find_element(By.ID, input_id).send_keys("\n".join(str(path) for path in paths))
+
+    def settled(self):
+        """Waits until the page has nothing left under way."""
+        self.until(lambda d: d.execute_script("return document.body.dataset.busy") == "0")
+
+    def open_samples(self, mode="rgb"):
+        Select(self.driver.find_element(By.ID, "mode")).select_by_value(mode)
+        self.pick("folder", [SAMPLES])
+        self.until(lambda d: d.find_element(By.ID, "counts").get_attribute("data-state") == "done")
+        self.settled()
+
+    def gallery(self, kind):
+        return {node.get_attribute("data-name"): node
+                for node in self.driver.find_elements(By.CSS_SELECTOR, f"#gallery > .{kind}")}
+
+    def download(self, element):
+        """Clicks ELEMENT and gives the file the browser saves: (name, bytes)."""
+        folder = Path(tempfile.mkdtemp(dir=self.scratch))
+        self.driver.execute_cdp_cmd("Browser.setDownloadBehavior", {"behavior": "allow", "downloadPath": str(folder)})
+        element.click()
+
+        def saved(_):
+            files = [path for path in folder.iterdir() if not path.name.endswith(".crdownload")]
+            return files[0] if files and not any(folder.glob("*.crdownload")) else None
+        path = self.until(saved)
+        return path.name, path.read_bytes()
+
+    def native_set(self, *runs):
+        """A copy of the sample set after the native RUNS (program, args): its directory."""
+        directory = Path(tempfile.mkdtemp(dir=self.scratch)) / "set"
+        shutil.copytree(SAMPLES, directory)
+        for program, args in runs:
+            status, _, stderr = native(program, args, directory)
+            self.assertLessEqual(status, 1, stderr)
+        return directory
+
+    def test_gallery_shows_each_texture_with_its_size_type_and_palette(self):
+        self.open_samples()
+        textures = self.gallery("texture")
+        info = {name: node.find_element(By.CLASS_NAME, "info").text for name, node in textures.items()}
+        self.assertEqual(info, {
+            "mat/hero.mat": "64 × 64 · type 1 · embedded palette",
+            "mat/rock.mat": "33 × 17 · type 2 · palette rock (pal/rock.pal)",
+            "mat/glass.mat": "40 × 24 · type 3 · palette water\\Glass (pal/water/Glass.pal)",
+        })
+        self.assertEqual(list(self.gallery("passed-over")), ["mat/walk.mat"])
+        self.assertEqual(self.gallery("failure"), {})
+        self.assertEqual(self.driver.find_element(By.ID, "counts").text, "4 of 4 files, 3 converted, 1 passed over.")
+        for name, node in textures.items():
+            with self.subTest(name):
+                shown = self.driver.execute_script(
+                    "const i = arguments[0].querySelector('img');"
+                    "return [i.naturalWidth, i.naturalHeight, i.width, i.height, getComputedStyle(i).imageRendering]",
+                    node)
+                width, height = (int(n) for n in info[name].split(" · ")[0].split(" × "))
+                self.assertEqual(shown[:2], [width, height])
+                self.assertEqual(shown[2] % width, 0)
+                self.assertEqual(shown[2] // width, shown[3] // height)
+                self.assertEqual(shown[4], "pixelated")
+
+    def test_a_bad_file_fails_with_the_command_lines_reason_and_the_rest_goes_on(self):
+        hero = (SAMPLES / "mat/hero.mat").read_bytes()
+        files = {
+            "cut.mat": hero[:100],                      # a chunk past the end
+            "empty.mat": b"",
+            "text.mat": b"just some text\n",            # not IFF
+            "rock.mat": (SAMPLES / "mat/rock.mat").read_bytes(),  # names a palette that is not there
+            "hero.mat": hero,
+        }
+        for name, data in files.items():
+            (self.work / name).write_bytes(data)
+        self.pick("files", [self.work / name for name in files])
+        self.until(lambda d: d.find_element(By.ID, "counts").get_attribute("data-state") == "done")
+        _, _, stderr = native("mat2png", ["-j", "1", "--", *files], self.work)
+        expected = dict(line.removeprefix("mat2png: ").split(": ", 1) for line in stderr.splitlines())
+        failures = {name: node.find_element(By.CLASS_NAME, "reason").text for name, node in self.gallery("failure").items()}
+        self.assertEqual(sorted(expected), ["cut.mat", "empty.mat", "rock.mat", "text.mat"])
+        self.assertEqual(failures, expected)
+        self.assertEqual(list(self.gallery("texture")), ["hero.mat"])
+
+    def test_download_all_gives_the_images_of_the_command_line_in_the_sets_layout(self):
+        for mode, flags in (("rgb", []), ("indexed", ["-i"])):
+            with self.subTest(mode):
+                self.driver.get(PAGE)
+                self.until(lambda d: d.find_element(By.ID, "status").get_attribute("class") == "ready")
+                self.open_samples(mode)
+                name, data = self.download(self.driver.find_element(By.ID, "download-all"))
+                self.assertEqual(name, "samples-png.zip")
+                archive = zipfile.ZipFile(io.BytesIO(data))
+                self.assertIsNone(archive.testzip())
+                expected = self.native_set(("mat2png", ["-j", "1", *flags]))
+                images = sorted(str(path.relative_to(expected)) for path in expected.glob("mat/*.png"))
+                self.assertEqual(sorted(archive.namelist()), images)
+                for image in images:
+                    self.assertEqual(picture(archive.read(image)), picture((expected / image).read_bytes()), image)
+
+    def test_art_back_in_rebuilds_a_texture_and_makes_a_new_one(self):
+        converted = self.native_set(("mat2png", ["-j", "1", "-i"]))
+        edited = Image.open(converted / "mat/hero.mat.png")
+        for xy in ((x, y) for x in range(8, 20) for y in range(30, 34)):
+            edited.putpixel(xy, 7)
+        edited.save(self.work / "hero.mat.png")
+        shutil.copy(SAMPLES / "sign.png", self.work / "sky.png")
+        self.open_samples()
+        Select(self.driver.find_element(By.ID, "art-match")).select_by_value("rgb")
+        Select(self.driver.find_element(By.ID, "art-palette")).select_by_value("pal/rock.pal")
+        self.pick("art-files", [self.work / "hero.mat.png", self.work / "sky.png"])
+        self.until(lambda d: len(d.find_elements(By.CSS_SELECTOR, "#art-results > li")) == 2)
+        self.settled()
+        built = [node.find_element(By.CLASS_NAME, "name").text
+                 for node in self.driver.find_elements(By.CSS_SELECTOR, "#art-results > .built")]
+        self.assertEqual(built, ["mat/hero.mat", "mat/sky.mat"])
+        self.assertIn("mat/sky.mat", self.gallery("texture"))
+        _, data = self.download(self.driver.find_element(By.ID, "art-download"))
+        archive = zipfile.ZipFile(io.BytesIO(data))
+        expected = self.native_set()
+        shutil.copy(self.work / "hero.mat.png", expected / "mat/hero.mat.png")
+        native("png2mat", ["-j", "1", "--no-backup", "--match=rgb", "--", "mat/hero.mat.png"], expected)
+        native("png2mat", ["-j", "1", "--match=rgb", "--palette=rock", "-o", "mat", "--", str(self.work / "sky.png")],
+               expected)
+        self.assertEqual(sorted(archive.namelist()), ["mat/hero.mat", "mat/sky.mat"])
+        for name in archive.namelist():
+            self.assertEqual(archive.read(name), (expected / name).read_bytes(), name)
+        self.assertNotEqual(archive.read("mat/hero.mat"), (SAMPLES / "mat/hero.mat").read_bytes())
+
+    def test_palettes_export_in_each_format_and_a_new_one_is_fitted_as_matpal_does(self):
+        self.open_samples()
+        card = self.driver.find_element(By.CSS_SELECTOR, '.palette[data-name="pal/water/Glass.pal"]')
+        self.assertEqual(self.driver.execute_script("return arguments[0].querySelector('img').naturalWidth", card), 256)
+        expected = self.native_set()
+        for form, extension in (("png", ".png"), ("gpl", ".gpl"), ("act", ".act"), ("jasc", ".jasc.pal"),
+                                ("riff", ".riff.pal"), ("iff", ".pal")):
+            with self.subTest(form):
+                Select(card.find_element(By.CLASS_NAME, "format")).select_by_value(form)
+                name, data = self.download(card.find_element(By.CLASS_NAME, "export"))
+                native("matpal", ["export", "pal/water/Glass.pal", "-f", form, "-o", f"out{extension}"], expected)
+                self.assertEqual((name, data), ("Glass" + extension, (expected / f"out{extension}").read_bytes()))
+        self.pick("make-files", [SAMPLES / "sign.png"])
+        self.driver.find_element(By.ID, "make-name").clear()
+        self.driver.find_element(By.ID, "make-name").send_keys("inn")
+        self.driver.find_element(By.ID, "make-colours").send_keys("12")
+        self.driver.find_element(By.ID, "make-keep").send_keys("0-3")
+        Select(self.driver.find_element(By.ID, "make-from")).select_by_value("pal/rock.pal")
+        self.until(lambda d: d.find_element(By.ID, "make-run").is_enabled())
+        self.driver.find_element(By.ID, "make-run").click()
+        link = self.until(lambda d: d.find_elements(By.CSS_SELECTOR, "#make-results > .built a"))[0]
+        name, data = self.download(link)
+        native("matpal", ["make", "inn", str(SAMPLES / "sign.png"), "--colours=12", "--keep=0-3", "--from=rock"], expected)
+        self.assertEqual((name, data), ("inn.pal", (expected / "pal/inn.pal").read_bytes()))
+        self.settled()
+        self.assertIn("pal/inn.pal", [node.get_attribute("data-name")
+                                      for node in self.driver.find_elements(By.CSS_SELECTOR, ".palette")])
+
+
+if __name__ == "__main__":
+    unittest.main()
