@@ -32,12 +32,20 @@ const isCancel = (error) => error instanceof Cancelled || (error && error.messag
 // ---- the console log -------------------------------------------------------------------------------------------
 
 const LOG_LINES = 3000;  // enough to read back; a long run must not grow the page without end
+let logged = [];
+// Lines are added once per frame: thousands of files print thousands of lines, each would lay the page out again.
 function log(stream, line) {
-    const entry = document.createElement("span");
-    entry.className = stream;
-    entry.textContent = line + "\n";
+    if (logged.length === 0) requestAnimationFrame(showLog);
+    logged.push([stream, line]);
+}
+function showLog() {
     const box = $("log");
-    box.append(entry);
+    for (const [stream, line] of logged.splice(0).slice(-LOG_LINES)) {
+        const entry = document.createElement("span");
+        entry.className = stream;
+        entry.textContent = line + "\n";
+        box.append(entry);
+    }
     while (box.childElementCount > LOG_LINES) box.firstElementChild.remove();
     box.scrollTop = box.scrollHeight;
 }
@@ -226,14 +234,16 @@ function downloadLink(owner, label, name, bytes, type) {
     return link;
 }
 
+const cards = new Map();  // MAT path -> its element in the gallery
 function placeInGallery(name, node) {
-    const old = [...$("gallery").children].find((child) => child.dataset.name === name);
-    if (old) {
+    const old = cards.get(name);
+    if (old && old.isConnected) {
         old.replaceWith(node);
         release(old);
     } else {
         $("gallery").append(node);
     }
+    cards.set(name, node);
 }
 
 // An indexed image holds no transparency: the alpha image beside it gives each pixel's opacity.
@@ -426,6 +436,7 @@ async function convert(paths) {
 async function convertAll() {
     state.conversion += 1;  // the gallery is emptied now: a conversion still running must not add to it
     for (const node of [...$("gallery").children]) release(node);
+    cards.clear();
     state.images.clear();
     $("download-all").disabled = true;
     await task(() => convert(textures()));
