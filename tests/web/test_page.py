@@ -146,6 +146,28 @@ class PageTest(unittest.TestCase):
         self.assertEqual(failures, expected)
         self.assertEqual(list(self.gallery("texture")), ["hero.mat"])
 
+    def test_cancel_stops_a_run_and_the_next_one_starts_afresh(self):
+        # mat2png's runs after the first are held until cancelled (as the worker's pending calls are), so the
+        # conversion is surely under way when Cancel is pressed.
+        self.driver.execute_script("""
+            const tools = window.matTools, run = tools.run, cancel = tools.cancel;
+            window.held = [];
+            let calls = 0;
+            tools.run = (program, ...args) => (program !== "mat2png" || ++calls === 1 ? run(program, ...args)
+                : new Promise((ok, fail) => held.push(fail)));
+            tools.cancel = () => { held.splice(0).forEach((fail) => fail(new Error("cancelled"))); cancel(); };
+            window.unhold = () => { tools.run = run; tools.cancel = cancel; };""")
+        self.pick("folder", [SAMPLES])
+        self.until(lambda d: d.execute_script("return held.length") == 1)
+        self.driver.find_element(By.ID, "cancel").click()
+        self.settled()
+        self.assertEqual(self.driver.find_element(By.ID, "counts").text, "1 of 4 files, 1 converted (cancelled).")
+        self.assertEqual(list(self.gallery("texture")), ["mat/glass.mat"])
+        self.assertFalse(self.driver.find_element(By.ID, "cancel").is_enabled())
+        self.driver.execute_script("unhold()")
+        self.open_samples()
+        self.assertEqual(len(self.gallery("texture")), 3)
+
     def test_download_all_gives_the_images_of_the_command_line_in_the_sets_layout(self):
         for mode, flags in (("rgb", []), ("indexed", ["-i"])):
             with self.subTest(mode):
