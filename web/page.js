@@ -562,6 +562,58 @@ function artOutcome(result, operand, matPath, label) {
     return null;
 }
 
+// Each operand's outcome of one png2mat run; a refused command line (status 64) is one failure for them all.
+function artOutcomes(result, entries) {
+    if (result.status === 64) {
+        showResult("art-results", "failure", entries.map(({label}) => label).join(", "),
+            lines(result.stderr).map((line) => line.replace(/^png2mat: /, "")).join(" "));
+        return [];
+    }
+    return entries.map(({operand, matPath, label}) => artOutcome(result, operand, matPath, label)).filter(Boolean);
+}
+
+// Edited images of the set's textures, each put beside its MAT file as png2mat finds it: X.mat.png.
+async function rebuildTextures(rebuild) {
+    const files = paletteFiles();
+    for (const {texture, colour, alpha} of rebuild) {
+        files[texture] = state.files.get(texture);
+        files[`${texture}.png`] = colour;
+        if (alpha) files[`${texture}_alpha.png`] = alpha;
+    }
+    const operands = [...new Set(rebuild.map(({texture}) => `${texture}.png`))];
+    const result = await run("png2mat", ["--no-backup", ...artOptions(), "--", ...operands], files);
+    return artOutcomes(result, rebuild.map(({texture, name}) => ({operand: `${texture}.png`, matPath: texture, label: name})));
+}
+
+// New art, kept apart in the virtual directory and made into MAT files in the set's mat/ (or its top folder).
+async function newTextures(fresh) {
+    const choice = $("art-palette").value;
+    if (!choice) {
+        for (const {name} of fresh) showResult("art-results", "failure", name, "the set holds no palette for a new texture");
+        return [];
+    }
+    const {name, dir} = paletteName(choice);
+    const out = textures().some((path) => path.startsWith("mat/")) || !textures().length ? "mat" : ".";
+    const files = paletteFiles();
+    // The type of new files is the one most MAT files in their folder have: those files go along.
+    for (const path of textures()) if (dirName(path) === out) files[path] = state.files.get(path);
+    if (out === "mat" && !textures().length) files["mat/.keep"] = new Uint8Array();  // -o needs the folder
+    for (const {name: image, colour, alpha} of fresh) {
+        files[`${ART_DIR}/${image}`] = colour;
+        if (alpha) files[`${ART_DIR}/${image.replace(/\.png$/i, "")}_alpha.png`] = alpha;
+    }
+    const type = $("art-type").value.trim();
+    const args = ["--no-backup", `--palette=${name}`, ...(dir ? [`--palette-dir=${dir}`] : []),
+        ...($("art-embed").checked ? ["--embed-palette"] : []), ...(type ? [`--type=${type}`] : []),
+        ...artOptions(), "-o", out, "--", ...fresh.map(({name: image}) => `${ART_DIR}/${image}`)];
+    const result = await run("png2mat", args, files);
+    return artOutcomes(result, fresh.map(({name: image}) => ({
+        operand: `${ART_DIR}/${image}`,
+        matPath: normal(`${out}/${image.replace(/\.png$/i, "").replace(/\.mat$/i, "")}.mat`),
+        label: image,
+    })));
+}
+
 async function artIn(items) {
     const images = [];
     for (const {path, file} of items) if (isPng(path)) images.push({name: baseName(path), bytes: await readBytes(file)});
@@ -577,59 +629,18 @@ async function artIn(items) {
     const fresh = [];
     for (const image of art) {
         const texture = textureFor(image.name);
-        const lone = /^(.*\.mat)_alpha\.png$/i.exec(image.name);
-        const alone = lone && textureFor(lone[1]) && state.images.get(`${textureFor(lone[1])}.png`);
-        if (alone) {  // an edited alpha image alone: the texture's colour image as converted goes with it
-            rebuild.push({texture: textureFor(lone[1]), name: image.name, colour: alone, alpha: image.bytes});
+        const alphaAlone = /^(.*\.mat)_alpha\.png$/i.exec(image.name);
+        const owner = alphaAlone && textureFor(alphaAlone[1]);
+        if (owner && state.images.has(`${owner}.png`)) {  // an edited alpha image alone: the converted colour image goes along
+            rebuild.push({texture: owner, name: image.name, colour: state.images.get(`${owner}.png`), alpha: image.bytes});
         } else if (texture) {
             rebuild.push({texture, name: image.name, colour: image.bytes, alpha: alphaOf.get(image.name)});
         } else {
             fresh.push({name: image.name, colour: image.bytes, alpha: alphaOf.get(image.name)});
         }
     }
-    const changed = [];
-    if (rebuild.length) {
-        const files = paletteFiles();
-        for (const {texture, colour, alpha} of rebuild) {
-            files[texture] = state.files.get(texture);
-            files[`${texture}.png`] = colour;
-            if (alpha) files[`${texture}_alpha.png`] = alpha;
-        }
-        const operands = [...new Set(rebuild.map(({texture}) => `${texture}.png`))];
-        const result = await run("png2mat", ["--no-backup", ...artOptions(), "--", ...operands], files);
-        for (const {texture, name} of rebuild) {
-            const done = artOutcome(result, `${texture}.png`, texture, name);
-            if (done) changed.push(done);
-        }
-    }
-    if (fresh.length) {
-        const choice = $("art-palette").value;
-        if (!choice) {
-            for (const {name} of fresh) showResult("art-results", "failure", name, "no palette in the set for a new texture");
-        } else {
-            const {name, dir} = paletteName(choice);
-            const out = textures().some((path) => path.startsWith("mat/")) || !textures().length ? "mat" : ".";
-            const files = paletteFiles();
-            for (const path of textures()) if (dirName(path) === out) files[path] = state.files.get(path);
-            for (const {name: image, colour, alpha} of fresh) {
-                files[`${ART_DIR}/${image}`] = colour;
-                if (alpha) files[`${ART_DIR}/${image.replace(/\.png$/i, "")}_alpha.png`] = alpha;
-            }
-            const type = $("art-type").value.trim();
-            const args = ["--no-backup", `--palette=${name}`, ...(dir ? [`--palette-dir=${dir}`] : []),
-                ...($("art-embed").checked ? ["--embed-palette"] : []), ...(type ? [`--type=${type}`] : []),
-                ...artOptions(), "-o", out, "--", ...fresh.map(({name: image}) => `${ART_DIR}/${image}`)];
-            if (out === "mat" && !textures().length) files["mat/.keep"] = new Uint8Array();
-            const result = await run("png2mat", args, files);
-            for (const {name: image} of fresh) {
-                const stem = image.replace(/\.png$/i, "").replace(/\.mat$/i, "");
-                const matPath = normal(`${out}/${stem}.mat`);
-                const done = artOutcome(result, `${ART_DIR}/${image}`, matPath, image);
-                if (done) changed.push(done);
-            }
-            if (result.status === 64) showResult("art-results", "failure", "png2mat", lines(result.stderr).join(" "));
-        }
-    }
+    const changed = [...(rebuild.length ? await rebuildTextures(rebuild) : []),
+        ...(fresh.length ? await newTextures(fresh) : [])];
     $("art-download").disabled = state.built.size === 0;
     // The rebuilt and new textures as mat2png now shows them, beside the run of the set (if one goes on).
     const generation = state.generation;
