@@ -2,15 +2,23 @@
 
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <climits>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <numeric>
 
 #include "colour/Constants.h"
 #include "colour/Lab.h"
 
 namespace {
+
+// The bits of a float (std::bit_cast, which not every C++ library has yet).
+std::uint32_t bitsOf(float value) {
+    std::uint32_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    return bits;
+}
 
 // sRGB's primaries to XYZ, each row divided by white's, so that X, Y and Z of in-gamut colours run to 1
 constexpr auto toXyz = [] {
@@ -107,7 +115,7 @@ unsigned DitherPalette::nearest(const float* lab, unsigned from) const {
     const unsigned low = static_cast<unsigned>(std::lower_bound(l, l + 256, l1 - near) - l);
     const unsigned high = static_cast<unsigned>(std::upper_bound(l, l + 256, l1 + near) - l);
     std::uint32_t nearestKey = ~0u;  // the distance's bits with the place in the low byte, so that one minimum finds both
-    for (unsigned n = low; n < high; ++n) nearestKey = std::min(nearestKey, (std::bit_cast<std::uint32_t>(euclidean(n)) & ~0xFFu) | n);
+    for (unsigned n = low; n < high; ++n) nearestKey = std::min(nearestKey, (bitsOf(euclidean(n)) & ~0xFFu) | n);
     const unsigned guess = nearestKey & 0xFF;
     float guessed;
     measure(lab, c1, l + guess, a + guess, b + guess, c + guess, 0, 1, &guessed);
@@ -131,8 +139,8 @@ unsigned DitherPalette::nearest(const float* lab, unsigned from) const {
     measure(lab, c1, kl, ka, kb, kc, 0, count, distances);
     // as integers, which order as the floats do since none is negative
     std::int32_t least = INT32_MAX, best = 255;
-    for (unsigned k = 0; k < count; ++k) least = std::min(least, std::bit_cast<std::int32_t>(distances[k]));
-    for (unsigned k = 0; k < count; ++k) best = std::min(best, std::bit_cast<std::int32_t>(distances[k]) == least ? ki[k] : 255);
+    for (unsigned k = 0; k < count; ++k) least = std::min(least, static_cast<std::int32_t>(bitsOf(distances[k])));
+    for (unsigned k = 0; k < count; ++k) best = std::min(best, static_cast<std::int32_t>(bitsOf(distances[k])) == least ? ki[k] : 255);
     return static_cast<unsigned>(best);
 }
 

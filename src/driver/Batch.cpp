@@ -1,7 +1,5 @@
 #include "driver/Batch.h"
 
-#include <sched.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -17,14 +15,6 @@
 #include "fs/Error.h"
 
 namespace {
-
-long cpuCount() {
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    if (::sched_getaffinity(0, sizeof set, &set) != 0) return 1;
-    const int count = CPU_COUNT(&set);
-    return count > 0 ? count : 1;
-}
 
 // The program's decision on a file for an update run; a file it cannot decide on is converted,
 // and the conversion reports why.

@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "fs/ProgramName.h"
+#include "fs/RenameNew.h"
 #include "fs/WriteError.h"
 
 namespace {
@@ -46,15 +47,6 @@ std::string prefixOf(long pid) {
     prefix += std::to_string(pid);
     prefix += '-';
     return prefix;
-}
-
-// Gives `from` the new name `to` unless `to` exists: atomically where the file system knows
-// RENAME_NOREPLACE, else through a hard link, which refuses an existing name just as well.
-bool renameNew(const char* from, const char* to) {
-    if (::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return true;
-    if ((errno != EINVAL && errno != ENOSYS) || ::link(from, to) != 0) return false;
-    ::unlink(from);
-    return true;
 }
 
 }  // namespace

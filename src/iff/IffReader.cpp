@@ -152,7 +152,8 @@ std::unique_ptr<Chunk> IffReader::readChunk() {
     const std::uint64_t content = checkedLength();
     const std::uint64_t padded = content + (content & 1);
     if (padded > 0x7FFFFFFFu) throw FormatError(describe() + " is too large to read: " + std::to_string(content) + " bytes");
-    auto payload = std::make_unique_for_overwrite<std::uint8_t[]>(padded ? padded : 1);
+    // new[] without (): the bytes are read before they are used, as make_unique_for_overwrite would leave them
+    std::unique_ptr<std::uint8_t[]> payload(new std::uint8_t[padded ? padded : 1]);
     const std::size_t got = std::fread(payload.get(), 1, padded, file);
     position += got;
     if (got < content)

@@ -78,7 +78,7 @@ PngImage::PngImage(const std::string& path, unsigned channels, const std::uint8_
     const std::size_t stride = png_get_rowbytes(png, info);
     // the rows are sized by the layout asked for, so a transform that did not apply must not overrun them
     if (stride != std::size_t{w} * (mapped || (channels == 1 && greyFile) ? 1 : 4)) throw FormatError("unexpected sample layout");
-    data = std::make_unique_for_overwrite<std::uint8_t[]>(stride * h);
+    data.reset(new std::uint8_t[stride * h]);
     rows.resize(h);
     for (std::uint32_t y = 0; y < h; ++y) rows[y] = data.get() + y * stride;
     png_read_image(png, rows.data());
@@ -91,7 +91,7 @@ PngImage::PngImage(const std::string& path, unsigned channels, const std::uint8_
         for (unsigned n = 0; indices && n < 256; ++n) any |= other[n] = int(n) >= entryCount || std::memcmp(&entries[4 * n], colours + 3 * n, 3) != 0;
         for (std::size_t p = 0; any && indices && p < count; ++p) indices = !other[data[p]];
         if (indices) return;
-        auto expanded = std::make_unique_for_overwrite<std::uint8_t[]>(count * channels);
+        std::unique_ptr<std::uint8_t[]> expanded(new std::uint8_t[count * channels]);
         for (std::size_t p = 0; p < count; ++p) {
             const std::uint8_t* entry = &entries[4 * data[p]];
             if (channels == 1) expanded[p] = grey(entry);
@@ -104,3 +104,7 @@ PngImage::PngImage(const std::string& path, unsigned channels, const std::uint8_
 }
 
 PngImage::~PngImage() = default;
+
+std::string PngImage::library() {
+    return std::string("libpng ") + PNG_LIBPNG_VER_STRING + " (compiled), " + png_get_libpng_ver(nullptr) + " (loaded)\n";
+}

@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-// A PNG file decoded in its constructor by libpng into 8-bit samples as they are stored in the
+// A PNG file decoded in its constructor (by libpng; in the page by PngDecoder) into 8-bit samples as they are stored in the
 // file, top row first: gAMA, cHRM, sRGB and iCCP are ignored, 16-bit samples are rounded to 8
 // bits, grey is expanded and a tRNS chunk becomes alpha. `channels` is 4 for RGBA or 1 for grey
 // (RGB weighted by libpng's default coefficients, alpha left out). A colour-mapped file whose
@@ -27,6 +27,9 @@ public:
     // The opacity of a palette index, from the tRNS chunk (255 past its end).
     std::uint8_t opacity(std::uint8_t index) const { return entries[4 * index + 3]; }
     const std::uint8_t* samples() const { return data.get(); }
+
+    // The decoder's name and version, one line for --version.
+    static std::string library();
 
 private:
     std::uint32_t w = 0, h = 0;

@@ -1,9 +1,9 @@
 #include "mat2png/Mat2Png.h"
 
-#include <IL/il.h>
 #include <sys/stat.h>
 
 #include "fs/FileTime.h"
+#include "mat2png/ColourImage.h"
 #include "mat2png/MatFile.h"
 #include "mat/MatReader.h"
 #include "mat/PaletteLookup.h"
@@ -41,11 +41,6 @@ Freshness freshness(const WorkItem& item, const RunOptions& run) {
     return {stale ? Freshness::stale : Freshness::current, "", ""};
 }
 
-std::string libraries() {
-    return "DevIL " + std::to_string(IL_VERSION / 100) + "." + std::to_string(IL_VERSION / 10 % 10) + "." +
-           std::to_string(IL_VERSION % 10) + " (compiled), " + std::to_string(ilGetInteger(IL_VERSION_NUM)) +
-           " (loaded)\n";
-}
 
 }  // namespace
 
@@ -63,7 +58,7 @@ Mat2Png::Mat2Png() {
         nullptr,
         "*.mat file",
         [this](const WorkItem& item, const RunOptions& run) { MatFile file(item.path, outputOf(item), palettesOf(item, run), indexed); },
-        libraries,
+        ColourImage::library,
         {{"indexed", 'i', nullptr, "write NAME.mat.png as indices under the file's palette",
           [this](const char*) { indexed = true; }}},
         nullptr,

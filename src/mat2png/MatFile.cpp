@@ -1,38 +1,14 @@
 #include "mat2png/MatFile.h"
 
-#include <IL/il.h>
-#include <IL/ilu.h>
 #include <cstring>
 #include <memory>
 
 #include "driver/Console.h"
-#include "fs/WriteError.h"
 #include "mat/MatReader.h"
+#include "mat2png/ColourImage.h"
 #include "mat2png/SaveImage.h"
 
 namespace {
-
-// One DevIL image, deleted again once saved so that memory stays flat over a batch.
-class LibraryImage {
-public:
-    LibraryImage() {
-        ilGenImages(1, &name);
-        ilBindImage(name);
-    }
-    ~LibraryImage() { ilDeleteImages(1, &name); }
-    LibraryImage(const LibraryImage&) = delete;
-    LibraryImage& operator=(const LibraryImage&) = delete;
-
-private:
-    ILuint name = 0;
-};
-
-// Creates the bound image's pixels, copied from `data` or left for the caller to fill when it is null.
-void texImage(std::int32_t width, std::int32_t height, ILubyte channels, ILenum format, const std::uint8_t* data) {
-    if (!ilTexImage(static_cast<ILuint>(width), static_cast<ILuint>(height), 1, channels, format, IL_UNSIGNED_BYTE,
-                    const_cast<std::uint8_t*>(data)))
-        throw WriteError("the image library refused an image of " + std::to_string(width) + " x " + std::to_string(height));
-}
 
 // Palette colours of every pixel, followed by 255 minus its alpha byte when there is an alpha plane.
 void expand(const std::uint8_t* colours, const std::uint8_t* indices, const std::uint8_t* alphaplane,
@@ -58,11 +34,6 @@ MatFile::MatFile(const std::string& path, const std::string& output, const Palet
     // the images carry the MAT file's time, by which an update run knows them current or edited
     const timespec source = mat.modifiedTime();
 
-    ilInit();
-    ilEnable(IL_ORIGIN_SET);
-    ilEnable(IL_FILE_OVERWRITE);
-    ilOriginFunc(IL_ORIGIN_LOWER_LEFT);
-
     const std::int32_t width = mat.width(), height = mat.height();
     const std::int64_t pixels = mat.pixelCount();
     const bool alpha = mat.alpha() && mat.alphaFits(mat.alpha()->getLength());
@@ -72,10 +43,7 @@ MatFile::MatFile(const std::string& path, const std::string& output, const Palet
             // the same grey levels as the library's negative, through the writer of the indexed images
             saveSamples(alphaname, width, height, mat.alpha()->getData(), nullptr, source, true);
         } else {
-            LibraryImage image;
-            texImage(width, height, 1, IL_LUMINANCE, mat.alpha()->getData());
-            iluNegative();
-            saveImage(alphaname, source);
+            ColourImage(width, height, 1, mat.alpha()->getData()).save(alphaname, source, true);
         }
         printLine("Wrote alpha channel in ", alphaname);
     } else {
@@ -88,16 +56,14 @@ MatFile::MatFile(const std::string& path, const std::string& output, const Palet
         saveSamples(output + ".png", width, height, mat.pixels().getData(), mat.colours(), source);
         return;
     }
-    LibraryImage image;
-    texImage(width, height, alpha ? 4 : 3, alpha ? IL_RGBA : IL_RGB, nullptr);
-    // expanded straight into the library's image: a buffer of our own would be one more full-size copy
-    std::uint8_t* out = ilGetData();
-    if (!out) throw WriteError("the image library has no memory for the image");
+    ColourImage image(width, height, alpha ? 4 : 3);
+    // expanded straight into the writer's image: a buffer of our own would be one more full-size copy
+    std::uint8_t* out = image.data();
     expand(mat.colours(), mat.pixels().getData(), alpha ? mat.alpha()->getData() : nullptr, static_cast<std::size_t>(pixels),
            out);
     // the planes are spent; freeing them before encoding keeps the peak at one image
     mat.release();
-    saveImage(output + ".png", source);
+    image.save(output + ".png", source);
 }
 
 MatFile::~MatFile() = default;

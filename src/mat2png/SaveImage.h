@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <string>
+#include <vector>
 
 // Saves DevIL's bound image as a PNG file under `name`. The image is written
 // to a temporary file in the same directory and renamed over `name` only when
@@ -12,6 +13,9 @@
 // there is replaced, not followed; its modification time is `modified`, that of
 // the MAT file it was made from. Raises WriteError when anything fails.
 void saveImage(const std::string& name, const timespec& modified);
+
+// Writes a whole encoded PNG file under `name` as saveImage() does: the page's writer.
+void saveEncoded(const std::string& name, const std::vector<std::uint8_t>& bytes, const timespec& modified);
 
 // Saves `height` rows of `width` 8-bit samples, the first row at the bottom, as saveImage() does:
 // indices of an 8-bit colour-mapped PNG under the 256 RGB entries of `palette`, or grey levels when

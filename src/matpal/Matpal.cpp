@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <getopt.h>
-#include <png.h>
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -358,7 +357,7 @@ int runMatpal(int argc, char** argv) {
                 std::fputs(help, stdout);
                 return 0;
             case 'V':
-                std::printf("matpal %s\nlibpng %s (compiled), %s (loaded)\n", MAT2PNG_VERSION, PNG_LIBPNG_VER_STRING, png_get_libpng_ver(nullptr));
+                std::printf("matpal %s\n%s", MAT2PNG_VERSION, PngImage::library().c_str());
                 return 0;
             case ':':
                 throw Usage{"option '" + std::string(argv[optind - 1]) + "' needs an argument"};

@@ -1,7 +1,6 @@
 #include "png2mat/Png2Mat.h"
 
 #include <fcntl.h>
-#include <png.h>
 #include <strings.h>
 #include <sys/stat.h>
 
@@ -76,9 +75,7 @@ std::unique_ptr<PngImage> readImage(const std::string& imagename, const std::uin
     }
 }
 
-std::string libraries() {
-    return std::string("libpng ") + PNG_LIBPNG_VER_STRING + " (compiled), " + png_get_libpng_ver(nullptr) + " (loaded)\n";
-}
+std::string libraries() { return PngImage::library(); }
 
 }  // namespace
 

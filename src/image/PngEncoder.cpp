@@ -1,0 +1,135 @@
+#include "image/PngEncoder.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string>
+
+#include "fs/WriteError.h"
+
+#define STB_IMAGE_WRITE_IMPLEMENTATION
+#define STBI_WRITE_NO_STDIO
+// stb grows its buffers without a way to fail: a refused allocation leaves by exception instead of writing past them
+#define STBIW_ASSERT(x) \
+    do {                                        \
+        if (!(x)) throw std::bad_alloc();       \
+    } while (0)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+#pragma GCC diagnostic ignored "-Wunused-function"
+#include <stb_image_write.h>
+#pragma GCC diagnostic pop
+
+namespace {
+
+// stb's deflate keeps twice this many earlier places per hash: more finds longer matches, at a cost in time
+constexpr int deflateEffort = 12;
+
+struct CrcTable {
+    std::uint32_t entries[256];
+    CrcTable() {
+        for (std::uint32_t n = 0; n < 256; ++n) {
+            std::uint32_t c = n;
+            for (int k = 0; k < 8; ++k) c = c & 1 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            entries[n] = c;
+        }
+    }
+};
+
+void put32(std::vector<std::uint8_t>& out, std::uint32_t value) {
+    out.insert(out.end(), {std::uint8_t(value >> 24), std::uint8_t(value >> 16), std::uint8_t(value >> 8), std::uint8_t(value)});
+}
+
+void chunk(std::vector<std::uint8_t>& out, const char* type, const std::uint8_t* data, std::size_t size) {
+    put32(out, static_cast<std::uint32_t>(size));
+    const std::size_t start = out.size();
+    out.insert(out.end(), type, type + 4);
+    if (size) out.insert(out.end(), data, data + size);
+    put32(out, pngCrc(out.data() + start, size + 4));
+}
+
+int paethPredictor(int a, int b, int c) {
+    const int pa = std::abs(b - c), pb = std::abs(a - c), pc = std::abs(a + b - 2 * c);
+    return pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
+}
+
+// Writes `row` filtered by `type` (0 none ... 4 Paeth) against `up` into `out`; bpp bytes per pixel.
+void filterRow(int type, const std::uint8_t* row, const std::uint8_t* up, std::size_t size, unsigned bpp, std::uint8_t* out) {
+    for (std::size_t i = 0; i < size; ++i) {
+        const int a = i >= bpp ? row[i - bpp] : 0, b = up ? up[i] : 0, c = up && i >= bpp ? up[i - bpp] : 0;
+        const int predicted = type == 0 ? 0 : type == 1 ? a : type == 2 ? b : type == 3 ? (a + b) / 2 : paethPredictor(a, b, c);
+        out[i] = static_cast<std::uint8_t>(row[i] - predicted);
+    }
+}
+
+// libpng's measure of a filtered row: bytes taken as signed, their magnitudes summed.
+std::uint64_t cost(const std::uint8_t* filtered, std::size_t size) {
+    std::uint64_t sum = 0;
+    for (std::size_t i = 0; i < size; ++i) sum += filtered[i] < 128 ? filtered[i] : 256 - filtered[i];
+    return sum;
+}
+
+}  // namespace
+
+std::uint32_t pngCrc(const std::uint8_t* data, std::size_t size, std::uint32_t crc) {
+    static const CrcTable table;
+    crc = ~crc;
+    for (std::size_t i = 0; i < size; ++i) crc = table.entries[(crc ^ data[i]) & 0xFF] ^ (crc >> 8);
+    return ~crc;
+}
+
+PngEncoder::PngEncoder(std::uint32_t width, std::uint32_t height, unsigned channels, const std::uint8_t* samples,
+                       const std::uint8_t* palette, Options options) {
+    const std::uint64_t stride = std::uint64_t{width} * channels, stored = (stride + 1) * height;
+    // stb's deflate counts in int
+    if (width == 0 || height == 0 || width > 0x7FFFFFFF || height > 0x7FFFFFFF || stored > INT_MAX - 65536)
+        throw WriteError("cannot write an image of " + std::to_string(width) + " x " + std::to_string(height));
+    std::unique_ptr<std::uint8_t[]> raw(new std::uint8_t[stored]);
+    std::unique_ptr<std::uint8_t[]> row(new std::uint8_t[stride]), above(new std::uint8_t[stride]), trial(new std::uint8_t[stride]);
+    const bool mapped = palette != nullptr;
+    for (std::uint32_t y = 0; y < height; ++y) {
+        const std::uint32_t source = options.bottomUp ? height - 1 - y : y;
+        std::memcpy(row.get(), samples + stride * source, stride);
+        if (options.negative)
+            for (std::uint64_t i = 0; i < stride; ++i) row[i] = static_cast<std::uint8_t>(255 - row[i]);
+        std::uint8_t* out = raw.get() + (stride + 1) * y;
+        const std::uint8_t* up = y ? above.get() : nullptr;
+        if (mapped || options.paeth) {
+            // libpng leaves colour-mapped rows unfiltered unless asked
+            out[0] = options.paeth ? 4 : 0;
+            filterRow(out[0], row.get(), up, stride, channels, out + 1);
+        } else {
+            std::uint64_t best = UINT64_MAX;
+            for (int type = 0; type < 5; ++type) {
+                filterRow(type, row.get(), up, stride, channels, trial.get());
+                const std::uint64_t measure = cost(trial.get(), stride);
+                if (measure < best) {
+                    best = measure;
+                    out[0] = static_cast<std::uint8_t>(type);
+                    std::memcpy(out + 1, trial.get(), stride);
+                }
+            }
+        }
+        std::swap(row, above);
+    }
+    int deflatedSize = 0;
+    unsigned char* deflated = stbi_zlib_compress(raw.get(), static_cast<int>(stored), &deflatedSize, deflateEffort);
+    if (!deflated) throw std::bad_alloc();
+    std::unique_ptr<unsigned char, void (*)(void*)> owned(deflated, std::free);
+    raw.reset();
+
+    static const std::uint8_t signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    file.assign(signature, signature + 8);
+    const std::uint8_t type = mapped ? 3 : channels == 1 ? 0 : channels == 3 ? 2 : 6;
+    std::vector<std::uint8_t> header;
+    put32(header, width);
+    put32(header, height);
+    header.insert(header.end(), {8, type, 0, 0, 0});
+    chunk(file, "IHDR", header.data(), header.size());
+    if (mapped) chunk(file, "PLTE", palette, 3 * 256);
+    chunk(file, "IDAT", deflated, static_cast<std::size_t>(deflatedSize));
+    chunk(file, "IEND", nullptr, 0);
+}

@@ -1,0 +1,32 @@
+#include "mat2png/ColourImage.h"
+
+#include <cstring>
+
+#include "fs/WriteError.h"
+#include "image/PngEncoder.h"
+#include "mat2png/SaveImage.h"
+
+ColourImage::ColourImage(std::int32_t width, std::int32_t height, unsigned channels, const std::uint8_t* data)
+    : width(width), height(height), channels(channels) {
+    if (width <= 0 || height <= 0)
+        throw WriteError("cannot write an image of " + std::to_string(width) + " x " + std::to_string(height));
+    const std::size_t size = std::size_t(width) * std::size_t(height) * channels;
+    samples.reset(new std::uint8_t[size]);
+    if (data) std::memcpy(samples.get(), data, size);
+}
+
+ColourImage::~ColourImage() = default;
+
+std::uint8_t* ColourImage::data() { return samples.get(); }
+
+void ColourImage::save(const std::string& name, const timespec& modified, bool negative) {
+    PngEncoder::Options options;
+    options.bottomUp = true;
+    options.negative = negative;
+    const PngEncoder png(static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height), channels, samples.get(),
+                         nullptr, options);
+    samples.reset();
+    saveEncoded(name, png.bytes(), modified);
+}
+
+std::string ColourImage::library() { return "stb_image_write (Debian's libstb-dev), built in\n"; }

@@ -1,0 +1,42 @@
+#include "palette/PalettePng.h"
+
+#include <cstring>
+
+#include "fs/TerminalText.h"
+#include "iff/FormatError.h"
+#include "image/PngDecoder.h"
+#include "image/PngEncoder.h"
+
+namespace palette {
+
+namespace {
+
+constexpr std::uint32_t cell = 16, side = 16 * cell;
+
+}  // namespace
+
+Bytes swatchPng(const Entries& entries) {
+    std::vector<std::uint8_t> indices(side * side);
+    for (std::uint32_t y = 0; y < side; ++y)
+        for (std::uint32_t x = 0; x < side; ++x) indices[y * side + x] = static_cast<std::uint8_t>(y / cell * 16 + x / cell);
+    const PngEncoder png(side, side, 1, indices.data(), entries.data(), {});
+    return Bytes(png.bytes().begin(), png.bytes().end());
+}
+
+Imported pngPalette(const std::uint8_t* data, std::size_t size) {
+    // the pixels are decoded too, so that a damaged or cut file is refused
+    const PngDecoder png = [&] {
+        try {
+            return PngDecoder(data, size);
+        } catch (const FormatError& error) {
+            const std::string message = terminalText(error.what());
+            throw FormatError(message.rfind("cut short", 0) == 0 ? message : "a damaged PNG: " + message);
+        }
+    }();
+    if (png.colourType() != 3 || png.entryCount() < 1) throw FormatError("a PNG with no palette");
+    Imported result{Format::png, {}};
+    for (int n = 0; n < png.entryCount(); ++n) result.colours.insert(result.colours.end(), png.entries() + 4 * n, png.entries() + 4 * n + 3);
+    return result;
+}
+
+}  // namespace palette

@@ -1,0 +1,116 @@
+// The page's entry into the programs, called by web/worker.js over the module's virtual files.
+#include <getopt.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "driver/RunOptions.h"
+#include "driver/WorkItem.h"
+#include "fs/Error.h"
+#include "iff/FormatError.h"
+#include "mat/MatReader.h"
+#include "mat/PaletteLookup.h"
+#include "mat2png/Mat2Png.h"
+#include "matpal/Matpal.h"
+#include "png2mat/Png2Mat.h"
+
+namespace {
+
+std::string jsonText(const std::string& text) {
+    std::string out = "\"";
+    for (const unsigned char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+            out += escaped;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
+
+int runNamed(const std::string& program, int argc, char** argv) {
+    if (program == "mat2png") {
+        const Mat2Png mat2png;
+        return runProgram(argc, argv, mat2png.program());
+    }
+    if (program == "png2mat") {
+        const Png2Mat png2mat;
+        return runProgram(argc, argv, png2mat.program());
+    }
+    if (program == "matpal") return runMatpal(argc, argv);
+    std::fprintf(stderr, "no program named '%s'\n", program.c_str());
+    return 64;
+}
+
+std::string described;
+
+}  // namespace
+
+extern "C" {
+
+// Runs `program` with the `count` arguments packed one after another in `packed`, each ended by a NUL,
+// in the current directory; returns its exit status.
+int web_run(const char* program, const char* packed, int count) {
+    std::vector<std::string> words{program};
+    for (int n = 0; n < count; ++n) {
+        words.emplace_back(packed);
+        packed += words.back().size() + 1;
+    }
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    // each run parses its command line from the start; musl starts over at optind 0
+    optind = 0;
+    int status;
+    try {
+        status = runNamed(program, static_cast<int>(words.size()), argv.data());
+    } catch (...) {
+        // what no file's conversion caught: the run fails as the command line would, and the page goes on
+        std::fprintf(stderr, "%s: %s\n", program, reasonOf(std::current_exception()).c_str());
+        status = 1;
+    }
+    std::fflush(stdout);
+    std::fflush(stderr);
+    return status;
+}
+
+// The outline of the MAT file at `path` as JSON: {"width", "height", "type", "palette"}, the palette
+// {"embedded": true} or {"name", "file"} with file the path found as a run with the file as its operand finds
+// it, or null; {"error": REASON} when the file cannot be read.
+const char* web_describe(const char* path) {
+    try {
+        MatReader mat(path);
+        if (mat.isAnim()) throw FormatError("an animation (FORM ANIM), which is not converted");
+        const std::int32_t width = mat.width(), height = mat.height(), type = mat.type();
+        const MatReader::Outline outline = mat.outline();
+        std::string palette = "{\"embedded\":true}";
+        if (!outline.palette.empty()) {
+            RunOptions run;
+            run.operands = {path};
+            std::string found = "null";
+            // folder by folder, the first holding it winning, as a conversion looks it up
+            for (const std::string& folder : paletteFolders(run, folderPrefix(path))) {
+                const std::string file = PaletteLookup({folder}).find(outline.palette);
+                struct stat st;
+                if (::stat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+                found = jsonText(file);
+                break;
+            }
+            palette = "{\"name\":" + jsonText(outline.palette) + ",\"file\":" + found + "}";
+        }
+        described = "{\"width\":" + std::to_string(width) + ",\"height\":" + std::to_string(height) +
+                    ",\"type\":" + std::to_string(type) + ",\"palette\":" + palette + "}";
+    } catch (...) {
+        described = "{\"error\":" + jsonText(reasonOf(std::current_exception())) + "}";
+    }
+    return described.c_str();
+}
+}
