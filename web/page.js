@@ -186,8 +186,10 @@ async function openSet(items) {
     state.setName = layout.name;
     state.images.clear();
     const aside = items.length - wanted.length;
-    say(`Opened ${layout.name}: ${count(textures().length, "MAT file")}, ${count(palettes().length, "palette")}` +
-        (aside ? ` (${count(aside, "other file")} left aside)` : ""));
+    const opened = `${layout.name}: ${count(textures().length, "MAT file")}, ${count(palettes().length, "palette")}` +
+        (aside ? ` (${count(aside, "other file")} left aside)` : "");
+    say(`Opened ${opened}`);
+    $("status").textContent = opened;
     showPalettes();
     await convertAll();
 }
