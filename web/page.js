@@ -39,7 +39,7 @@ function log(stream, line) {
     logged.push([stream, line]);
 }
 function showLog() {
-    const box = $("log");
+    const box = $("log-lines");
     for (const [stream, line] of logged.splice(0).slice(-LOG_LINES)) {
         const entry = document.createElement("span");
         entry.className = stream;
@@ -47,7 +47,6 @@ function showLog() {
         box.append(entry);
     }
     while (box.childElementCount > LOG_LINES) box.firstElementChild.remove();
-    box.scrollTop = box.scrollHeight;
 }
 const say = (line) => log("page", line);
 const count = (n, one, many = `${one}s`) => `${n} ${n === 1 ? one : many}`;
@@ -229,9 +228,9 @@ function element(tag, className, text) {
     return node;
 }
 
-function downloadLink(owner, label, name, bytes, type) {
+function downloadLink(label, name, url) {
     const link = element("a", "download", label);
-    link.href = blobUrl(owner, bytes, type);
+    link.href = url;
     link.download = name;
     return link;
 }
@@ -281,11 +280,13 @@ function showTexture(path, colour, alpha, indexed) {
     const view = element("div", "view checker");
     const picture = element("img");
     picture.alt = path;
-    picture.src = blobUrl(card, colour, "image/png");
+    const colourUrl = blobUrl(card, colour, "image/png");  // one blob serves the picture and its download
+    picture.src = colourUrl;
     const plane = alpha ? element("img", "alpha-plane") : null;
+    const alphaUrl = alpha ? blobUrl(card, alpha, "image/png") : null;
     if (plane) {
         plane.alt = `${path} alpha`;
-        plane.src = blobUrl(card, alpha, "image/png");
+        plane.src = alphaUrl;
     }
     for (const node of [picture, plane]) {
         if (!node) continue;
@@ -304,9 +305,9 @@ function showTexture(path, colour, alpha, indexed) {
     const caption = element("figcaption");
     caption.append(element("span", "name", path), element("span", "info", `${size.width} × ${size.height}`));
     const actions = element("span", "actions");
-    actions.append(downloadLink(card, "PNG", `${baseName(path)}.png`, colour, "image/png"));
+    actions.append(downloadLink("PNG", `${baseName(path)}.png`, colourUrl));
     if (alpha) {
-        actions.append(downloadLink(card, "alpha", `${baseName(path)}_alpha.png`, alpha, "image/png"));
+        actions.append(downloadLink("alpha", `${baseName(path)}_alpha.png`, alphaUrl));
         const toggle = element("button", "toggle-alpha", "α");
         toggle.title = "show the alpha plane";
         toggle.addEventListener("click", () => card.classList.toggle("show-alpha"));
@@ -551,7 +552,7 @@ function artOutcome(result, operand, matPath, label) {
         // A note such as "N pixels not in the palette, mapped to the nearest colour" comes with a written file.
         const note = reasonFor("png2mat", result.stderr, operand);
         showResult("art-results", "built", matPath, `from ${label}${note ? `: ${note}` : ""}`,
-            downloadLink($("art-results"), "MAT", baseName(matPath), bytes, "application/octet-stream"));
+            downloadLink("MAT", baseName(matPath), blobUrl($("art-results"), bytes, "application/octet-stream")));
         return matPath;
     }
     if (failedIn(result.stdout, operand)) {
@@ -741,7 +742,7 @@ async function makePalette() {
     for (const [path, bytes] of made) {
         state.files.set(path, bytes);
         showResult("make-results", "built", path, `fitted to ${count(makeImages.length, "picture")}`,
-            downloadLink($("make-results"), "download", baseName(path), bytes, "application/octet-stream"));
+            downloadLink("download", baseName(path), blobUrl($("make-results"), bytes, "application/octet-stream")));
     }
     showPalettes();
 }
