@@ -620,6 +620,7 @@ async function newTextures(fresh) {
 async function artIn(items) {
     const images = [];
     for (const {path, file} of items) if (isPng(path)) images.push({name: baseName(path), bytes: await readBytes(file)});
+    if (images.length === 0) return showResult("art-results", "failure", "art", "no PNG image among the files given");
     const names = new Set(images.map((image) => image.name));
     const alphaOf = new Map();
     const art = [];
