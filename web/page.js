@@ -674,9 +674,11 @@ function showPalettes() {
     const box = $("palettes");
     for (const node of [...box.children]) release(node);
     for (const select of [$("art-palette"), $("make-from")]) {
+        const chosen = select.value;
         select.replaceChildren(...(select.id === "make-from" ? [new Option("—", "")] : []));
         // matpal takes --from as a palette name, which only names the files under pal/
         for (const path of palettes()) if (select.id !== "make-from" || !paletteName(path).dir) select.append(new Option(path, path));
+        if (palettes().includes(chosen)) select.value = chosen;
     }
     if (palettes().length === 0) box.append(element("p", "none", "No palette files in the set."));
     for (const path of palettes()) {
@@ -740,12 +742,14 @@ async function makePalette() {
         showResult("make-results", "failure", name, lines(result.stderr).map((l) => l.replace(/^matpal: /, "")).join(" "));
         return;
     }
+    const replaced = made.some(([path]) => state.files.has(path));
     for (const [path, bytes] of made) {
         state.files.set(path, bytes);
         showResult("make-results", "built", path, `fitted to ${count(makeImages.length, "picture")}`,
             downloadLink("download", baseName(path), blobUrl($("make-results"), bytes, "application/octet-stream")));
     }
     showPalettes();
+    if (replaced) await convertAll();  // the textures that name the palette now show its new colours
 }
 
 // ---- wiring ---------------------------------------------------------------------------------------------------
