@@ -103,6 +103,8 @@ class PageTest(unittest.TestCase):
             "empty.mat": b"",
             "text.mat": b"just some text\n",            # not IFF
             "rock.mat": SET["mat/rock.mat"],            # names a palette that is not there
+            "h\u00e9.mat": SET["mat/hero.mat"][:30],     # a name the programs print escaped
+            "<img src=x>.mat": b"FORM",                 # a name that is text, never markup
             "hero.mat": SET["mat/hero.mat"],
         }
         for name, data in files.items():
@@ -111,9 +113,13 @@ class PageTest(unittest.TestCase):
         self.converted()
         stderr = run_native("mat2png", ["-j", "1", "--", *files], files)["stderr"]
         expected = dict(line.removeprefix("mat2png: ").split(": ", 1) for line in stderr.splitlines())
-        failures = {name: node.find_element(By.CLASS_NAME, "reason").text for name, node in self.gallery("failure").items()}
-        self.assertEqual(sorted(expected), ["cut.mat", "empty.mat", "rock.mat", "text.mat"])
-        self.assertEqual(failures, expected)
+        shown = {node.find_element(By.CLASS_NAME, "name").text: node.find_element(By.CLASS_NAME, "reason").text
+                 for node in self.gallery("failure").values()}
+        printed = "".join(chr(b) if 0x20 <= b < 0x7F else f"\\x{b:02X}" for b in "h\u00e9.mat".encode())
+        self.assertEqual(sorted(expected), sorted(["<img src=x>.mat", "cut.mat", "empty.mat", printed, "rock.mat",
+                                                   "text.mat"]))
+        self.assertEqual(shown, {name if name != printed else "h\u00e9.mat": reason for name, reason in expected.items()})
+        self.assertEqual(self.driver.find_elements(By.CSS_SELECTOR, "#gallery .failure img"), [])
         self.assertEqual(list(self.gallery("texture")), ["hero.mat"])
 
     def test_cancel_stops_a_run_and_the_next_one_starts_afresh(self):
