@@ -51,7 +51,7 @@ function showLog() {
 const say = (line) => log("page", line);
 const count = (n, one, many = `${one}s`) => `${n} ${n === 1 ? one : many}`;
 
-// ---- the core: one call at a time, in order; cancel drops what is queued -------------------------------------
+// ---- the core: calls go to the worker as they come (it takes them one by one, in order) -------------------
 
 // Work under way (tasks and calls waiting for the core): Cancel is offered, and body[data-busy] tells scripts.
 function busy(change) {
@@ -60,18 +60,20 @@ function busy(change) {
     document.body.dataset.busy = String(state.busy);
 }
 
-let queue = Promise.resolve();
-function core(call) {
+// Not waiting for one answer before the next call spares a round trip through this busy thread per call
+// (a describe follows each texture). A call made before a cancel gives nothing after it.
+async function core(call) {
     const generation = state.generation;
     busy(1);
-    const next = queue.then(async () => {
-        if (generation !== state.generation) throw new Cancelled();
+    try {
         await window.matTools.ready;
         if (generation !== state.generation) throw new Cancelled();
-        return call();
-    });
-    queue = next.catch(() => {}).finally(() => busy(-1));
-    return next;
+        const result = await call();
+        if (generation !== state.generation) throw new Cancelled();
+        return result;
+    } finally {
+        busy(-1);
+    }
 }
 
 const run = (program, args, files) => core(() => window.matTools.run(program, args, files, log));
@@ -180,7 +182,7 @@ async function openSet(items) {
     const layout = setLayout(items);
     const wanted = layout.items.filter(({path}) => isMat(path) || isPal(path));
     const files = new Map();
-    for (const {path, file} of wanted) files.set(path, await readBytes(file));
+    for (const {path, file} of wanted) files.set(path, await readBytes(file));  // one at a time: no long task
     state.files = new Map([...files].sort(([a], [b]) => (a < b ? -1 : a > b ? 1 : 0)));
     state.setName = layout.name;
     state.images.clear();
