@@ -86,7 +86,7 @@
   window.matTools = {
     ready,
     // Runs "mat2png", "png2mat" or "matpal" with `args` over `files` (relative path -> Uint8Array) and
-    // resolves to {status, stdout, stderr, stdoutBytes, files}, files holding every path created or changed.
+    // resolves to {status, stdout, stderr, stdoutBytes, stderrBytes, files}, files holding every path created or changed.
     run(program, args, files, onLine) {
       return post({ op: "run", program: String(program), args: (args || []).map(String), files: checkedFiles(files) }, onLine);
     },

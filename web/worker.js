@@ -49,7 +49,8 @@ function enter(files) {
   const FS = core.FS;
   const root = "/run" + ++serial;
   FS.mkdir(root);
-  for (const [path, bytes] of Object.entries(files || {})) {
+  // written in name order, which is the order a folder lists them in here: a browser has no other
+  for (const [path, bytes] of Object.entries(files || {}).sort(([a], [b]) => (a < b ? -1 : a > b ? 1 : 0))) {
     checkedPath(path);
     makeParents(FS, root, path);
     FS.writeFile(root + "/" + path, bytes);
@@ -138,7 +139,9 @@ function run(id, program, args, files) {
   const stdoutBytes = new Uint8Array(call.stdout.bytes);
   result.stdout = decoder.decode(stdoutBytes);
   result.stdoutBytes = stdoutBytes;
-  result.stderr = decoder.decode(new Uint8Array(call.stderr.bytes));
+  const stderrBytes = new Uint8Array(call.stderr.bytes);
+  result.stderr = decoder.decode(stderrBytes);
+  result.stderrBytes = stderrBytes;
   call = null;
   return result;
 }

@@ -14,7 +14,7 @@
 #include <cstring>
 
 #include "fs/ProgramName.h"
-#include "fs/RenameNew.h"
+#include "fs/HardLink.h"
 #include "fs/WriteError.h"
 
 namespace {

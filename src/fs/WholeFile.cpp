@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "fs/HardLink.h"
 #include "fs/InterruptGuard.h"
 #include "fs/TempFile.h"
 #include "fs/WriteError.h"
@@ -17,7 +18,7 @@ namespace {
 void backUp(const std::string& path) {
     const std::string backup = path + ".bak";
     const std::string link = temporaryName(path, "bak");
-    if (::link(path.c_str(), link.c_str()) == 0 && ::rename(link.c_str(), backup.c_str()) == 0) return;
+    if (hardLink(path.c_str(), link.c_str()) && ::rename(link.c_str(), backup.c_str()) == 0) return;
     const int error = errno;
     ::unlink(link.c_str());
     throw WriteError("cannot keep " + path + " as " + backup + ": " + std::strerror(error));

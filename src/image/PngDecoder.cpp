@@ -5,6 +5,7 @@
 #include <string>
 
 #include "iff/FormatError.h"
+#include "image/Deflate.h"
 #include "image/PngEncoder.h"
 
 #define STB_IMAGE_IMPLEMENTATION
@@ -48,20 +49,21 @@ std::uint8_t scale16(unsigned high, unsigned low) {
 
 }  // namespace
 
-PngDecoder::PngDecoder(const std::uint8_t* data, std::size_t size) {
+PngDecoder::PngDecoder(const std::uint8_t* data, std::size_t size, const char* endsEarly) {
     if (size < 8 || std::memcmp(data, signature, 8) != 0) throw FormatError("Not a PNG file");
     std::size_t at = 8;
     bool header = false, ended = false;
     int interlace = 0;
     std::vector<std::uint8_t> compressed;
     std::uint8_t key[6] = {};
-    bool keyed = false;
+    bool keyed = false, damagedData = false;
     for (unsigned n = 0; n < 256; ++n) palette[4 * n + 3] = 255;
     while (!ended) {
-        if (size - at < 12) throw FormatError("cut short: the PNG ends early");
+        if (size - at < 12) throw FormatError(endsEarly);
         const std::uint32_t length = read32(data + at);
         const std::uint8_t* name = data + at + 4;
-        if (length > 0x7FFFFFFF || length > size - at - 12) throw FormatError("cut short: the PNG ends early");
+        if (length > 0x7FFFFFFF) throw FormatError("PNG unsigned integer out of range");
+        if (length > size - at - 12) throw FormatError(endsEarly);
         const std::uint8_t* body = name + 4;
         const std::string chunk(reinterpret_cast<const char*>(name), 4);
         const bool critical = !(name[0] & 0x20);
@@ -69,9 +71,11 @@ PngDecoder::PngDecoder(const std::uint8_t* data, std::size_t size) {
             if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'))) throw FormatError("invalid chunk type");
         at += 12 + std::size_t{length};
         if (pngCrc(name, std::size_t{length} + 4) != read32(body + length)) {
-            // as libpng: a damaged ancillary chunk is dropped, a damaged critical one ends the reading
-            if (critical) throw FormatError(chunk + ": CRC error");
-            continue;
+            // as libpng: a damaged ancillary chunk is dropped, a damaged critical one ends the reading; libpng
+            // inflates IDAT's bytes before it reaches their CRC, so zlib's complaint about them comes first
+            if (chunk == "IDAT") damagedData = true;
+            else if (critical) throw FormatError(chunk + ": CRC error");
+            else continue;
         }
         if (!header && chunk != "IHDR") throw FormatError("Missing IHDR before " + chunk);
         if (chunk == "IHDR") {
@@ -131,6 +135,10 @@ PngDecoder::PngDecoder(const std::uint8_t* data, std::size_t size) {
                                             reinterpret_cast<const char*>(compressed.data()), static_cast<int>(compressed.size()));
     if (got < 0) throw FormatError(std::string("IDAT: ") + (stbi_failure_reason() ? stbi_failure_reason() : "damaged data"));
     if (static_cast<std::uint64_t>(got) < expected) throw FormatError("Not enough image data");
+    // stb does not check the stream's checksum; zlib does
+    if (compressed.size() >= 4 && adler32(inflated.data(), inflated.size()) != read32(compressed.data() + compressed.size() - 4))
+        throw FormatError("IDAT: incorrect data check");
+    if (damagedData) throw FormatError("IDAT: CRC error");
     compressed.clear();
     compressed.shrink_to_fit();
 

@@ -10,10 +10,10 @@
 // compressed data could hold before anything is allocated. Samples come out as stored, 8 bits each:
 // 16-bit ones rounded as libpng's png_set_scale_16 does, grey of 1, 2 or 4 bits scaled up, indices
 // kept; a grey or RGB file's tRNS key becomes an alpha sample (0 where the pixel matches). Errors
-// raise FormatError with the reason.
+// raise FormatError with the reason, `endsEarly` for data cut short (as libpng's reader would say it).
 class PngDecoder {
 public:
-    PngDecoder(const std::uint8_t* data, std::size_t size);
+    PngDecoder(const std::uint8_t* data, std::size_t size, const char* endsEarly);
 
     std::uint32_t width() const { return w; }
     std::uint32_t height() const { return h; }

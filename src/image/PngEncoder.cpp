@@ -9,24 +9,10 @@
 #include <string>
 
 #include "fs/WriteError.h"
+#include "image/Deflate.h"
 
-#define STB_IMAGE_WRITE_IMPLEMENTATION
-#define STBI_WRITE_NO_STDIO
-// stb grows its buffers without a way to fail: a refused allocation leaves by exception instead of writing past them
-#define STBIW_ASSERT(x) \
-    do {                                        \
-        if (!(x)) throw std::bad_alloc();       \
-    } while (0)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
-#pragma GCC diagnostic ignored "-Wunused-function"
-#include <stb_image_write.h>
-#pragma GCC diagnostic pop
 
 namespace {
-
-// stb's deflate keeps twice this many earlier places per hash: more finds longer matches, at a cost in time
-constexpr int deflateEffort = 12;
 
 struct CrcTable {
     std::uint32_t entries[256];
@@ -84,8 +70,8 @@ std::uint32_t pngCrc(const std::uint8_t* data, std::size_t size, std::uint32_t c
 PngEncoder::PngEncoder(std::uint32_t width, std::uint32_t height, unsigned channels, const std::uint8_t* samples,
                        const std::uint8_t* palette, Options options) {
     const std::uint64_t stride = std::uint64_t{width} * channels, stored = (stride + 1) * height;
-    // stb's deflate counts in int
-    if (width == 0 || height == 0 || width > 0x7FFFFFFF || height > 0x7FFFFFFF || stored > INT_MAX - 65536)
+    // a chunk holds less than 2 GiB
+    if (width == 0 || height == 0 || width > 0x7FFFFFFF || height > 0x7FFFFFFF || stored > 0x7FFFFFFF / 2)
         throw WriteError("cannot write an image of " + std::to_string(width) + " x " + std::to_string(height));
     std::unique_ptr<std::uint8_t[]> raw(new std::uint8_t[stored]);
     std::unique_ptr<std::uint8_t[]> row(new std::uint8_t[stride]), above(new std::uint8_t[stride]), trial(new std::uint8_t[stride]);
@@ -115,10 +101,7 @@ PngEncoder::PngEncoder(std::uint32_t width, std::uint32_t height, unsigned chann
         }
         std::swap(row, above);
     }
-    int deflatedSize = 0;
-    unsigned char* deflated = stbi_zlib_compress(raw.get(), static_cast<int>(stored), &deflatedSize, deflateEffort);
-    if (!deflated) throw std::bad_alloc();
-    std::unique_ptr<unsigned char, void (*)(void*)> owned(deflated, std::free);
+    const std::vector<std::uint8_t> deflated = zlibCompress(raw.get(), stored);
     raw.reset();
 
     static const std::uint8_t signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
@@ -130,6 +113,6 @@ PngEncoder::PngEncoder(std::uint32_t width, std::uint32_t height, unsigned chann
     header.insert(header.end(), {8, type, 0, 0, 0});
     chunk(file, "IHDR", header.data(), header.size());
     if (mapped) chunk(file, "PLTE", palette, 3 * 256);
-    chunk(file, "IDAT", deflated, static_cast<std::size_t>(deflatedSize));
+    chunk(file, "IDAT", deflated.data(), deflated.size());
     chunk(file, "IEND", nullptr, 0);
 }

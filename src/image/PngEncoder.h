@@ -8,7 +8,7 @@
 // the first stored row becomes the bottom row of the picture; with `negative` every sample is
 // written as 255 minus itself. Rows are filtered as libpng chooses by default (the least sum of
 // absolute differences; colour-mapped ones not at all) or all by Paeth with `paeth`, then deflated
-// by stb_image_write.
+// (Deflate.h).
 // The page's writer; the native programs write with libpng and DevIL.
 class PngEncoder {
 public:

@@ -17,8 +17,22 @@ std::vector<std::uint8_t> wholeFile(const std::string& path) {
     const InputFile input(path);
     std::vector<std::uint8_t> bytes(static_cast<std::size_t>(input.size()));
     if (!bytes.empty() && std::fread(bytes.data(), 1, bytes.size(), input.stream()) != bytes.size())
-        throw FormatError("cut short: the PNG ends early");
+        throw FormatError("Read Error");
     return bytes;
+}
+
+// The checks the native reader makes on the header before it decodes, with its words.
+void checkSize(const std::vector<std::uint8_t>& bytes) {
+    if (bytes.size() < 24 || std::memcmp(bytes.data() + 12, "IHDR", 4) != 0) return;
+    const auto read32 = [&](std::size_t at) {
+        return std::uint32_t{bytes[at]} << 24 | std::uint32_t{bytes[at + 1]} << 16 | std::uint32_t{bytes[at + 2]} << 8 | bytes[at + 3];
+    };
+    const std::uint32_t w = read32(16), h = read32(20);
+    if (w == 0 || h == 0 || w > 0x7FFFFFFF || h > 0x7FFFFFFF) return;
+    const std::int64_t pixels = convertiblePixels(w, h);
+    if (pixels < 0) throw FormatError("the image size " + std::to_string(w) + " x " + std::to_string(h) + " cannot be converted");
+    if (static_cast<std::uint64_t>(pixels / 8 / 1032) > bytes.size())
+        throw FormatError("the image size " + std::to_string(w) + " x " + std::to_string(h) + " is more than the file holds");
 }
 
 }  // namespace
@@ -26,7 +40,8 @@ std::vector<std::uint8_t> wholeFile(const std::string& path) {
 PngImage::PngImage(const std::string& path, unsigned channels, const std::uint8_t* colours) {
     PngDecoder png = [&] {
         const std::vector<std::uint8_t> bytes = wholeFile(path);
-        return PngDecoder(bytes.data(), bytes.size());
+        checkSize(bytes);
+        return PngDecoder(bytes.data(), bytes.size(), "Read Error");
     }();
     w = png.width();
     h = png.height();

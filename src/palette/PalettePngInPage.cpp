@@ -27,7 +27,7 @@ Imported pngPalette(const std::uint8_t* data, std::size_t size) {
     // the pixels are decoded too, so that a damaged or cut file is refused
     const PngDecoder png = [&] {
         try {
-            return PngDecoder(data, size);
+            return PngDecoder(data, size, "cut short: the PNG ends early");
         } catch (const FormatError& error) {
             const std::string message = terminalText(error.what());
             throw FormatError(message.rfind("cut short", 0) == 0 ? message : "a damaged PNG: " + message);

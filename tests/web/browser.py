@@ -31,7 +31,7 @@ matTools.ready
   .then((r) => {
     const out = {};
     for (const [path, bytes] of Object.entries(r.files)) out[path] = encode(bytes);
-    done({status: r.status, stdout: r.stdout, stderr: r.stderr, stdoutBytes: encode(r.stdoutBytes), files: out, lines});
+    done({status: r.status, stdout: r.stdout, stderr: r.stderr, stdoutBytes: encode(r.stdoutBytes), stderrBytes: encode(r.stderrBytes), files: out, lines});
   }, (e) => done({error: String(e.message || e)}));
 """
 
@@ -67,13 +67,14 @@ def start_browser(page=PAGE):
 
 
 def run_page(driver, program, args, files):
-    """matTools.run in the page: {status, stdout, stderr, stdout_bytes, files (path -> bytes), lines}."""
+    """matTools.run in the page: {status, stdout, stderr, stdout_bytes, stderr_bytes, files (path -> bytes), lines}."""
     encoded = {path: base64.b64encode(data).decode() for path, data in files.items()}
     result = driver.execute_async_script(_RUN, program, list(args), encoded)
     if "error" in result:
         raise RuntimeError(result["error"])
     result["files"] = {path: base64.b64decode(text) for path, text in result["files"].items()}
     result["stdout_bytes"] = base64.b64decode(result.pop("stdoutBytes"))
+    result["stderr_bytes"] = base64.b64decode(result.pop("stderrBytes"))
     return result
 
 
@@ -107,7 +108,7 @@ def run_native(program, args, files):
         after = _snapshot(root)
         changed = {path: data for path, data in after.items() if files.get(path) != data}
         return {"status": done.returncode, "stdout": done.stdout.decode("utf-8", "replace"),
-                "stderr": done.stderr.decode("utf-8", "replace"), "stdout_bytes": done.stdout, "files": changed}
+                "stderr": done.stderr.decode("utf-8", "replace"), "stdout_bytes": done.stdout, "stderr_bytes": done.stderr, "files": changed}
 
 
 def png_content(data):

@@ -1,4 +1,4 @@
-#include "fs/RenameNew.h"
+#include "fs/HardLink.h"
 
 #include <fcntl.h>
 #include <stdio.h>
@@ -14,3 +14,5 @@ bool renameNew(const char* from, const char* to) {
     ::unlink(from);
     return true;
 }
+
+bool hardLink(const char* from, const char* to) { return ::link(from, to) == 0; }

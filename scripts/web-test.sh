@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Builds the page and the native programs, then drives the page in headless Chromium from file://
+# (tests/web/test_*.py): its core against the native programs, and its interface.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh chromium chromium-driver python3-selenium python3-pil
+scripts/build.sh
+scripts/web.sh
+cd tests/web
+/usr/bin/python3 -m unittest discover -v -s . -p 'test_*.py'
