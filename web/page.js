@@ -177,10 +177,10 @@ function setLayout(items) {
 }
 
 async function openSet(items) {
-    if (items.length === 0) return;
-    state.generation += 1;
     const layout = setLayout(items);
     const wanted = layout.items.filter(({path}) => isMat(path) || isPal(path));
+    if (wanted.length === 0) return say(`No MAT or palette file among the ${count(items.length, "file")} given.`);
+    state.generation += 1;
     const files = new Map();
     for (const {path, file} of wanted) files.set(path, await readBytes(file));  // one at a time: no long task
     state.files = new Map([...files].sort(([a], [b]) => (a < b ? -1 : a > b ? 1 : 0)));
@@ -795,7 +795,9 @@ function start() {
 
     dropZone($("art"), artIn);
     dropZone($("make"), pickMakeImages);
-    dropZone(document.body, openSet);  // anywhere else: a set (and never the browser leaving the page for the file)
+    // Anywhere else: a set (and never the browser leaving the page for the file); PNGs alone are art for it.
+    dropZone(document.body, (items) => (items.every(({path}) => isPng(path)) && textures().length ? artIn(items)
+        : openSet(items)));
 }
 
 start();
