@@ -32,7 +32,7 @@ const isCancel = (error) => error instanceof Cancelled || (error && error.messag
 // ---- the console log -------------------------------------------------------------------------------------------
 
 const LOG_LINES = 3000;  // enough to read back; a long run must not grow the page without end
-let logged = [];
+const logged = [];
 // Lines are added once per frame: thousands of files print thousands of lines, each would lay the page out again.
 function log(stream, line) {
     if (logged.length === 0) requestAnimationFrame(showLog);
