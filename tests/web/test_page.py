@@ -52,8 +52,7 @@ class PageTest(unittest.TestCase):
         self.until(lambda d: d.find_element(By.ID, "counts").get_attribute("data-state") == "done")
         self.settled()
 
-    def open_samples(self, mode="rgb"):
-        Select(self.driver.find_element(By.ID, "mode")).select_by_value(mode)
+    def open_samples(self):
         self.pick("folder", [SAMPLES])
         self.converted()
 
@@ -145,15 +144,25 @@ class PageTest(unittest.TestCase):
         self.assertEqual(len(self.gallery("texture")), 3)
 
     def test_download_all_gives_the_images_of_the_command_line_in_the_sets_layout(self):
-        for mode, flags in (("rgb", []), ("indexed", ["-i"])):
-            with self.subTest(mode):
+        loose = {"h\u00e9ros.mat": SET["mat/hero.mat"], "rock.mat": SET["mat/rock.mat"], "rock.pal": SET["pal/rock.pal"]}
+        for name, data in loose.items():
+            (self.work / name).write_bytes(data)
+        # (what is picked, how, the zip's name, the native run over the same files)
+        cases = (("folder", [SAMPLES], "rgb", "samples-png.zip", ["-j", "1"], SET),
+                 ("folder", [SAMPLES], "indexed", "samples-png.zip", ["-j", "1", "-i"], SET),
+                 ("files", [self.work / name for name in loose], "rgb", "textures-png.zip",
+                  ["-j", "1", "--", "h\u00e9ros.mat", "rock.mat"], loose))
+        for picker, paths, mode, zip_name, args, files in cases:
+            with self.subTest(picker=picker, mode=mode):
                 self.reload()
-                self.open_samples(mode)
+                Select(self.driver.find_element(By.ID, "mode")).select_by_value(mode)
+                self.pick(picker, paths)
+                self.converted()
                 name, data = self.download(self.driver.find_element(By.ID, "download-all"))
-                self.assertEqual(name, "samples-png.zip")
+                self.assertEqual(name, zip_name)
                 archive = zipfile.ZipFile(io.BytesIO(data))
                 self.assertIsNone(archive.testzip())
-                expected = run_native("mat2png", ["-j", "1", *flags], SET)["files"]
+                expected = run_native("mat2png", args, files)["files"]
                 self.assertEqual(sorted(archive.namelist()), sorted(expected))
                 for image, png in expected.items():
                     self.assertEqual(png_content(archive.read(image)), png_content(png), image)
