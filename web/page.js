@@ -164,6 +164,13 @@ async function droppedFiles(dataTransfer) {
     return found;
 }
 
+// The PNG images among ITEMS, by name (art and pictures are taken by their names alone).
+async function pngImages(items) {
+    const images = [];
+    for (const {path, file} of items) if (isPng(path)) images.push({name: baseName(path), bytes: await readBytes(file)});
+    return images;
+}
+
 const pickedFiles = (input) => [...input.files].map((file) => ({path: file.webkitRelativePath || file.name, file}));
 
 // One folder picked or dropped whole is the set itself: its name goes, so that mat/ and pal/ are at the top
@@ -190,7 +197,7 @@ async function openSet(items) {
     const opened = `${layout.name}: ${count(textures().length, "MAT file")}, ${count(palettes().length, "palette")}` +
         (aside ? ` (${count(aside, "other file")} left aside)` : "");
     say(`Opened ${opened}`);
-    $("status").textContent = opened;
+    showStatus(opened, "ready");
     showPalettes();
     await convertAll();
 }
@@ -567,8 +574,17 @@ function artOutcome(result, operand, matPath, label) {
     return null;
 }
 
-// Each operand's outcome of one png2mat run; a refused command line (status 64) is one failure for them all.
-function artOutcomes(result, entries) {
+// png2mat over the art ENTRIES, each one's outcome shown; a refused command line (status 64), or a run the core
+// could not finish (a picture too large for the page's memory), is one failure for them all.
+async function runArt(args, files, entries) {
+    let result;
+    try {
+        result = await run("png2mat", args, files);
+    } catch (error) {
+        if (isCancel(error)) throw error;
+        showResult("art-results", "failure", entries.map(({label}) => label).join(", "), error.message);
+        return [];
+    }
     if (result.status === 64) {
         showResult("art-results", "failure", entries.map(({label}) => label).join(", "),
             lines(result.stderr).map((line) => line.replace(/^png2mat: /, "")).join(" "));
@@ -586,15 +602,17 @@ async function rebuildTextures(rebuild) {
         if (alpha) files[`${texture}_alpha.png`] = alpha;
     }
     const operands = [...new Set(rebuild.map(({texture}) => `${texture}.png`))];
-    const result = await run("png2mat", ["--no-backup", ...artOptions(), "--", ...operands], files);
-    return artOutcomes(result, rebuild.map(({texture, name}) => ({operand: `${texture}.png`, matPath: texture, label: name})));
+    const entries = rebuild.map(({texture, name}) => ({operand: `${texture}.png`, matPath: texture, label: name}));
+    return runArt(["--no-backup", ...artOptions(), "--", ...operands], files, entries);
 }
 
 // New art, kept apart in the virtual directory and made into MAT files in the set's mat/ (or its top folder).
 async function newTextures(fresh) {
     const choice = $("art-palette").value;
     if (!choice) {
-        for (const {name} of fresh) showResult("art-results", "failure", name, "the set holds no palette for a new texture");
+        for (const {name} of fresh) {
+            showResult("art-results", "failure", name, "the set holds no palette for a new texture");
+        }
         return [];
     }
     const {name, dir} = paletteName(choice);
@@ -611,8 +629,7 @@ async function newTextures(fresh) {
     const args = ["--no-backup", `--palette=${name}`, ...(dir ? [`--palette-dir=${dir}`] : []),
         ...($("art-embed").checked ? ["--embed-palette"] : []), ...(type ? [`--type=${type}`] : []),
         ...artOptions(), "-o", out, "--", ...fresh.map(({name: image}) => `${ART_DIR}/${image}`)];
-    const result = await run("png2mat", args, files);
-    return artOutcomes(result, fresh.map(({name: image}) => ({
+    return runArt(args, files, fresh.map(({name: image}) => ({
         operand: `${ART_DIR}/${image}`,
         matPath: normal(`${out}/${image.replace(/\.png$/i, "").replace(/\.mat$/i, "")}.mat`),
         label: image,
@@ -620,8 +637,7 @@ async function newTextures(fresh) {
 }
 
 async function artIn(items) {
-    const images = [];
-    for (const {path, file} of items) if (isPng(path)) images.push({name: baseName(path), bytes: await readBytes(file)});
+    const images = await pngImages(items);
     if (images.length === 0) return showResult("art-results", "failure", "art", "no PNG image among the files given");
     const names = new Set(images.map((image) => image.name));
     const alphaOf = new Map();
@@ -637,8 +653,10 @@ async function artIn(items) {
         const texture = textureFor(image.name);
         const alphaAlone = /^(.*\.mat)_alpha\.png$/i.exec(image.name);
         const owner = alphaAlone && textureFor(alphaAlone[1]);
-        if (owner && state.images.has(`${owner}.png`)) {  // an edited alpha image alone: the converted colour image goes along
-            rebuild.push({texture: owner, name: image.name, colour: state.images.get(`${owner}.png`), alpha: image.bytes});
+        if (owner && state.images.has(`${owner}.png`)) {
+            // an edited alpha image alone: the colour image as converted goes along
+            const colour = state.images.get(`${owner}.png`);
+            rebuild.push({texture: owner, name: image.name, colour, alpha: image.bytes});
         } else if (texture) {
             rebuild.push({texture, name: image.name, colour: image.bytes, alpha: alphaOf.get(image.name)});
         } else {
@@ -679,7 +697,9 @@ function showPalettes() {
         const chosen = select.value;
         select.replaceChildren(...(select.id === "make-from" ? [new Option("—", "")] : []));
         // matpal takes --from as a palette name, which only names the files under pal/
-        for (const path of palettes()) if (select.id !== "make-from" || !paletteName(path).dir) select.append(new Option(path, path));
+        for (const path of palettes()) {
+            if (select.id !== "make-from" || !paletteName(path).dir) select.append(new Option(path, path));
+        }
         if (palettes().includes(chosen)) select.value = chosen;
     }
     if (palettes().length === 0) box.append(element("p", "none", "No palette files in the set."));
@@ -721,8 +741,7 @@ function showPalettes() {
 let makeImages = [];
 
 async function pickMakeImages(items) {
-    makeImages = [];
-    for (const {path, file} of items) if (isPng(path)) makeImages.push({name: baseName(path), bytes: await readBytes(file)});
+    makeImages = await pngImages(items);
     $("make-picked").textContent = makeImages.length ? makeImages.map(({name}) => name).join(", ") : "no PNG picture";
     $("make-run").disabled = makeImages.length === 0;
 }
@@ -737,8 +756,15 @@ async function makePalette() {
     const keep = $("make-keep").value.trim();
     const from = $("make-from").value;
     const args = ["make", ...(colours ? [`--colours=${colours}`] : []), ...(keep ? [`--keep=${keep}`] : []),
-        ...(from ? [`--from=${paletteName(from).name}`] : []), ...($("make-force").checked ? ["--force"] : []), "--", name, ...operands];
-    const result = await run("matpal", args, files);
+        ...(from ? [`--from=${paletteName(from).name}`] : []), ...($("make-force").checked ? ["--force"] : []),
+        "--", name, ...operands];
+    let result;
+    try {
+        result = await run("matpal", args, files);
+    } catch (error) {
+        if (isCancel(error)) throw error;
+        return showResult("make-results", "failure", name, error.message);
+    }
     const made = [...resultFiles(result)].filter(([path]) => isPal(path));  // pal/NAME.pal (a backup ends in .bak)
     if (result.status !== 0 || made.length === 0) {
         showResult("make-results", "failure", name, lines(result.stderr).map((l) => l.replace(/^matpal: /, "")).join(" "));
@@ -767,30 +793,37 @@ function dropZone(zone, handle) {
     });
 }
 
+function showStatus(text, className) {
+    $("status").textContent = text;
+    $("status").className = className;
+}
+
+// A picker hands its files over and is emptied, so that picking the same files again is seen.
+function onPick(id, handle) {
+    $(id).addEventListener("change", () => {
+        const items = pickedFiles($(id));
+        $(id).value = "";
+        task(() => handle(items));
+    });
+}
+
 function start() {
     busy(0);
     if (!window.matTools) {
-        $("status").textContent = "The converter is missing: open build-web/mat2png.html, made by scripts/web.sh.";
-        $("status").className = "error";
-        return;
+        return showStatus("The converter is missing: open build-web/mat2png.html, made by scripts/web.sh.", "error");
     }
-    window.matTools.ready.then(() => { $("status").textContent = "Ready: open a set."; $("status").className = "ready"; },
-        (error) => { $("status").textContent = `The converter did not start: ${error.message}`; $("status").className = "error"; });
+    window.matTools.ready.then(() => showStatus("Ready: open a set.", "ready"),
+        (error) => showStatus(`The converter did not start: ${error.message}`, "error"));
 
-    for (const id of ["files", "folder"]) {
-        $(id).addEventListener("change", () => { const items = pickedFiles($(id)); $(id).value = ""; task(() => openSet(items)); });
-    }
+    onPick("files", openSet);
+    onPick("folder", openSet);
     $("mode").addEventListener("change", () => { if (textures().length) convertAll(); });
     $("cancel").addEventListener("click", cancel);
     $("show-alpha").addEventListener("change", () => document.body.classList.toggle("show-alpha", $("show-alpha").checked));
     $("download-all").addEventListener("click", () => saveZip(`${state.setName}-png.zip`, [...state.images]));
-    $("art-files").addEventListener("change", () => {
-        const items = pickedFiles($("art-files"));
-        $("art-files").value = "";
-        task(() => artIn(items));
-    });
+    onPick("art-files", artIn);
     $("art-download").addEventListener("click", () => saveZip(`${state.setName}-mat.zip`, [...state.built]));
-    $("make-files").addEventListener("change", () => { const items = pickedFiles($("make-files")); $("make-files").value = ""; task(() => pickMakeImages(items)); });
+    onPick("make-files", pickMakeImages);
     $("make-run").addEventListener("click", () => task(makePalette));
 
     dropZone($("art"), artIn);
