@@ -58,6 +58,7 @@ def native_run(command, directory):
 
 
 def main():
+    """bench/web.py [ROUNDS [CORPUS]]: CORPUS/typical written by build/bench/make_corpus CORPUS."""
     rounds = int(sys.argv[1]) if len(sys.argv) > 1 else 3
     corpus = pathlib.Path(sys.argv[2] if len(sys.argv) > 2 else "/dev/shm/mat2png-corpus")
     native = browser.NATIVE
@@ -90,7 +91,7 @@ def main():
             # matpal make: a palette fitted to 20 of the pictures, on one CPU natively
             pictures = sorted("mat/" + p.name for p in pngs if not p.name.endswith("_alpha.png"))[:20]
             seconds, done = native_run(["taskset", "-c", "0", str(native / "matpal"), "make", "fit", *pictures, "--force"], work)
-            page = page_run(driver, "matpal", ["make", "fit", *pictures, "--force"], list(files) + pictures)
+            page = page_run(driver, "matpal", ["make", "fit", *pictures, "--force"], pictures)
             assert page["status"] == done.returncode == 0, (page, done.stderr)
             make.append((page["seconds"], seconds))
         shutil.rmtree(scratch, ignore_errors=True)

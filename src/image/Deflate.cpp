@@ -8,8 +8,8 @@ namespace {
 
 constexpr int window = 1 << 15, minMatch = 3, maxMatch = 258;
 constexpr int hashBits = 15, hashSize = 1 << hashBits;
-// zlib's level 6: how far a chain is followed, when a match is long enough to stop looking or to skip the lazy step
-constexpr int maxChain = 128, goodLength = 8, niceLength = 128, maxLazy = 16;
+// zlib's level 5: how far a chain is followed, when a match is long enough to stop looking or to skip the lazy step
+constexpr int maxChain = 32, goodLength = 8, niceLength = 32, maxLazy = 16;
 constexpr std::size_t blockTokens = 1 << 15;
 
 constexpr std::uint16_t lengthBase[29] = {3, 4, 5, 6, 7, 8, 9, 10, 11, 13, 15, 17, 19, 23, 27, 31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
