@@ -319,7 +319,10 @@ function showTexture(path, colour, alpha, indexed) {
         actions.append(downloadLink("alpha", `${baseName(path)}_alpha.png`, alphaUrl));
         const toggle = element("button", "toggle-alpha", "α");
         toggle.title = "show the alpha plane";
-        toggle.addEventListener("click", () => card.classList.toggle("show-alpha"));
+        toggle.setAttribute("aria-pressed", "false");
+        toggle.addEventListener("click", () => {
+            toggle.setAttribute("aria-pressed", String(card.classList.toggle("show-alpha")));
+        });
         actions.append(toggle);
     } else {
         actions.append(element("span", "no-alpha", "no alpha"));
