@@ -485,7 +485,8 @@ function crc32(bytes) {
     return (crc ^ 0xffffffff) >>> 0;
 }
 
-// A zip of stored entries (the PNGs are compressed already), names in UTF-8, dated now.
+// A zip of stored entries (the PNGs are compressed already), names in UTF-8, dated now; past 65,535 entries
+// zip64's end records give the count.
 function zip(entries) {
     const now = new Date();
     const time = (now.getHours() << 11) | (now.getMinutes() << 5) | (now.getSeconds() >> 1);
@@ -515,16 +516,39 @@ function zip(entries) {
         offset += 30 + name.length + bytes.length;
     }
     const size = central.reduce((sum, part) => sum + part.byteLength, 0);
+    if (offset + size > 0xffffffff) throw new Error("the files come to more than 4 GB, more than a zip here holds");
+    const records = [];
+    if (entries.length > 0xffff) {
+        const record = new DataView(new ArrayBuffer(76));
+        record.setUint32(0, 0x06064b50, true);       // zip64 end of central directory
+        record.setBigUint64(4, 44n, true);
+        record.setUint16(12, 45, true);
+        record.setUint16(14, 45, true);
+        record.setBigUint64(24, BigInt(entries.length), true);
+        record.setBigUint64(32, BigInt(entries.length), true);
+        record.setBigUint64(40, BigInt(size), true);
+        record.setBigUint64(48, BigInt(offset), true);
+        record.setUint32(56, 0x07064b50, true);      // its locator
+        record.setBigUint64(64, BigInt(offset + size), true);
+        record.setUint32(72, 1, true);
+        records.push(record);
+    }
     const end = new DataView(new ArrayBuffer(22));
     end.setUint32(0, 0x06054b50, true);
-    end.setUint16(8, entries.length, true);
-    end.setUint16(10, entries.length, true);
+    end.setUint16(8, Math.min(entries.length, 0xffff), true);
+    end.setUint16(10, Math.min(entries.length, 0xffff), true);
     end.setUint32(12, size, true);
     end.setUint32(16, offset, true);
-    return new Blob([...parts, ...central, end], {type: "application/zip"});
+    return new Blob([...parts, ...central, ...records, end], {type: "application/zip"});
 }
 
-const saveZip = (name, entries) => save(name, zip(entries));
+function saveZip(name, entries) {
+    try {
+        save(name, zip(entries));
+    } catch (error) {
+        say(`${name}: ${error.message}`);
+    }
+}
 
 // ---- art back in ---------------------------------------------------------------------------------------------
 
