@@ -41,9 +41,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     else write("pal/p.pal", input.substr(split + separator.size()));
 
     for (const bool indexed : {false, true}) {
-        Mat2Png mat2png;
-        mat2png.indexed = indexed;
-        processFile(mat2png.program(), RunOptions(), setItem("f.mat"));
+        RunOptions run;
+        run.console.diagnostics = fuzz::reasons;
+        if (indexed) run.given["indexed"] = "";
+        processFile(Mat2Png().program(), run, setItem("f.mat"));
         // outputs are removed so that every run starts alike; anything else left in mat/ is a leaked temporary file
         fs::remove("mat/f.mat.png");
         fs::remove("mat/f.mat_alpha.png");

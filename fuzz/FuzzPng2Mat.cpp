@@ -46,7 +46,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (input.empty()) fs::remove("pal/p.pal");
     else write("pal/p.pal", input);
 
-    processFile(Png2Mat().program(), RunOptions(), setItem("f.mat"));
+    RunOptions run;
+    run.console = {.program = "png2mat", .diagnostics = fuzz::reasons};
+    processFile(Png2Mat().program(), run, setItem("f.mat"));
 
     fs::remove("mat/f.mat.bak");
     for (const fs::directory_entry& entry : fs::directory_iterator("mat"))

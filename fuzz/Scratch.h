@@ -9,13 +9,14 @@
 #include <filesystem>
 #include <string_view>
 
-#include "driver/Console.h"
 
 namespace fuzz {
 
 namespace fs = std::filesystem;
 
 inline fs::path scratch;
+// where the targets' runs send the reasons of failed files
+inline std::FILE* reasons = nullptr;
 
 // A new directory NAME-fuzz-XXXXXX with mat/ and pal/, removed at exit.
 inline void makeScratch(const char* name) {
@@ -27,9 +28,8 @@ inline void makeScratch(const char* name) {
     // one console line per file would drown libFuzzer's own report
     if (!std::freopen("/dev/null", "w", stdout)) std::abort();
     // libFuzzer and the sanitizers report on standard error, so only the reasons go elsewhere
-    std::FILE* reasons = std::fopen("/dev/null", "w");
+    reasons = std::fopen("/dev/null", "w");
     if (!reasons) std::abort();
-    setDiagnosticStream(reasons);
     std::atexit([] { fs::remove_all(scratch); });
 }
 

@@ -87,7 +87,6 @@ std::string shell(const Workdir& w, const std::string& command) {
 }  // namespace
 
 TEST(Matpal, CommandLineAndUsageErrors) {
-    const std::string missing = "matpal: palette \"missing\" (pal/missing.pal): No such file or directory\n";
     const struct {
         std::string args;
         int status;
@@ -123,11 +122,15 @@ TEST(Matpal, CommandLineAndUsageErrors) {
         {"make p a.png --keep=0-15,256 --from=desert", 64, "", "matpal: invalid entries '256' in --keep: give entries 0 to 255 such as 0-15,240-255\n" + tryHelp},
         {"make p a.png --keep=0-15, --from=desert", 64, "", "matpal: invalid entries '' in --keep: give entries 0 to 255 such as 0-15,240-255\n" + tryHelp},
         {"make p a.png --keep=0-199 --from=desert --colours=57", 64, "", "matpal: 57 colours do not fit in the 56 entries --keep leaves free\n" + tryHelp},
-        {"make p a.png --keep=0-15 --from=missing", 64, "", missing},
+        // a --from palette that cannot be read is no wrong command line; a name leading out of pal/ is
+        {"make p a.png --keep=0-15 --from=missing", 1, "", "matpal: missing: palette \"missing\" (pal/missing.pal): No such file or directory\n"},
+        {"make p a.png --keep=0-15 --from=short", 1, "", "matpal: short: palette \"short\" (pal/short.pal): the colour table 'CMAP' holds 9 bytes, fewer than 768\n"},
+        {"make p a.png --keep=0-15 --from=../up", 64, "", "matpal: the palette name \"../up\" (pal/../up.pal) leads out of pal/\n"},
         {"-C nowhere export desert -f gpl", 64, "", "matpal: nowhere: No such file or directory\n"},
     };
     for (const auto& c : cases) {
         PalWorkdir w;
+        w.put("pal/short.pal", paletteFile(Bytes(9, 1)));
         const auto before = tree(w);
         const Outcome run = matpal(w, c.args);
         EXPECT_EQ(run.status, c.status) << c.args;

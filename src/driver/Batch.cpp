@@ -35,14 +35,14 @@ Processed processFile(const Program& program, const RunOptions& run, const WorkI
             const Freshness decision = freshness(program, run, item);
             if (decision.state == Freshness::current) return Processed::current;
             if (decision.state == Freshness::passed) {
-                if (!decision.subject.empty()) printDiagnostic(decision.subject, decision.text);
+                if (!decision.subject.empty()) run.console.printDiagnostic(decision.subject, decision.text);
                 return Processed::done;
             }
         }
         program.convert(item, run);
         return Processed::done;
     } catch (...) {
-        printFailure(item.name, item.path, reasonOf(std::current_exception()));
+        run.console.printFailure(item.name, item.path, reasonOf(std::current_exception()));
         return Processed::failed;
     }
 }
@@ -69,7 +69,8 @@ int runBatch(const Program& program, const RunOptions& run, const std::vector<Wo
     // without -j, even one CPU gets a worker: a crash then costs its file, not the run
     const long jobs = std::min<long>(run.jobs ? run.jobs : cpuCount(), static_cast<long>(work.size()));
     {
-        Progress progress(work.size(), run.progress, run.quiet);
+        const Progress::Show show = !run.progress ? Progress::Show::never : run.console.quiet ? Progress::Show::always : Progress::Show::outputElsewhere;
+        Progress progress(work.size(), program.name, show);
         if (jobs > 1 || (jobs == 1 && !run.jobs)) {
             status = std::max(status, runWorkers(program, run, work, static_cast<int>(jobs), progress, current));
         } else {

@@ -1,6 +1,7 @@
 #include "driver/CommandLine.h"
 
 #include <getopt.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "driver/Console.h"
+#include "fs/Limits.h"
 
 namespace {
 
@@ -42,10 +44,45 @@ void printHelp(const Program& program) {
 
 }  // namespace
 
-int usage(const Program& program, const std::string& complaint) {
-    std::fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n", program.name, terminalText(complaint).c_str(),
-                 program.name);
+std::optional<long long> wholeNumber(const std::string& text, long long low, long long high) {
+    char* end = nullptr;
+    errno = 0;
+    const long long value = std::strtoll(text.c_str(), &end, 10);
+    if (errno || end == text.c_str() || *end || value < low || value > high) return std::nullopt;
+    return value;
+}
+
+void startOptionParse() {
+    // 0, not 1: glibc and musl then forget the place inside a group such as -qu that a parse before left off at
+    optind = 0;
+    // the messages are our own: getopt's would name the path the program was started by
+    opterr = 0;
+}
+
+int usage(const char* program, const std::string& complaint) {
+    std::fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n", program, terminalText(complaint).c_str(), program);
     return usageError;
+}
+
+int refuse(const char* program, const std::string& text) {
+    std::fprintf(stderr, "%s: %s\n", program, terminalText(text).c_str());
+    return usageError;
+}
+
+std::string optionComplaint(int code, char** argv) {
+    if (code == ':') return "option '" + std::string(argv[optind - 1]) + "' needs an argument";
+    // a long option is named as given; a short one may sit in a group such as -qx
+    return optopt && std::strncmp(argv[optind - 1], "--", 2) != 0 ? "unknown option '-" + std::string(1, static_cast<char>(optopt)) + "'"
+                                                                  : "unknown option '" + std::string(argv[optind - 1]) + "'";
+}
+
+void printVersion(const char* program, const std::string& libraries) {
+    std::printf("%s %s\n%s", program, MAT2PNG_VERSION, libraries.c_str());
+}
+
+std::string enterDirectory(const char* directory) {
+    if (::chdir(directory) == 0) return {};
+    return std::string(directory) + ": " + std::strerror(errno);
 }
 
 CommandLine::CommandLine(int argc, char** argv, const Program& program) {
@@ -65,20 +102,17 @@ CommandLine::CommandLine(int argc, char** argv, const Program& program) {
     }
     longopts.push_back({nullptr, 0, nullptr, 0});
 
-    // the messages are our own: getopt's would name the path the program was started by
-    opterr = 0;
+    options.console.program = program.name;
+    startOptionParse();
     for (int opt; !status && (opt = ::getopt_long(argc, argv, shortopts.c_str(), longopts.data(), nullptr)) != -1;) {
         switch (opt) {
         case 'C':
             options.directory = optarg;
             break;
         case 'j': {
-            char* end = nullptr;
-            errno = 0;
-            const long jobs = std::strtol(optarg, &end, 10);
-            if (errno || end == optarg || *end || jobs < 1 || jobs > 1024)
-                status = usage(program, "invalid number of jobs '" + std::string(optarg) + "': give 1 to 1024");
-            options.jobs = jobs;
+            const std::optional<long long> jobs = wholeNumber(optarg, 1, maxJobs);
+            if (!jobs) status = usage(program.name, "invalid number of jobs '" + std::string(optarg) + "': give 1 to " + std::to_string(maxJobs));
+            options.jobs = jobs.value_or(0);
             break;
         }
         case 'o':
@@ -88,7 +122,7 @@ CommandLine::CommandLine(int argc, char** argv, const Program& program) {
             options.paletteDirs.push_back(optarg);
             break;
         case 'q':
-            options.quiet = true;
+            options.console.quiet = true;
             break;
         case 'u':
             options.update = true;
@@ -101,27 +135,24 @@ CommandLine::CommandLine(int argc, char** argv, const Program& program) {
             status = 0;
             break;
         case 'V':
-            std::printf("%s %s\n%s", program.name, MAT2PNG_VERSION, program.libraries().c_str());
+            printVersion(program.name, program.libraries());
             status = 0;
             break;
         case ':':
-            status = usage(program, "option '" + std::string(argv[optind - 1]) + "' needs an argument");
-            break;
         case '?':
-            // a long option is named as given; a short one may sit in a group such as -qx
-            status = usage(program, optopt && std::strncmp(argv[optind - 1], "--", 2) != 0
-                                        ? "unknown option '-" + std::string(1, static_cast<char>(optopt)) + "'"
-                                        : "unknown option '" + std::string(argv[optind - 1]) + "'");
+            status = usage(program.name, optionComplaint(opt, argv));
             break;
         default:
             for (std::size_t i = 0; i < program.options.size(); ++i) {
                 const ProgramOption& option = program.options[i];
-                if (opt == (option.letter ? option.letter : 256 + static_cast<int>(i))) option.take(option.argument ? optarg : nullptr);
+                if (opt == (option.letter ? option.letter : 256 + static_cast<int>(i))) options.given[option.name] = option.argument ? optarg : "";
             }
             break;
         }
     }
     if (status) return;
     options.operands.assign(argv + optind, argv + argc);
-    if (options.output && options.operands.empty()) status = usage(program, "option '-o' needs FILE or DIR operands");
+    // text from the command line reaches standard output escaped too; the set run prints its names as it always has
+    options.console.escaped = !options.operands.empty();
+    if (options.output && options.operands.empty()) status = usage(program.name, "option '-o' needs FILE or DIR operands");
 }

@@ -7,21 +7,21 @@
 #include <csignal>
 
 #include "fs/InterruptGuard.h"
+#include "fs/Limits.h"
 #include "fs/TempFile.h"
 
 namespace {
 
 constexpr int signals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
-constexpr int maxWorkers = 1024;
 
-// read by the handler: fixed storage, no allocation
-volatile sig_atomic_t progressShown = 0;
-volatile pid_t workers[maxWorkers];
+// the process's signal handler reads them, so they are the process's, not a run's: fixed storage, no allocation
+volatile sig_atomic_t lineShown = 0;
+volatile pid_t workers[maxJobs];
 
 void onSignal(int sig) {
     const int saved = errno;
     removePendingTempFile();
-    if (progressShown && ::write(STDERR_FILENO, "\r\033[K", 4) < 0) progressShown = 0;
+    if (lineShown && ::write(STDERR_FILENO, "\r\033[K", 4) < 0) lineShown = 0;
     for (volatile pid_t& pid : workers)
         if (pid > 0) ::kill(pid, sig == SIGPIPE ? SIGTERM : sig);
     // the workers remove their own temporary files; the parent ends only after they have
@@ -55,7 +55,9 @@ void installInterruptHandlers() {
     }
 }
 
-void setProgressShown(bool shown) { progressShown = shown; }
+void setProgressShown(bool shown) { lineShown = shown; }
+
+bool progressShown() { return lineShown; }
 
 void addWorker(pid_t pid) {
     for (volatile pid_t& slot : workers)
@@ -72,7 +74,7 @@ void removeWorker(pid_t pid) {
 
 void forgetInheritedState() {
     forgetPendingTempFile();
-    progressShown = 0;
+    lineShown = 0;
     for (volatile pid_t& slot : workers) slot = 0;
     // the fork happened with the signals held back; the worker's own guard never ends
     const sigset_t block = interruptSignals();

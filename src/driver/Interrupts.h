@@ -8,8 +8,10 @@
 // (fs/InterruptGuard.h) holds them back.
 void installInterruptHandlers();
 
-// Whether the progress line is on the terminal, for a signal to erase it.
+// Whether the progress line is on the terminal, for a signal to erase it and for a line printed
+// over it.
 void setProgressShown(bool shown);
+bool progressShown();
 
 // A worker process that a signal must stop; forgotten again once reaped.
 void addWorker(pid_t pid);

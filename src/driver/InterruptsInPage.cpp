@@ -6,6 +6,8 @@ void installInterruptHandlers() {}
 
 void setProgressShown(bool) {}
 
+bool progressShown() { return false; }
+
 void addWorker(pid_t) {}
 
 void removeWorker(pid_t) {}

@@ -57,7 +57,7 @@ std::vector<WorkItem> listItems(const Program& program, const RunOptions& run, i
         const std::string prefix = operand.back() == '/' ? operand : operand + "/";
         DirectorySearch search(operand, {program.folderSuffix});
         if (search.error()) {
-            printDiagnostic(operand, std::strerror(search.error()));
+            run.console.printDiagnostic(operand, std::strerror(search.error()));
             status = std::max(status, 1);
             continue;
         }
@@ -67,20 +67,20 @@ std::vector<WorkItem> listItems(const Program& program, const RunOptions& run, i
             items.push_back({prefix + *name, prefix + *name, outputFolder(run, prefix + *name)});
         }
         if (items.size() == before) {
-            printDiagnostic(operand, std::string("holds no ") + program.folderHolds);
+            run.console.printDiagnostic(operand, std::string("holds no ") + program.folderHolds);
             status = std::max(status, 2);
         }
     }
     return items;
 }
 
-std::string findCollision(const Program& program, const std::vector<WorkItem>& items) {
+std::string findCollision(const Program& program, const RunOptions& run, const std::vector<WorkItem>& items) {
     FileKeys keys;
     std::map<std::string, std::size_t> inputs;
     for (std::size_t i = 0; i < items.size(); ++i) inputs.emplace(keys.of(items[i].path), i);
     std::map<std::string, std::size_t> written;
     for (std::size_t i = 0; i < items.size(); ++i) {
-        for (const std::string& output : program.outputs(items[i])) {
+        for (const std::string& output : program.outputs(items[i], run)) {
             const std::string key = keys.of(output);
             if (const auto input = inputs.find(key); input != inputs.end())
                 return items[i].path + " would write over " + items[input->second].path + ", which is named to be read";

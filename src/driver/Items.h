@@ -16,4 +16,4 @@ std::vector<WorkItem> listItems(const Program& program, const RunOptions& run, i
 // Why the run must be refused before anything is written: two items would write the same file, or
 // one would write over a file named to be read; empty when neither happens. Files are compared by
 // their folder's identity and their name, so that two spellings of one path are one file.
-std::string findCollision(const Program& program, const std::vector<WorkItem>& items);
+std::string findCollision(const Program& program, const RunOptions& run, const std::vector<WorkItem>& items);

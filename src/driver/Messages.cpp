@@ -10,9 +10,11 @@
 #include <cstring>
 
 #include "driver/Progress.h"
+#include "fs/WriteAll.h"
 
 namespace {
 
+// a worker's wire to its parent, set once after the fork: the worker process's, ended with it
 int channel = -1;
 LineMirror* mirror = nullptr;
 // messages not yet sent, and the bytes of the stream sent so far
@@ -22,15 +24,9 @@ std::chrono::steady_clock::time_point lastSent;
 // the parent hears of finished files at least this often, for its progress line and its feeding
 constexpr auto flushEvery = std::chrono::milliseconds(4);
 
-void sendAll(const std::string& message) {
-    for (std::size_t done = 0; done < message.size();) {
-        // a parent that is gone ends this worker by its death signal, not by SIGPIPE here
-        const ssize_t n = ::send(channel, message.data() + done, message.size() - done, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return;
-        done += static_cast<std::size_t>(n);
-    }
-    sent += message.size();
+void transmit(const std::string& message) {
+    // a parent that is gone ends this worker by its death signal, not by SIGPIPE here
+    if (sendAll(channel, message.data(), message.size()) == 0) sent += message.size();
 }
 
 // A dead worker's parent reads both fields: the mirror is emptied before it moves on.
@@ -51,7 +47,7 @@ void sendConsoleTo(int fd, LineMirror* lines) {
 
 void flushToParent() {
     if (pending.empty()) return;
-    sendAll(pending);
+    transmit(pending);
     pending.clear();
     resetMirror();
     lastSent = std::chrono::steady_clock::now();
@@ -71,7 +67,7 @@ void sendMessage(char kind, const std::string& text) {
     if (message.size() > sizeof mirror->bytes - mirror->length) flushToParent();
     if (message.size() > sizeof mirror->bytes) {
         // no line is this long; it goes out alone rather than unmirrored behind others
-        sendAll(message);
+        transmit(message);
         resetMirror();
         return;
     }

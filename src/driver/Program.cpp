@@ -12,15 +12,9 @@
 #include "driver/Console.h"
 #include "driver/Interrupts.h"
 #include "driver/Items.h"
-#include "fs/ProgramName.h"
+#include "fs/Error.h"
 
 namespace {
-
-// "PROGRAM: TEXT" on standard error, for a run refused before it starts; returns the usage error's exit status.
-int refuse(const Program& program, const std::string& text) {
-    std::fprintf(stderr, "%s: %s\n", program.name, terminalText(text).c_str());
-    return usageError;
-}
 
 // The system's complaint about a folder named on the command line, or nothing when it is one.
 std::string folderProblem(const char* folder) {
@@ -33,28 +27,34 @@ std::string folderProblem(const char* folder) {
 }  // namespace
 
 int runProgram(int argc, char** argv, const Program& program) {
-    programName = program.name;
     const CommandLine line(argc, argv, program);
     if (line.status) return *line.status;
     const RunOptions& run = line.options;
-    if (run.directory && ::chdir(run.directory) != 0) return refuse(program, std::string(run.directory) + ": " + std::strerror(errno));
+    if (run.directory) {
+        const std::string problem = enterDirectory(run.directory);
+        if (!problem.empty()) return refuse(program.name, problem);
+    }
     // the folders named are taken in the directory entered, as the operands are
-    if (run.output && !folderProblem(run.output).empty()) return refuse(program, folderProblem(run.output));
+    if (run.output && !folderProblem(run.output).empty()) return refuse(program.name, folderProblem(run.output));
     for (const std::string& folder : run.paletteDirs)
-        if (!folderProblem(folder.c_str()).empty()) return refuse(program, folderProblem(folder.c_str()));
+        if (!folderProblem(folder.c_str()).empty()) return refuse(program.name, folderProblem(folder.c_str()));
     int status = 0;
     const std::vector<WorkItem> items = listItems(program, run, status);
     if (!run.operands.empty()) {
-        const std::string collision = findCollision(program, items);
-        if (!collision.empty()) return refuse(program, collision);
+        const std::string collision = findCollision(program, run, items);
+        if (!collision.empty()) return refuse(program.name, collision);
     }
     if (program.prepare) {
-        const Program::Complaint complaint = program.prepare(items, run);
-        if (!complaint.text.empty()) return complaint.hint ? usage(program, complaint.text) : refuse(program, complaint.text);
+        Program::Complaint complaint;
+        try {
+            complaint = program.prepare(items, run);
+        } catch (...) {
+            // nothing of the command line is wrong: the run could not start (out of memory)
+            std::fprintf(stderr, "%s: %s\n", program.name, terminalText(reasonOf(std::current_exception())).c_str());
+            return 1;
+        }
+        if (!complaint.text.empty()) return complaint.hint ? usage(program.name, complaint.text) : refuse(program.name, complaint.text);
     }
-    setQuiet(run.quiet);
-    // text from the command line reaches standard output escaped too; the set run prints its names as it always has
-    setEscaped(!run.operands.empty());
     installInterruptHandlers();
     return runBatch(program, run, items, status);
 }

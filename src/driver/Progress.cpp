@@ -5,24 +5,16 @@
 
 #include <string>
 
-#include "fs/ProgramName.h"
 #include "driver/Interrupts.h"
+#include "fs/WriteAll.h"
 
 namespace {
 
 constexpr char erase[] = "\r\033[K";
 constexpr auto interval = std::chrono::milliseconds(100);
 
-bool shown = false;
-bool outputOnTerminal = false;  // standard output shares the terminal (-q with the console's output)
-
-void put(const std::string& text) {
-    for (std::size_t done = 0; done < text.size();) {
-        const ssize_t n = ::write(STDERR_FILENO, text.data() + done, text.size() - done);
-        if (n <= 0) return;
-        done += static_cast<std::size_t>(n);
-    }
-}
+// a line that cannot be drawn is no reason to stop the run
+void put(const std::string& text) { writeAll(STDERR_FILENO, text.data(), text.size()); }
 
 std::string clock(double seconds) {
     const long s = static_cast<long>(seconds + 0.5);
@@ -33,15 +25,12 @@ std::string clock(double seconds) {
 
 }  // namespace
 
-Progress::Progress(std::size_t total, bool wanted, bool quiet)
-    : total(total), start(std::chrono::steady_clock::now()), drawn(start),
-      enabled(wanted && total > 0 && ::isatty(STDERR_FILENO) && (quiet || !::isatty(STDOUT_FILENO))) {
-    outputOnTerminal = enabled && ::isatty(STDOUT_FILENO);
-}
+Progress::Progress(std::size_t total, const char* program, Show show)
+    : total(total), program(program), start(std::chrono::steady_clock::now()), drawn(start),
+      enabled(show != Show::never && total > 0 && ::isatty(STDERR_FILENO) && (show == Show::always || !::isatty(STDOUT_FILENO))) {}
 
 Progress::~Progress() {
-    if (shown) put(erase);
-    shown = false;
+    if (progressShown()) put(erase);
     setProgressShown(false);
 }
 
@@ -55,20 +44,19 @@ void Progress::advance(std::size_t count) {
     const double rate = done / elapsed;
     char figure[32];
     std::snprintf(figure, sizeof figure, rate < 10 ? "%.1f" : "%.0f", rate);
-    std::string text = std::string(programName) + ": " + std::to_string(done) + " of " + std::to_string(total) +
+    std::string text = std::string(program) + ": " + std::to_string(done) + " of " + std::to_string(total) +
                        " files, " + figure + " files/s, " + clock((total - done) / rate) + " left";
     // a line wider than the terminal would wrap, and the carriage return would erase only its end
     winsize size{};
     if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 1 && text.size() >= size.ws_col)
         text.resize(size.ws_col - 1u);
     put("\r" + text + "\033[K");
-    shown = true;
     setProgressShown(true);
 }
 
 void clearProgress(std::FILE* stream) {
-    if (!shown || (stream == stdout && !outputOnTerminal)) return;
+    // asked only while the line is shown, which is at most ten times a second
+    if (!progressShown() || (stream == stdout && !::isatty(STDOUT_FILENO))) return;
     put(erase);
-    shown = false;
     setProgressShown(false);
 }

@@ -5,13 +5,18 @@
 #include <cstdio>
 
 // The line "PROGRAM: DONE of ALL files, RATE files/s, M:SS left" on standard error while a batch
-// runs, when standard error is a terminal and standard output is not (or -q keeps it quiet):
+// runs, when standard error is a terminal and standard output does not print there (see Show):
 // redrawn at most ten times a second, erased before any other line reaches the terminal (see
 // clearProgress) and at the end.
 class Progress {
 public:
-    Progress(std::size_t total, bool wanted, bool quiet);
-    virtual ~Progress();
+    // When the line is drawn, standard error being a terminal: never; only while standard output
+    // goes elsewhere, as its lines would interleave with it; or whenever standard output prints
+    // nothing but failures (-q) or nothing at all.
+    enum class Show { never, outputElsewhere, always };
+
+    Progress(std::size_t total, const char* program, Show show);
+    ~Progress();
     Progress(const Progress&) = delete;
     Progress& operator=(const Progress&) = delete;
 
@@ -20,6 +25,7 @@ public:
 
 private:
     std::size_t total;
+    const char* program;
     std::size_t done = 0;
     std::chrono::steady_clock::time_point start, drawn;
     bool enabled;

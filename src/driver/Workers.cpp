@@ -24,6 +24,7 @@
 #include "driver/Messages.h"
 #include "fs/InterruptGuard.h"
 #include "fs/TempFile.h"
+#include "fs/WriteAll.h"
 
 namespace {
 
@@ -70,30 +71,6 @@ int reap(pid_t pid) {
     return status;
 }
 
-bool sendAll(int fd, const void* data, std::size_t size) {
-    const char* bytes = static_cast<const char*>(data);
-    while (size > 0) {
-        const ssize_t n = ::send(fd, bytes, size, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        bytes += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-bool receiveAll(int fd, void* data, std::size_t size) {
-    char* bytes = static_cast<char*>(data);
-    while (size > 0) {
-        const ssize_t n = ::read(fd, bytes, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        bytes += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 [[noreturn]] void workerLoop(const Program& program, const RunOptions& run, const std::vector<WorkItem>& items, int fd,
                             LineMirror* mirror) {
     sendConsoleTo(fd, mirror);
@@ -109,7 +86,7 @@ bool receiveAll(int fd, void* data, std::size_t size) {
             const std::size_t bytes = static_cast<std::size_t>(n);
             // an index split between two reads is completed at once
             const std::size_t rest = (sizeof indices[0] - bytes % sizeof indices[0]) % sizeof indices[0];
-            if (rest && !receiveAll(fd, reinterpret_cast<char*>(indices) + bytes, rest)) break;
+            if (rest && !readAll(fd, reinterpret_cast<char*>(indices) + bytes, rest)) break;
             have = (bytes + rest) / sizeof indices[0];
             at = 0;
         }
@@ -220,7 +197,7 @@ private:
                 retry.erase(retry.begin());
             }
         }
-        if (!sendAll(worker.fd, indices.data(), indices.size() * sizeof indices[0])) {
+        if (sendAll(worker.fd, indices.data(), indices.size() * sizeof indices[0]) != 0) {
             // its end is noticed on reading; the files go to another worker
             retry.insert(indices.begin(), indices.end());
             return;
@@ -302,7 +279,7 @@ private:
         if (worker.files.empty()) return;
 
         // a worker writes beside the outputs of the file it converts, and only there
-        removeTemporaryFiles(items[worker.files.front()].folder, worker.pid);
+        removeTemporaryFiles(items[worker.files.front()].folder, program.name, worker.pid);
         // the files it had not started go to the next worker that asks
         const std::size_t file = worker.files.front();
         retry.insert(worker.files.begin() + 1, worker.files.end());
@@ -316,7 +293,8 @@ private:
         }
         const std::string reason = WIFSIGNALED(status) ? "conversion crashed (signal " + std::to_string(WTERMSIG(status)) + ")"
                                                        : "conversion ended early (exit status " + std::to_string(WEXITSTATUS(status)) + ")";
-        result.messages += frameMessage('O', failureLine(items[file].name)) + frameMessage('E', diagnosticLine(items[file].path, reason));
+        result.messages += frameMessage('O', options.console.failureLine(items[file].name)) +
+                           frameMessage('E', options.console.diagnosticLine(items[file].path, reason));
         result.done = true;
         result.failed = true;
         replace();

@@ -5,6 +5,10 @@
 #include <cerrno>
 #include <cstring>
 
+bool endsWithIgnoringCase(std::string_view name, std::string_view suffix) {
+    return name.size() >= suffix.size() && ::strncasecmp(name.data() + name.size() - suffix.size(), suffix.data(), suffix.size()) == 0;
+}
+
 DirectorySearch::DirectorySearch(const std::string& directory, std::vector<const char*> suffixes)
     : dir(::opendir(directory.c_str())), suffixes(std::move(suffixes)) {
     if (!dir) openError = errno;
@@ -24,10 +28,8 @@ std::optional<std::string> DirectorySearch::findNext() {
     if (!dir) return std::nullopt;
     while (const dirent* entry = ::readdir(dir)) {
         const std::string name = entry->d_name;
-        for (const char* suffix : suffixes) {
-            const std::size_t length = std::strlen(suffix);
-            if (name.size() >= length && ::strcasecmp(name.c_str() + name.size() - length, suffix) == 0) return name;
-        }
+        for (const char* suffix : suffixes)
+            if (endsWithIgnoringCase(name, suffix)) return name;
     }
     return std::nullopt;
 }

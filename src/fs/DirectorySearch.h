@@ -3,7 +3,11 @@
 #include <dirent.h>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
+
+// Whether `name` ends in `suffix`, ignoring case (the whole name may be the suffix).
+bool endsWithIgnoringCase(std::string_view name, std::string_view suffix);
 
 // Find-first/find-next over one directory: the names (without directory) of the
 // entries whose name ends in one of `suffixes`, ignoring case, in the order the

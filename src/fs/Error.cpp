@@ -2,8 +2,6 @@
 
 #include <new>
 
-Error::~Error() = default;
-
 std::string reasonOf(std::exception_ptr error) {
     try {
         std::rethrow_exception(error);

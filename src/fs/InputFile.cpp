@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "fs/FileNotFoundException.h"
+#include "fs/ReadError.h"
 
 namespace {
 
@@ -25,18 +25,18 @@ InputFile::InputFile(const std::string& path) {
     // O_NONBLOCK keeps a FIFO from blocking the open; it is refused below anyway, and reads of a
     // regular file ignore it
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) throw FileNotFoundException(std::strerror(errno));
+    if (fd < 0) throw ReadError(std::strerror(errno));
     struct stat st;
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         const std::string reason = std::string("is ") + kindOf(st.st_mode) + ", not a file";
         ::close(fd);
-        throw FileNotFoundException(reason);
+        throw ReadError(reason);
     }
     file = ::fdopen(fd, "rb");
     if (!file) {
         const std::string reason = std::strerror(errno);
         ::close(fd);
-        throw FileNotFoundException(reason);
+        throw ReadError(reason);
     }
     bytes = static_cast<std::uint64_t>(st.st_size);
     mtime = st.st_mtim;

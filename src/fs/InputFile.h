@@ -6,7 +6,7 @@
 #include <string>
 
 // A regular file open for reading, closed when destroyed. Anything else (missing file, directory,
-// FIFO, device) raises FileNotFoundException with the system's error text or what the entry is:
+// FIFO, device) raises ReadError with the system's error text or what the entry is:
 // opening a FIFO would wait for a writer forever.
 class InputFile {
 public:

@@ -2,7 +2,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <pthread.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,13 +12,12 @@
 #include <cstdio>
 #include <cstring>
 
-#include "fs/ProgramName.h"
 #include "fs/HardLink.h"
 #include "fs/WriteError.h"
 
 namespace {
 
-// read by a signal handler: fixed storage, no allocation
+// read by the process's signal handler, so the process's and not a run's: fixed storage, no allocation
 char pending[PATH_MAX];
 volatile sig_atomic_t haspending = 0;
 
@@ -38,11 +36,11 @@ std::string directoryOf(const std::string& name) {
     return slash == std::string::npos ? std::string() : name.substr(0, slash + 1);
 }
 
-// The start of every temporary name of the process `pid`: ".PROGRAM-PID-".
-std::string prefixOf(long pid) {
+// The start of every temporary name of the process `pid` of `program`: ".PROGRAM-PID-".
+std::string prefixOf(const char* program, long pid) {
     // appended piece by piece: gcc 12 warns falsely about "." + std::string at -O2
     std::string prefix = ".";
-    prefix += programName;
+    prefix += program;
     prefix += '-';
     prefix += std::to_string(pid);
     prefix += '-';
@@ -51,22 +49,14 @@ std::string prefixOf(long pid) {
 
 }  // namespace
 
-std::string temporaryName(const std::string& target, const char* extension) {
+std::string temporaryName(const std::string& target, const char* extension, const char* program) {
+    // the process's, not a run's: names need only differ within the process, whatever runs in it
     static unsigned counter = 0;
-    // the pid in this process's names, 0 until the first one; a forked worker takes its own
-    static long prefixpid = 0;
-    static std::string prefix;
-    if (!prefixpid) {
-        static const bool registered = ::pthread_atfork(nullptr, nullptr, [] { prefixpid = 0; }) == 0;
-        (void)registered;
-        prefixpid = ::getpid();
-        prefix = prefixOf(prefixpid);
-    }
-    return directoryOf(target) + prefix + std::to_string(counter++) + "." + extension;
+    return directoryOf(target) + prefixOf(program, ::getpid()) + std::to_string(counter++) + "." + extension;
 }
 
-void removeTemporaryFiles(const std::string& directory, long pid) {
-    const std::string prefix = prefixOf(pid);
+void removeTemporaryFiles(const std::string& directory, const char* program, long pid) {
+    const std::string prefix = prefixOf(program, pid);
     DIR* dir = ::opendir(directory.empty() ? "." : directory.c_str());
     if (!dir) return;
     const std::string at = directory.empty() || directory.back() == '/' ? directory : directory + "/";
@@ -81,9 +71,9 @@ void removePendingTempFile() {
 
 void forgetPendingTempFile() { haspending = 0; }
 
-TempFile::TempFile(const std::string& target, const char* extension) : target(target) {
+TempFile::TempFile(const std::string& target, const char* extension, const char* program) : target(target) {
     for (int attempt = 0; descriptor < 0; ++attempt) {
-        temp = temporaryName(target, extension);
+        temp = temporaryName(target, extension, program);
         // recorded before the creation: a signal in between removes at most a stale file of this very name
         setPendingFile(temp.c_str());
         descriptor = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);

@@ -3,15 +3,15 @@
 #include <ctime>
 #include <string>
 
-// A new file beside `target`, named ".PROGRAM-PID-N.EXTENSION", that becomes
+// A new file beside `target`, named ".PROGRAM-PID-N.EXTENSION" after the program writing it, that becomes
 // `target` only by commit(): a rename, so `target` never holds a partial file
 // and a symbolic link there is replaced, not followed. Removed when destroyed
 // uncommitted, and by removePendingTempFile() if a signal ends the program.
 // Failures raise WriteError naming `target` and the system's error text.
 class TempFile {
 public:
-    TempFile(const std::string& target, const char* extension);
-    virtual ~TempFile();
+    TempFile(const std::string& target, const char* extension, const char* program);
+    ~TempFile();
     TempFile(const TempFile&) = delete;
     TempFile& operator=(const TempFile&) = delete;
 
@@ -33,12 +33,13 @@ private:
     int error = 0;
 };
 
-// A name for a temporary file beside `target` in this process's scheme, not yet used by this process.
-std::string temporaryName(const std::string& target, const char* extension);
+// A name for a temporary file of `program` beside `target` in this process's scheme, not yet used by
+// this process.
+std::string temporaryName(const std::string& target, const char* extension, const char* program);
 
-// Removes the temporary files that the process `pid` of this program left in `directory` (a worker
+// Removes the temporary files that the process `pid` of `program` left in `directory` (a worker
 // that died cannot remove its own).
-void removeTemporaryFiles(const std::string& directory, long pid);
+void removeTemporaryFiles(const std::string& directory, const char* program, long pid);
 
 // For a signal handler, async-signal-safe: removes the temporary file being written, if any.
 void removePendingTempFile();

@@ -9,15 +9,16 @@
 #include "fs/HardLink.h"
 #include "fs/InterruptGuard.h"
 #include "fs/TempFile.h"
+#include "fs/WriteAll.h"
 #include "fs/WriteError.h"
 
 namespace {
 
 // Keeps the current file as path.bak through a hard link, so that path always holds a whole file.
 // Called with the interrupt signals held back, so that no link is left behind between the two steps.
-void backUp(const std::string& path) {
+void backUp(const std::string& path, const char* program) {
     const std::string backup = path + ".bak";
-    const std::string link = temporaryName(path, "bak");
+    const std::string link = temporaryName(path, "bak", program);
     if (hardLink(path.c_str(), link.c_str()) && ::rename(link.c_str(), backup.c_str()) == 0) return;
     const int error = errno;
     ::unlink(link.c_str());
@@ -39,22 +40,14 @@ bool holdsBytes(const std::string& path, const std::vector<std::uint8_t>& bytes,
 }
 
 void writeWholeFile(const std::string& path, const std::vector<std::uint8_t>& bytes, const struct stat* old,
-                    bool backup) {
-    TempFile file(path, "tmp");
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(file.fd(), bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            file.fail(n < 0 ? errno : ENOSPC);
-            break;
-        }
-        done += static_cast<std::size_t>(n);
-    }
+                    bool backup, const char* program) {
+    TempFile file(path, "tmp", program);
+    const int error = writeAll(file.fd(), bytes.data(), bytes.size());
+    if (error) file.fail(error);
     if (!old) return file.commit(nullptr, false);
     if (S_ISREG(old->st_mode) && ::fchmod(file.fd(), old->st_mode & 07777) != 0) file.fail(errno);
     // an interrupt between the two would leave a backup of a file that was never replaced
     InterruptGuard guard;
-    if (backup && done == bytes.size()) backUp(path);
+    if (backup && !error) backUp(path, program);
     file.commit();
 }

@@ -1,3 +1,3 @@
 #include "fs/WriteError.h"
 
-WriteError::~WriteError() = default;
+std::exception_ptr WriteError::withPrefix(const std::string& prefix) const { return std::make_exception_ptr(WriteError(prefix + what())); }

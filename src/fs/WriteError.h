@@ -7,5 +7,5 @@
 class WriteError : public Error {
 public:
     using Error::Error;
-    ~WriteError() override;
+    std::exception_ptr withPrefix(const std::string& prefix) const override;
 };

@@ -1,8 +1,7 @@
 #include "iff/Chunk.h"
 
 #include <cstring>
-
-#include "iff/IndexOutOfBoundsException.h"
+#include <stdexcept>
 
 Chunk::Chunk(std::unique_ptr<std::uint8_t[]> payload, std::int32_t size, std::int32_t length,
              const std::string& id)
@@ -14,7 +13,7 @@ Chunk::~Chunk() = default;
 
 void Chunk::need4() const {
     // written as a subtraction so that a cursor near the limit cannot overflow
-    if (length - cursor < 4) throw IndexOutOfBoundsException();
+    if (length - cursor < 4) throw std::logic_error("a read of 4 bytes past the end of chunk '" + std::string(id) + "'");
 }
 
 std::int32_t Chunk::readInt() {
@@ -31,7 +30,7 @@ void Chunk::skip4() {
 }
 
 std::string Chunk::readString() {
-    if (cursor >= length) throw IndexOutOfBoundsException();
+    if (cursor >= length) throw std::logic_error("a read of a text past the end of chunk '" + std::string(id) + "'");
     const char* start = reinterpret_cast<const char*>(payload.get()) + cursor;
     const std::size_t available = static_cast<std::size_t>(length - cursor);
     // a text without a terminating zero ends with the declared content

@@ -1,3 +1,3 @@
 #include "iff/FormatError.h"
 
-FormatError::~FormatError() = default;
+std::exception_ptr FormatError::withPrefix(const std::string& prefix) const { return std::make_exception_ptr(FormatError(prefix + what())); }

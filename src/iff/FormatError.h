@@ -2,11 +2,11 @@
 
 #include "fs/Error.h"
 
-// The file's content is not a well-formed MAT or palette file: a failed check,
-// a truncated or forged size, or a read past the end of the file. The reason
-// names what was expected and what was found.
+// The file's content is not a well-formed MAT, palette or image file: a failed check, a truncated or
+// forged size, or a read past the end of the file. The reason names what was expected and what was
+// found.
 class FormatError : public Error {
 public:
     using Error::Error;
-    ~FormatError() override;
+    std::exception_ptr withPrefix(const std::string& prefix) const override;
 };

@@ -3,10 +3,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <stdexcept>
 
 #include "fs/InputFile.h"
+#include "fs/TerminalText.h"
 #include "iff/FormatError.h"
-#include "iff/IllegalOperation.h"
 
 namespace {
 
@@ -16,21 +17,6 @@ std::uint32_t bigEndian(const unsigned char* bytes) {
 }
 
 }  // namespace
-
-std::string quoteId(const std::string& id) {
-    static const char hex[] = "0123456789ABCDEF";
-    std::string text = "'";
-    for (const unsigned char c : id) {
-        if (c >= 0x20 && c < 0x7F && c != '\\') {
-            text += static_cast<char>(c);
-        } else {
-            text += "\\x";
-            text += hex[c >> 4];
-            text += hex[c & 15];
-        }
-    }
-    return text + "'";
-}
 
 IffReader::IffReader(const std::string& path) : input(path), file(input.stream()), filesize(input.size()) {
     readHeader();
@@ -72,22 +58,22 @@ bool IffReader::isForm() const { return std::strcmp(id, "FORM") == 0; }
 std::string IffReader::describe() const {
     if (atend) return "the end of the file";
     // an id may hold a zero byte, so all four bytes are shown
-    if (isForm()) return "FORM " + quoteId(std::string(formtype, 4));
-    return "chunk " + quoteId(std::string(id, 4));
+    if (isForm()) return "FORM " + quotedText(std::string(formtype, 4));
+    return "chunk " + quotedText(std::string(id, 4));
 }
 
 void IffReader::expectForm(const char* type, const char* what) const {
-    if (!atForm(type)) throw FormatError(std::string("expected ") + (what ? what : "FORM " + quoteId(type)) + ", found " + describe());
+    if (!atForm(type)) throw FormatError(std::string("expected ") + (what ? what : "FORM " + quotedText(type)) + ", found " + describe());
 }
 
 void IffReader::expectChunk(const char* id, const char* what) const {
-    if (!atChunk(id)) throw FormatError(std::string("expected ") + (what ? what : "chunk " + quoteId(id)) + ", found " + describe());
+    if (!atChunk(id)) throw FormatError(std::string("expected ") + (what ? what : "chunk " + quotedText(id)) + ", found " + describe());
 }
 
 void IffReader::requireHeader() const {
     if (atend) throw FormatError("unexpected end of the file");
     if (badsize) {
-        const std::string what = isForm() ? "FORM " + quoteId(std::string(formtype, 4)) : "chunk " + quoteId(std::string(id, 4));
+        const std::string what = isForm() ? "FORM " + quotedText(std::string(formtype, 4)) : "chunk " + quotedText(std::string(id, 4));
         const char* limit = declared > 0x7FFFFFFFu ? " (2^31 or more)" : " (less than its 4-byte form type)";
         throw FormatError(what + " declares a size of " + std::to_string(declared) + limit + ", with " +
                           std::to_string(remaining()) + " bytes left in the file");
@@ -96,7 +82,8 @@ void IffReader::requireHeader() const {
 
 void IffReader::requireChunk(bool form) const {
     requireHeader();
-    if (isForm() != form) throw IllegalOperation();
+    // the callers check what the file holds first: the wrong kind here is a fault of this program
+    if (isForm() != form) throw std::logic_error(std::string("a ") + (form ? "chunk" : "FORM") + " read as a " + (form ? "FORM" : "chunk"));
 }
 
 std::string IffReader::chunkName() const {

@@ -9,10 +9,6 @@
 #include "fs/InputFile.h"
 #include "iff/Chunk.h"
 
-// A chunk id or form type as text for messages, quoted, with bytes that are not
-// printable written as \xNN.
-std::string quoteId(const std::string& id);
-
 // Sequential reader over one IFF file, always positioned on one chunk header.
 // Every size taken from the file is compared with the bytes the file really
 // holds before anything is allocated or skipped.

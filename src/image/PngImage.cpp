@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "fs/InputFile.h"
+#include "fs/Limits.h"
 #include "image/PngMessage.h"
 #include "iff/FormatError.h"
-#include "mat/MatReader.h"
 
 namespace {
 

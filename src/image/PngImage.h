@@ -10,7 +10,7 @@
 // (RGB weighted by libpng's default coefficients, alpha left out). A colour-mapped file whose
 // palette shows `colours` (256 RGB entries) at every index its pixels use keeps those indices
 // instead: indexed() is true and samples() holds one index per pixel. A damaged file raises
-// FormatError with libpng's message, and anything but a regular file FileNotFoundException; the
+// FormatError with libpng's message, and anything but a regular file ReadError; the
 // caller names the file where the reason is not about the file it reports on.
 class PngImage {
 public:

@@ -6,7 +6,7 @@
 #include "fs/InputFile.h"
 #include "iff/FormatError.h"
 #include "image/PngDecoder.h"
-#include "mat/MatReader.h"
+#include "fs/Limits.h"
 
 namespace {
 

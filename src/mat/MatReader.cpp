@@ -2,15 +2,6 @@
 
 #include "iff/FormatError.h"
 
-namespace {
-
-// libpng refuses wider or taller images, and its refusal would crash inside DevIL
-constexpr std::int64_t maxSide = 1000000;
-// the RGBA buffer must fit a signed 32-bit size, as DevIL computes it that way
-constexpr std::int64_t maxPixels = 0x7FFFFFFF / 4;
-
-}  // namespace
-
 MatReader::MatReader(const std::string& path) : reader(path) {
     if (reader.atForm("ANIM")) {
         anim = true;
@@ -40,7 +31,7 @@ void MatReader::readPalette(const PaletteLookup& lookup) {
     reader.enterForm();
     if (reader.atChunk("CMAP")) {
         palettechunk = reader.readChunk();
-        if (palettechunk->getLength() != 256 * 3)
+        if (palettechunk->getLength() != paletteEntries * 3)
             throw FormatError("the embedded colour table 'CMAP' holds " + std::to_string(palettechunk->getLength()) +
                               " bytes, not 768");
         return;
@@ -74,12 +65,6 @@ void MatReader::readPlanes() {
     if (reader.eof()) return;
     reader.expectChunk("ALPH", "chunk 'ALPH' or the end of the file after 'PXLS'");
     alphachunk = reader.readChunk();
-}
-
-std::int64_t convertiblePixels(std::int64_t width, std::int64_t height) {
-    if (width <= 0 || height <= 0 || width > maxSide || height > maxSide) return -1;
-    const std::int64_t count = width * height;
-    return count <= maxPixels ? count : -1;
 }
 
 void MatReader::requirePixels() const {

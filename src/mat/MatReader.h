@@ -8,10 +8,9 @@
 
 #include "iff/Chunk.h"
 #include "iff/IffReader.h"
+#include "fs/Limits.h"
 #include "mat/PalFile.h"
 
-// Pixel count of an image size that both programs can convert, or -1.
-std::int64_t convertiblePixels(std::int64_t width, std::int64_t height);
 
 // The structure of one MAT file, read in three steps so that a caller can act
 // between them: the constructor reads up to INFO, readPalette() the optional

@@ -24,6 +24,6 @@ void loadPalette(std::optional<PalFile>& palfile, const std::string& palettename
     try {
         palfile.emplace(path);
     } catch (const Error& error) {
-        throw FormatError(where + error.what());
+        std::rethrow_exception(error.withPrefix(where));
     }
 }

@@ -24,6 +24,6 @@ private:
     std::unique_ptr<Chunk> palettechunk;
 };
 
-// Loads the palette file that a palette name points to (see PaletteLookup); every failure
-// raises FormatError naming the palette and the path tried.
+// Loads the palette file that a palette name points to (see PaletteLookup); a failure raises the
+// error of its kind (ReadError, FormatError, Refusal) naming the palette and the path tried.
 void loadPalette(std::optional<PalFile>& palfile, const std::string& palettename, const PaletteLookup& lookup = PaletteLookup());

@@ -5,10 +5,10 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <map>
 
 #include "fs/FileTime.h"
-#include "iff/FormatError.h"
+#include "fs/ReadError.h"
+#include "fs/Refusal.h"
 
 namespace {
 
@@ -59,7 +59,7 @@ std::string PaletteLookup::find(const std::string& original) const {
     std::replace(name.begin(), name.end(), '\\', '/');
     const std::string first = inFolder(places.front(), name + ".pal");
     if (escapesDirectory(name))
-        throw FormatError("the palette name \"" + original + "\" (" + first + ") leads out of " + inFolder(places.front(), ""));
+        throw Refusal("the palette name \"" + original + "\" (" + first + ") leads out of " + inFolder(places.front(), ""));
     std::string tried;
     for (const std::string& folder : places) {
         std::string path = inFolder(folder, name + ".pal");
@@ -67,21 +67,17 @@ std::string PaletteLookup::find(const std::string& original) const {
         tried += (tried.empty() ? "" : ", ") + path;
     }
     if (places.size() == 1) return first;
-    throw FormatError("palette \"" + original + "\" not found: tried " + tried);
+    throw ReadError("palette \"" + original + "\" not found: tried " + tried);
 }
 
-const PaletteStamp& PaletteLookup::stamp(const std::string& name) const {
-    static std::map<std::string, PaletteStamp> stamps;
-    std::string key;
-    for (const std::string& folder : places) key += folder + '\0';
-    const auto [at, added] = stamps.try_emplace(key + '\0' + name);
-    if (!added) return at->second;
+PaletteStamp PaletteLookup::stamp(const std::string& name) const {
+    PaletteStamp stamp;
     try {
-        at->second.found = modifiedTime(find(name), at->second.time);
-    } catch (const FormatError&) {
+        stamp.found = modifiedTime(find(name), stamp.time);
+    } catch (const Error&) {
         // not found, or leading out: the conversion reports it
     }
-    return at->second;
+    return stamp;
 }
 
 std::string findPalette(const std::string& name) { return PaletteLookup().find(name); }

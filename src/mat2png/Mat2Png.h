@@ -1,8 +1,13 @@
 #pragma once
 
-#include "driver/Program.h"
+#include <map>
+#include <string>
 
-// mat2png: every *.mat file in mat/ to PNG images beside it. Holds its options.
+#include "driver/Program.h"
+#include "mat/PaletteLookup.h"
+
+// mat2png: every *.mat file in mat/ to PNG images beside it. Its options come with each run's
+// RunOptions; it keeps nothing of one run for the next.
 class Mat2Png {
 public:
     Mat2Png();
@@ -10,9 +15,11 @@ public:
     Mat2Png& operator=(const Mat2Png&) = delete;
 
     const Program& program() const { return definition; }
-    // -i: the colour image as the stored indices under the file's palette
-    bool indexed = false;
 
 private:
+    Freshness freshness(const WorkItem& item, const RunOptions& run);
+
     Program definition;
+    // the palettes' stamps of this run, by folders and name: an update run asks for the same few once per MAT file
+    std::map<std::string, PaletteStamp> stamps;
 };

@@ -3,10 +3,9 @@
 #include <cstring>
 #include <memory>
 
-#include "driver/Console.h"
 #include "mat/MatReader.h"
-#include "mat2png/ColourImage.h"
 #include "mat2png/SaveImage.h"
+#include "mat2png/WriterImage.h"
 
 namespace {
 
@@ -25,10 +24,12 @@ void expand(const std::uint8_t* colours, const std::uint8_t* indices, const std:
 
 }  // namespace
 
-MatFile::MatFile(const std::string& path, const std::string& output, const PaletteLookup& palettes, bool indexed) {
+void convertMatFile(const std::string& path, const std::string& output, const PaletteLookup& palettes, ColourImage colour,
+                    const Console& console) {
+    const bool indexed = colour == ColourImage::indexed;
     MatReader mat(path);
     if (mat.isAnim()) return;
-    printLine("type ", std::to_string(mat.type()));
+    console.printLine("type ", std::to_string(mat.type()));
     mat.readPalette(palettes);
     mat.readPlanes();
     // the images carry the MAT file's time, by which an update run knows them current or edited
@@ -41,29 +42,27 @@ MatFile::MatFile(const std::string& path, const std::string& output, const Palet
         const std::string alphaname = output + "_alpha.png";
         if (indexed) {
             // the same grey levels as the library's negative, through the writer of the indexed images
-            saveSamples(alphaname, width, height, mat.alpha()->getData(), nullptr, source, true);
+            saveSamples(alphaname, width, height, mat.alpha()->getData(), nullptr, source, console.program, true);
         } else {
-            ColourImage(width, height, 1, mat.alpha()->getData()).save(alphaname, source, true);
+            WriterImage(width, height, 1, mat.alpha()->getData()).save(alphaname, source, console.program, true);
         }
-        printLine("Wrote alpha channel in ", alphaname);
+        console.printLine("Wrote alpha channel in ", alphaname);
     } else {
-        printLine("No alpha channel in ", path);
+        console.printLine("No alpha channel in ", path);
     }
 
     mat.requirePixels();
     if (indexed) {
         // the indices as stored, under the whole palette: an editor shows it and paints with its entries only
-        saveSamples(output + ".png", width, height, mat.pixels().getData(), mat.colours(), source);
+        saveSamples(output + ".png", width, height, mat.pixels().getData(), mat.colours(), source, console.program);
         return;
     }
-    ColourImage image(width, height, alpha ? 4 : 3);
+    WriterImage image(width, height, alpha ? 4 : 3);
     // expanded straight into the writer's image: a buffer of our own would be one more full-size copy
     std::uint8_t* out = image.data();
     expand(mat.colours(), mat.pixels().getData(), alpha ? mat.alpha()->getData() : nullptr, static_cast<std::size_t>(pixels),
            out);
     // the planes are spent; freeing them before encoding keeps the peak at one image
     mat.release();
-    image.save(output + ".png", source);
+    image.save(output + ".png", source, console.program);
 }
-
-MatFile::~MatFile() = default;

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "fs/TempFile.h"
+#include "fs/WriteAll.h"
 #include "fs/WriteError.h"
 #include "image/PngMessage.h"
 
@@ -29,21 +30,15 @@ struct Output {
     unsigned char buffer[1 << 16];
 };
 
+// DevIL's write callbacks take no context of ours: the one image being saved is the process's
 Output* current = nullptr;
 
 void flush(Output& out) {
-    std::size_t done = 0;
-    while (done < out.used && !out.failed) {
-        const ssize_t n = ::write(out.fd, out.buffer + done, out.used - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            out.failed = true;
-            out.error = n < 0 ? errno : ENOSPC;
-        } else {
-            done += static_cast<std::size_t>(n);
-        }
+    if (!out.failed && out.used) {
+        out.error = writeAll(out.fd, out.buffer, out.used);
+        out.failed = out.error != 0;
+        if (!out.failed) out.flushed += static_cast<off_t>(out.used);
     }
-    out.flushed += static_cast<off_t>(done);
     out.used = 0;
 }
 
@@ -127,10 +122,10 @@ bool encodeSamples(png_structp png, png_infop info, std::int32_t width, std::int
 }  // namespace
 
 void saveSamples(const std::string& name, std::int32_t width, std::int32_t height, const std::uint8_t* indices,
-                 const std::uint8_t* palette, const timespec& modified, bool negative) {
+                 const std::uint8_t* palette, const timespec& modified, const char* program, bool negative) {
     if (width <= 0 || height <= 0)
         throw WriteError("cannot write an image of " + std::to_string(width) + " x " + std::to_string(height));
-    TempFile file(name, "png");
+    TempFile file(name, "png", program);
     auto out = std::make_unique_for_overwrite<Output>();
     out->fd = file.fd();
     PngMessage error;
@@ -146,9 +141,9 @@ void saveSamples(const std::string& name, std::int32_t width, std::int32_t heigh
     file.commit(&modified);
 }
 
-void saveImage(const std::string& name, const timespec& modified) {
+void saveImage(const std::string& name, const timespec& modified, const char* program) {
     // the temporary name must end in ".png": DevIL picks the format from it
-    TempFile file(name, "png");
+    TempFile file(name, "png", program);
     // the buffer is written before it is read; zeroing 64 KiB per image would cost more than a small image's encoding
     auto out = std::make_unique_for_overwrite<Output>();
     out->name = file.path().c_str();

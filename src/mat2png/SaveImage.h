@@ -11,18 +11,19 @@
 // to a temporary file in the same directory and renamed over `name` only when
 // it is complete, so `name` never holds a partial image and a symbolic link
 // there is replaced, not followed; its modification time is `modified`, that of
-// the MAT file it was made from. Raises WriteError when anything fails.
-void saveImage(const std::string& name, const timespec& modified);
+// the MAT file it was made from; `program` names the temporary file. Raises WriteError when anything
+// fails.
+void saveImage(const std::string& name, const timespec& modified, const char* program);
 
 // Writes a whole encoded PNG file under `name` as saveImage() does: the page's writer.
-void saveEncoded(const std::string& name, const std::vector<std::uint8_t>& bytes, const timespec& modified);
+void saveEncoded(const std::string& name, const std::vector<std::uint8_t>& bytes, const timespec& modified, const char* program);
 
 // Saves `height` rows of `width` 8-bit samples, the first row at the bottom, as saveImage() does:
 // indices of an 8-bit colour-mapped PNG under the 256 RGB entries of `palette`, or grey levels when
 // `palette` is null, each 255 minus the sample with `negative`. Written with libpng, since DevIL
 // cannot set the row filters and compression that make such images small.
 void saveSamples(const std::string& name, std::int32_t width, std::int32_t height, const std::uint8_t* samples,
-                 const std::uint8_t* palette, const timespec& modified, bool negative = false);
+                 const std::uint8_t* palette, const timespec& modified, const char* program, bool negative = false);
 
 // Whether Paeth-filtered rows (compressed as runs) will beat the samples as they are (compressed by
 // libpng's defaults): only where neighbouring samples are near in value (indices of an ordered

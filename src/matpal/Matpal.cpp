@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <getopt.h>
-#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,14 +17,20 @@
 #include <vector>
 
 #include "colour/PaletteFit.h"
+#include "driver/CommandLine.h"
 #include "driver/Console.h"
 #include "driver/Interrupts.h"
 #include "driver/Progress.h"
+#include "fs/DirectorySearch.h"
+#include "driver/UsageError.h"
 #include "fs/Error.h"
 #include "fs/InputFile.h"
-#include "fs/ProgramName.h"
+#include "fs/Limits.h"
+#include "fs/ReadError.h"
+#include "fs/Refusal.h"
 #include "fs/TempFile.h"
 #include "fs/WholeFile.h"
+#include "fs/WriteAll.h"
 #include "iff/FormatError.h"
 #include "fs/WriteError.h"
 #include "mat/MatReader.h"
@@ -40,17 +45,8 @@ using palette::Bytes;
 using palette::Entries;
 using palette::Format;
 
-constexpr int usageError = 64;
 // getopt's codes of the long options without a letter
 enum { forceCode = 256, coloursCode, keepCode, fromCode };
-// a palette, or a picture of one, is far smaller; this keeps a wrong file from filling memory
-constexpr std::uint64_t maxInput = std::uint64_t{256} << 20;
-
-// A wrong command line: exit status 64, and with `hint` the line "Try 'matpal --help'".
-struct Usage {
-    std::string text;
-    bool hint = true;
-};
 
 struct Options {
     const char* directory = nullptr;
@@ -86,13 +82,11 @@ const char* const help =
     "Exit status: 0 when all went well, 1 when a file could not be read or written,\n"
     "64 on a wrong command line.\n";
 
-// "matpal: SUBJECT: REASON" on standard error, safe for a terminal.
-void report(const std::string& subject, const std::string& reason) { printDiagnostic(subject, reason); }
+// matpal prints no name from a file on standard output, and no line that -q would drop
+const Console console{.program = "matpal"};
 
-bool endsWith(const std::string& text, const char* suffix) {
-    const std::size_t length = std::strlen(suffix);
-    return text.size() >= length && ::strcasecmp(text.c_str() + text.size() - length, suffix) == 0;
-}
+// "matpal: SUBJECT: REASON" on standard error, safe for a terminal.
+void report(const std::string& subject, const std::string& reason) { console.printDiagnostic(subject, reason); }
 
 // The file name of `path` without its directory and extension.
 std::string stem(const std::string& path) {
@@ -103,10 +97,10 @@ std::string stem(const std::string& path) {
 
 Bytes readFile(const std::string& path) {
     const InputFile input(path);
-    if (input.size() > maxInput) throw FormatError("too large for a palette: " + std::to_string(input.size()) + " bytes");
+    if (input.size() > maxPaletteFile) throw FormatError("too large for a palette: " + std::to_string(input.size()) + " bytes");
     Bytes bytes(static_cast<std::size_t>(input.size()));
     if (std::fread(bytes.data(), 1, bytes.size(), input.stream()) != bytes.size() || std::fgetc(input.stream()) != EOF)
-        throw FormatError(std::ferror(input.stream()) ? std::strerror(errno) : "the file changed while read");
+        throw ReadError(std::ferror(input.stream()) ? std::strerror(errno) : "the file changed while read");
     return bytes;
 }
 
@@ -138,7 +132,7 @@ struct Source {
 Source loadSource(const std::string& source) {
     struct stat st;
     Source loaded;
-    if (endsWith(source, ".mat")) {
+    if (endsWithIgnoringCase(source, ".mat")) {
         MatReader mat(source);
         if (mat.isAnim()) throw FormatError("an animation (FORM 'ANIM') has no palette of its own");
         mat.readPalette();
@@ -156,18 +150,11 @@ Source loadSource(const std::string& source) {
     return loaded;
 }
 
-void writeAll(int fd, const Bytes& bytes, TempFile* file) {
-    for (std::size_t done = 0; done < bytes.size();) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            const int error = n < 0 ? errno : ENOSPC;
-            if (!file) throw WriteError(std::string("cannot write to standard output: ") + std::strerror(error));
-            file->fail(error);
-            return;
-        }
-        done += static_cast<std::size_t>(n);
-    }
+// Writes `bytes` to `file`, or to standard output when it is null.
+void writeOut(const Bytes& bytes, TempFile* file) {
+    const int error = writeAll(file ? file->fd() : STDOUT_FILENO, bytes.data(), bytes.size());
+    if (error && !file) throw WriteError(std::string("cannot write to standard output: ") + std::strerror(error));
+    if (error) file->fail(error);
 }
 
 std::string refusal(const std::string& target) {
@@ -178,54 +165,54 @@ std::string refusal(const std::string& target) {
 void writePalette(const std::string& target, const Entries& entries, bool force) {
     struct stat st;
     const bool exists = ::lstat(target.c_str(), &st) == 0;
-    if (exists && !force) throw FormatError(refusal(target));
+    if (exists && !force) throw Refusal(refusal(target));
     // pal/ itself is made on the first import; a missing folder below it is a mistyped name
     if (!exists && target.rfind("pal/", 0) == 0 && target.find('/', 4) == std::string::npos && ::mkdir("pal", 0777) != 0 && errno != EEXIST)
         throw WriteError(std::string("cannot make pal/: ") + std::strerror(errno));
-    writeWholeFile(target, palette::exportPalette(Format::iff, entries, ""), exists ? &st : nullptr, true);
+    writeWholeFile(target, palette::exportPalette(Format::iff, entries, ""), exists ? &st : nullptr, true, console.program);
 }
 
 // The path of pal/NAME.pal for a name from the command line; names that leave pal/ are refused.
 std::string paletteTarget(const std::string& name) {
-    if (name.empty()) throw Usage{"the palette name is empty"};
+    if (name.empty()) throw UsageError("the palette name is empty");
     try {
         return findPalette(name);
-    } catch (const FormatError& error) {
-        throw Usage{error.what()};
+    } catch (const Refusal& error) {
+        throw UsageError(error.what());
     }
 }
 
 std::optional<Format> formatOfExtension(const std::string& path) {
     for (const Format format : {Format::gpl, Format::act, Format::png})
-        if (endsWith(path, (std::string(".") + palette::formatName(format)).c_str())) return format;
+        if (endsWithIgnoringCase(path, std::string(".") + palette::formatName(format))) return format;
     return std::nullopt;
 }
 
 int exportCommand(const std::vector<std::string>& args, const Options& options) {
-    if (args.size() != 2) throw Usage{args.size() < 2 ? "export needs a SOURCE" : "unexpected argument '" + args[2] + "'"};
+    if (args.size() != 2) throw UsageError(args.size() < 2 ? "export needs a SOURCE" : "unexpected argument '" + args[2] + "'");
     std::optional<Format> format;
     if (options.format) {
         format = palette::formatNamed(*options.format);
-        if (!format) throw Usage{"unknown format '" + *options.format + "' (gpl, act, jasc, riff, png or iff)"};
+        if (!format) throw UsageError("unknown format '" + *options.format + "' (gpl, act, jasc, riff, png or iff)");
     } else if (options.output) {
         format = formatOfExtension(*options.output);
-        if (!format) throw Usage{"cannot tell the format from the name '" + *options.output + "' (.gpl, .act or .png): give -f FORMAT"};
+        if (!format) throw UsageError("cannot tell the format from the name '" + *options.output + "' (.gpl, .act or .png): give -f FORMAT");
     } else {
-        throw Usage{"export needs -f FORMAT or -o FILE"};
+        throw UsageError("export needs -f FORMAT or -o FILE");
     }
     if (!options.output && !palette::isText(*format) && ::isatty(STDOUT_FILENO))
-        throw Usage{std::string("will not write ") + palette::formatName(*format) + " data to a terminal: give -o FILE"};
-    if (options.output && options.output->empty()) throw Usage{"the output file name is empty"};
+        throw UsageError(std::string("will not write ") + palette::formatName(*format) + " data to a terminal: give -o FILE");
+    if (options.output && options.output->empty()) throw UsageError("the output file name is empty");
     const std::string& source = args[1];
     try {
         const Source loaded = loadSource(source);
         const Bytes bytes = palette::exportPalette(*format, loaded.entries, loaded.name);
         if (!options.output) {
-            writeAll(STDOUT_FILENO, bytes, nullptr);
+            writeOut(bytes, nullptr);
             return 0;
         }
-        TempFile file(*options.output, palette::formatName(*format));
-        writeAll(file.fd(), bytes, &file);
+        TempFile file(*options.output, palette::formatName(*format), console.program);
+        writeOut(bytes, &file);
         file.commit();
         return 0;
     } catch (...) {
@@ -235,7 +222,7 @@ int exportCommand(const std::vector<std::string>& args, const Options& options) 
 }
 
 int importCommand(const std::vector<std::string>& args, const Options& options) {
-    if (args.size() != 3) throw Usage{args.size() < 3 ? "import needs a FILE and a palette NAME" : "unexpected argument '" + args[3] + "'"};
+    if (args.size() != 3) throw UsageError(args.size() < 3 ? "import needs a FILE and a palette NAME" : "unexpected argument '" + args[3] + "'");
     const std::string target = paletteTarget(args[2]);
     try {
         writePalette(target, importFile(args[1]), options.force);
@@ -246,13 +233,11 @@ int importCommand(const std::vector<std::string>& args, const Options& options) 
     }
 }
 
-// A whole number from `low` to `high`, or nothing.
-std::optional<int> wholeNumber(const std::string& text, long low, long high) {
-    char* end = nullptr;
-    errno = 0;
-    const long value = std::strtol(text.c_str(), &end, 10);
-    if (errno || end == text.c_str() || *end || value < low || value > high || text[0] == '+' || text[0] == ' ') return std::nullopt;
-    return static_cast<int>(value);
+// A number of entries or colours from `low` to `high` as written in matpal's options, without a sign or blank before it; or nothing.
+std::optional<int> entryNumber(const std::string& text, int low, int high) {
+    if (!text.empty() && (text[0] == '+' || text[0] == ' ')) return std::nullopt;
+    const std::optional<long long> value = wholeNumber(text, low, high);
+    return value ? std::optional<int>(static_cast<int>(*value)) : std::nullopt;
 }
 
 // Entries such as "0-15,240-255" or "7".
@@ -263,10 +248,10 @@ std::array<bool, 256> parseRanges(const std::string& ranges) {
         const std::size_t comma = ranges.find(',', start);
         const std::string part = ranges.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
         const std::size_t dash = part.find('-');
-        const std::optional<int> first = wholeNumber(part.substr(0, dash), 0, 255);
-        const std::optional<int> last = dash == std::string::npos ? first : wholeNumber(part.substr(dash + 1), 0, 255);
+        const std::optional<int> first = entryNumber(part.substr(0, dash), 0, paletteEntries - 1);
+        const std::optional<int> last = dash == std::string::npos ? first : entryNumber(part.substr(dash + 1), 0, paletteEntries - 1);
         if (!first || !last || *last < *first)
-            throw Usage{"invalid entries '" + part + "' in --keep: give entries 0 to 255 such as 0-15,240-255"};
+            throw UsageError("invalid entries '" + part + "' in --keep: give entries 0 to 255 such as 0-15,240-255");
         for (int n = *first; n <= *last; ++n) kept[n] = true;
         if (comma == std::string::npos) return kept;
         start = comma + 1;
@@ -274,16 +259,16 @@ std::array<bool, 256> parseRanges(const std::string& ranges) {
 }
 
 int makeCommand(const std::vector<std::string>& args, const Options& options) {
-    if (args.size() < 3) throw Usage{"make needs a palette NAME and at least one IMAGE"};
-    if (options.keep && !options.from) throw Usage{"option '--keep' needs '--from=PALETTE'"};
-    if (options.from && !options.keep) throw Usage{"option '--from' needs '--keep=RANGES'"};
+    if (args.size() < 3) throw UsageError("make needs a palette NAME and at least one IMAGE");
+    if (options.keep && !options.from) throw UsageError("option '--keep' needs '--from=PALETTE'");
+    if (options.from && !options.keep) throw UsageError("option '--from' needs '--keep=RANGES'");
     const std::array<bool, 256> kept = options.keep ? parseRanges(*options.keep) : std::array<bool, 256>{};
     const int free = 256 - static_cast<int>(std::count(kept.begin(), kept.end(), true));
     int colours = free;
     if (options.colours) {
-        const std::optional<int> n = wholeNumber(*options.colours, 1, 256);
-        if (!n) throw Usage{"invalid number of colours '" + *options.colours + "': give 1 to 256"};
-        if (*n > free) throw Usage{std::to_string(*n) + " colours do not fit in the " + std::to_string(free) + " entries --keep leaves free"};
+        const std::optional<int> n = entryNumber(*options.colours, 1, paletteEntries);
+        if (!n) throw UsageError("invalid number of colours '" + *options.colours + "': give 1 to 256");
+        if (*n > free) throw UsageError(std::to_string(*n) + " colours do not fit in the " + std::to_string(free) + " entries --keep leaves free");
         colours = *n;
     }
     const std::string target = paletteTarget(args[1]);
@@ -292,8 +277,12 @@ int makeCommand(const std::vector<std::string>& args, const Options& options) {
         Entries from;
         try {
             from = namedPalette(*options.from);
-        } catch (const FormatError& error) {
-            throw Usage{error.what(), false};
+        } catch (const Refusal& error) {
+            // a name that leads out of pal/ is a wrong command line; a palette that cannot be read is not
+            throw UsageError(error.what(), UsageError::Hint::none);
+        } catch (...) {
+            report(*options.from, reasonOf(std::current_exception()));
+            return 1;
         }
         for (unsigned n = 0; n < 256; ++n)
             if (kept[n]) keep.push_back({n, from[3 * n], from[3 * n + 1], from[3 * n + 2]});
@@ -302,10 +291,10 @@ int makeCommand(const std::vector<std::string>& args, const Options& options) {
     try {
         struct stat st;
         // refused before the images are read, which may take long
-        if (!options.force && ::lstat(target.c_str(), &st) == 0) throw FormatError(refusal(target));
+        if (!options.force && ::lstat(target.c_str(), &st) == 0) throw Refusal(refusal(target));
         ColourHistogram histogram;
         {
-            Progress progress(args.size() - 2, true, true);
+            Progress progress(args.size() - 2, console.program, Progress::Show::always);
             for (std::size_t n = 2; n < args.size(); ++n, progress.advance()) {
                 subject = args[n];
                 const PngImage image(args[n], 4);
@@ -323,16 +312,13 @@ int makeCommand(const std::vector<std::string>& args, const Options& options) {
     }
 }
 
-int usage(const Usage& complaint) {
-    std::fprintf(stderr, "matpal: %s\n", terminalText(complaint.text).c_str());
-    if (complaint.hint) std::fprintf(stderr, "Try 'matpal --help' for more information.\n");
-    return usageError;
+int complain(const UsageError& complaint) {
+    return complaint.hint == UsageError::Hint::help ? usage(console.program, complaint.what()) : refuse(console.program, complaint.what());
 }
 
 }  // namespace
 
 int runMatpal(int argc, char** argv) {
-    programName = "matpal";
     static const option longopts[] = {
         {"directory", required_argument, nullptr, 'C'}, {"format", required_argument, nullptr, 'f'},
         {"output", required_argument, nullptr, 'o'},    {"force", no_argument, nullptr, forceCode},
@@ -341,8 +327,7 @@ int runMatpal(int argc, char** argv) {
         {"version", no_argument, nullptr, 'V'},         {nullptr, 0, nullptr, 0},
     };
     Options options;
-    // the messages are our own: getopt's would name the path the program was started by
-    opterr = 0;
+    startOptionParse();
     try {
         for (int opt; (opt = ::getopt_long(argc, argv, ":C:f:o:hV", longopts, nullptr)) != -1;) {
             switch (opt) {
@@ -357,22 +342,17 @@ int runMatpal(int argc, char** argv) {
                 std::fputs(help, stdout);
                 return 0;
             case 'V':
-                std::printf("matpal %s\n%s", MAT2PNG_VERSION, PngImage::library().c_str());
+                printVersion(console.program, PngImage::library());
                 return 0;
-            case ':':
-                throw Usage{"option '" + std::string(argv[optind - 1]) + "' needs an argument"};
             default:
-                // a long option is named as given; a short one may sit in a group such as -fx
-                throw Usage{optopt && std::strncmp(argv[optind - 1], "--", 2) != 0
-                                ? "unknown option '-" + std::string(1, static_cast<char>(optopt)) + "'"
-                                : "unknown option '" + std::string(argv[optind - 1]) + "'"};
+                throw UsageError(optionComplaint(opt, argv));
             }
         }
         const std::vector<std::string> args(argv + optind, argv + argc);
-        if (args.empty()) throw Usage{"no command: give export, import or make"};
+        if (args.empty()) throw UsageError("no command: give export, import or make");
         const std::string& command = args[0];
         if (command != "export" && command != "import" && command != "make")
-            throw Usage{"unknown command '" + command + "' (export, import or make)"};
+            throw UsageError("unknown command '" + command + "' (export, import or make)");
         // an option that the command would ignore is a mistake worth saying
         const struct {
             bool given;
@@ -385,9 +365,11 @@ int runMatpal(int argc, char** argv) {
                       {bool(options.keep), "--keep", command == "make"},
                       {bool(options.from), "--from", command == "make"}};
         for (const auto& option : scoped)
-            if (option.given && !option.applies) throw Usage{"option '" + std::string(option.name) + "' does not apply to " + command};
-        if (options.directory && ::chdir(options.directory) != 0)
-            throw Usage{std::string(options.directory) + ": " + std::strerror(errno), false};
+            if (option.given && !option.applies) throw UsageError("option '" + std::string(option.name) + "' does not apply to " + command);
+        if (options.directory) {
+            const std::string problem = enterDirectory(options.directory);
+            if (!problem.empty()) throw UsageError(problem, UsageError::Hint::none);
+        }
         installInterruptHandlers();
         const int status = command == "export" ? exportCommand(args, options) : command == "import" ? importCommand(args, options) : makeCommand(args, options);
         if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
@@ -395,7 +377,7 @@ int runMatpal(int argc, char** argv) {
             return 1;
         }
         return status;
-    } catch (const Usage& complaint) {
-        return usage(complaint);
+    } catch (const UsageError& complaint) {
+        return complain(complaint);
     }
 }

@@ -161,7 +161,7 @@ Imported importAct(const std::uint8_t* data, std::size_t size) {
 Imported importRiff(const std::uint8_t* data, std::size_t size) {
     if (size < 12) throw FormatError("cut short: the RIFF header");
     if (std::memcmp(data + 8, "PAL ", 4) != 0)
-        throw FormatError("a RIFF file of type " + quoteId(std::string(reinterpret_cast<const char*>(data + 8), 4)) + ", not 'PAL '");
+        throw FormatError("a RIFF file of type " + quotedText(std::string(reinterpret_cast<const char*>(data + 8), 4)) + ", not 'PAL '");
     const std::uint32_t declared = le32(data + 4);
     if (declared < 4) throw FormatError("the RIFF size " + std::to_string(declared) + " is too small");
     if (declared > size - 8)
@@ -175,7 +175,7 @@ Imported importRiff(const std::uint8_t* data, std::size_t size) {
         at += 8;
         left -= 8;
         if (length > left)
-            throw FormatError("cut short: chunk " + quoteId(id) + " of " + std::to_string(length) + " bytes, " + std::to_string(left) + " left");
+            throw FormatError("cut short: chunk " + quotedText(id) + " of " + std::to_string(length) + " bytes, " + std::to_string(left) + " left");
         if (id == "data") {
             if (length < 4) throw FormatError("cut short: chunk 'data' of " + std::to_string(length) + " bytes");
             const std::uint32_t version = le16(at), count = le16(at + 2);
@@ -203,7 +203,7 @@ Imported importRiff(const std::uint8_t* data, std::size_t size) {
 Imported importIff(const std::uint8_t* data, std::size_t size) {
     if (size < 12) throw FormatError("cut short: the FORM header");
     const std::string type(reinterpret_cast<const char*>(data + 8), 4);
-    if (type != "PAL ") throw FormatError("expected FORM 'PAL ', found FORM " + quoteId(type));
+    if (type != "PAL ") throw FormatError("expected FORM 'PAL ', found FORM " + quotedText(type));
     const std::uint32_t declared = be32(data + 4);
     if (declared < 4) throw FormatError("the FORM size " + std::to_string(declared) + " is too small");
     if (declared > size - 8)
@@ -211,7 +211,7 @@ Imported importIff(const std::uint8_t* data, std::size_t size) {
     const std::size_t left = declared - 4;
     if (left < 8) throw FormatError("expected chunk 'CMAP' first in FORM 'PAL ', found the end of the form");
     const std::string id(reinterpret_cast<const char*>(data + 12), 4);
-    if (id != "CMAP") throw FormatError("expected chunk 'CMAP' first in FORM 'PAL ', found chunk " + quoteId(id));
+    if (id != "CMAP") throw FormatError("expected chunk 'CMAP' first in FORM 'PAL ', found chunk " + quotedText(id));
     const std::uint32_t length = be32(data + 16);
     if (length > left - 8)
         throw FormatError("cut short: chunk 'CMAP' declares " + std::to_string(length) + " bytes, " + std::to_string(left - 8) + " left");

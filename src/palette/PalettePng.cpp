@@ -5,6 +5,7 @@
 #include <cstring>
 #include <new>
 
+#include "fs/Limits.h"
 #include "fs/TerminalText.h"
 #include "iff/FormatError.h"
 #include "image/PngMessage.h"
@@ -15,8 +16,6 @@ namespace palette {
 namespace {
 
 constexpr png_uint_32 cell = 16, side = 16 * cell;
-// a colour-mapped PNG wider or taller than this is no palette anyone meant to import
-constexpr png_uint_32 maxSide = 1000000;
 
 // a file in memory for libpng
 struct Stream {
@@ -63,7 +62,7 @@ bool encode(png_structp png, png_infop info, const Entries& entries, png_bytep r
 // 3 for pixels that the file's bytes could never hold.
 int decode(png_structp png, png_infop info, std::size_t size, Bytes& row, int& entryCount, png_colorp& entries) {
     if (setjmp(png_jmpbuf(png))) return 1;
-    png_set_user_limits(png, maxSide, maxSide);
+    png_set_user_limits(png, png_uint_32{maxSide}, png_uint_32{maxSide});
     png_read_info(png, info);
     if (png_get_color_type(png, info) != PNG_COLOR_TYPE_PALETTE) return 2;
     if (!png_get_PLTE(png, info, &entries, &entryCount) || entryCount < 1) return 2;
@@ -114,7 +113,7 @@ Imported pngPalette(const std::uint8_t* data, std::size_t size) {
     }
     Imported result{Format::png, {}};
     if (outcome == 0)
-        for (int n = 0; n < entryCount && n < 256; ++n) result.colours.insert(result.colours.end(), {entries[n].red, entries[n].green, entries[n].blue});
+        for (int n = 0; n < entryCount && n < paletteEntries; ++n) result.colours.insert(result.colours.end(), {entries[n].red, entries[n].green, entries[n].blue});
     png_destroy_read_struct(&png, &info, nullptr);
     if (outcome == 2) throw FormatError("a PNG with no palette");
     if (outcome == 3) throw FormatError("cut short: the image size is more than the PNG holds");

@@ -33,7 +33,7 @@ std::unique_ptr<PngImage> readMask(const std::string& maskname) {
     try {
         return std::make_unique<PngImage>(maskname, 1);
     } catch (const Error& error) {
-        throw FormatError(maskname + ": " + error.what());
+        std::rethrow_exception(error.withPrefix(maskname + ": "));
     }
 }
 

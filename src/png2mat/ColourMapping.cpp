@@ -31,7 +31,7 @@ Bytes turned(const Bytes& indices, std::uint32_t width, std::uint32_t height) {
 }  // namespace
 
 Bytes mapColours(const PngImage& image, const std::uint8_t* colours, const std::uint8_t* current,
-                 const std::optional<Bytes>& alpha, const std::string& imagename, const MappingRules& rules) {
+                 const std::optional<Bytes>& alpha, const std::string& imagename, const MappingRules& rules, const Console& console) {
     const std::uint32_t width = image.width(), height = image.height();
     // indices painted in an editor's indexed mode are the ones meant, even where the palette repeats a colour
     if (image.indexed()) return turned(Bytes(image.samples(), image.samples() + std::size_t{width} * height), width, height);
@@ -67,7 +67,7 @@ Bytes mapColours(const PngImage& image, const std::uint8_t* colours, const std::
     if (off && rules.exact)
         throw FormatError(pixelsText(off) + " not in the palette, the first " + hexColour(firstColour) + " at x " +
                           std::to_string(firstX) + ", y " + std::to_string(firstY) + " of " + imagename);
-    if (off) printDiagnostic(imagename, pixelsText(off) + " not in the palette, " + (rules.dither ? "dithered" : "mapped to the nearest colour"));
+    if (off) console.printDiagnostic(imagename, pixelsText(off) + " not in the palette, " + (rules.dither ? "dithered" : "mapped to the nearest colour"));
     if (rules.dither && off) dither(image.samples(), width, height, colours, open.data(), indices.data());
     return turned(indices, width, height);
 }

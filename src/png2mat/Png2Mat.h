@@ -11,8 +11,8 @@
 #include "png2mat/ColourMapping.h"
 
 // png2mat: every mat/NAME.mat rebuilt from its edited mat/NAME.mat.png, and with --palette a new
-// MAT file for each image without one; or the same for the images named as operands. Holds its
-// options and what every file of a run shares.
+// MAT file for each image without one; or the same for the images named as operands. Holds what
+// `prepare` works out of a run's options and what every file of the run shares, afresh for each run.
 class Png2Mat {
 public:
     Png2Mat();
@@ -22,6 +22,15 @@ public:
     const Program& program() const { return definition; }
 
 private:
+    // What the command line asks of a run.
+    struct Settings {
+        MappingRules rules;
+        std::optional<std::string> paletteName;  // --palette: new MAT files name it
+        std::optional<std::int32_t> type;        // --type
+        bool backup = true;                      // not --no-backup
+        bool embedPalette = false;
+    };
+
     // What the new MAT files of one folder share: the palette, the type, and the MAT files there by
     // their name in lower case, so that no new file differs from one only in case.
     struct NewFiles {
@@ -31,7 +40,8 @@ private:
     };
 
     Program::Complaint prepare(const std::vector<WorkItem>& items, const RunOptions& run);
-    Program::Complaint prepareFolder(const std::string& folder, const RunOptions& run, bool countTypes);
+    // What the new files of `folder` share; raises what keeps it from being had (its palette).
+    void prepareFolder(const std::string& folder, const RunOptions& run, bool countTypes);
     void convert(const WorkItem& item, const RunOptions& run);
     void convertImage(const WorkItem& item, const RunOptions& run);
     Freshness freshness(const WorkItem& item, const RunOptions& run) const;
@@ -39,14 +49,9 @@ private:
                     const PaletteLookup& palettes, bool aboutImage, const RunOptions& run);
     void createMat(const std::string& path, const std::string& imagename, const std::string& alphaname,
                    const std::string& folder, const RunOptions& run);
-    std::vector<std::string> outputs(const WorkItem& item) const;
 
     Program definition;
-    // the command line
-    MappingRules rules;
-    std::optional<std::string> matchRule, paletteName, typeText;
-    std::optional<std::int32_t> givenType;
-    bool noBackup = false, embedPalette = false;
+    Settings settings;
     // what the new MAT files of each folder (as a prefix: "mat/") share, set before any file is converted
     std::map<std::string, NewFiles> newFiles;
 };

@@ -1,5 +1,4 @@
 // The page's entry into the programs, called by web/worker.js over the module's virtual files.
-#include <getopt.h>
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -67,8 +66,6 @@ int web_run(const char* program, const char* packed, int count) {
     std::vector<char*> argv;
     for (std::string& word : words) argv.push_back(word.data());
     argv.push_back(nullptr);
-    // each run parses its command line from the start; musl starts over at optind 0
-    optind = 0;
     int status;
     try {
         status = runNamed(program, static_cast<int>(words.size()), argv.data());

@@ -1,4 +1,4 @@
-#include "mat2png/ColourImage.h"
+#include "mat2png/WriterImage.h"
 
 #include <cstring>
 
@@ -6,7 +6,7 @@
 #include "image/PngEncoder.h"
 #include "mat2png/SaveImage.h"
 
-ColourImage::ColourImage(std::int32_t width, std::int32_t height, unsigned channels, const std::uint8_t* data)
+WriterImage::WriterImage(std::int32_t width, std::int32_t height, unsigned channels, const std::uint8_t* data)
     : width(width), height(height), channels(channels) {
     if (width <= 0 || height <= 0)
         throw WriteError("cannot write an image of " + std::to_string(width) + " x " + std::to_string(height));
@@ -15,18 +15,18 @@ ColourImage::ColourImage(std::int32_t width, std::int32_t height, unsigned chann
     if (data) std::memcpy(samples.get(), data, size);
 }
 
-ColourImage::~ColourImage() = default;
+WriterImage::~WriterImage() = default;
 
-std::uint8_t* ColourImage::data() { return samples.get(); }
+std::uint8_t* WriterImage::data() { return samples.get(); }
 
-void ColourImage::save(const std::string& name, const timespec& modified, bool negative) {
+void WriterImage::save(const std::string& name, const timespec& modified, const char* program, bool negative) {
     PngEncoder::Options options;
     options.bottomUp = true;
     options.negative = negative;
     const PngEncoder png(static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height), channels, samples.get(),
                          nullptr, options);
     samples.reset();
-    saveEncoded(name, png.bytes(), modified);
+    saveEncoded(name, png.bytes(), modified, program);
 }
 
-std::string ColourImage::library() { return "stb_image_write (Debian's libstb-dev), built in\n"; }
+std::string WriterImage::library() { return "stb_image_write (Debian's libstb-dev), built in\n"; }

@@ -1,4 +1,4 @@
-#include "mat2png/ColourImage.h"
+#include "mat2png/WriterImage.h"
 
 #include <IL/il.h>
 #include <IL/ilu.h>
@@ -6,7 +6,7 @@
 #include "fs/WriteError.h"
 #include "mat2png/SaveImage.h"
 
-ColourImage::ColourImage(std::int32_t width, std::int32_t height, unsigned channels, const std::uint8_t* data)
+WriterImage::WriterImage(std::int32_t width, std::int32_t height, unsigned channels, const std::uint8_t* data)
     : width(width), height(height), channels(channels) {
     ilInit();
     ilEnable(IL_ORIGIN_SET);
@@ -23,21 +23,21 @@ ColourImage::ColourImage(std::int32_t width, std::int32_t height, unsigned chann
     }
 }
 
-ColourImage::~ColourImage() { ilDeleteImages(1, &handle); }
+WriterImage::~WriterImage() { ilDeleteImages(1, &handle); }
 
-std::uint8_t* ColourImage::data() {
+std::uint8_t* WriterImage::data() {
     std::uint8_t* out = ilGetData();
     if (!out) throw WriteError("the image library has no memory for the image");
     return out;
 }
 
-void ColourImage::save(const std::string& name, const timespec& modified, bool negative) {
+void WriterImage::save(const std::string& name, const timespec& modified, const char* program, bool negative) {
     ilBindImage(handle);
     if (negative) iluNegative();
-    saveImage(name, modified);
+    saveImage(name, modified, program);
 }
 
-std::string ColourImage::library() {
+std::string WriterImage::library() {
     return "DevIL " + std::to_string(IL_VERSION / 100) + "." + std::to_string(IL_VERSION / 10 % 10) + "." +
            std::to_string(IL_VERSION % 10) + " (compiled), " + std::to_string(ilGetInteger(IL_VERSION_NUM)) +
            " (loaded)\n";

@@ -1,3 +1,0 @@
-#include "fs/FileNotFoundException.h"
-
-FileNotFoundException::~FileNotFoundException() = default;

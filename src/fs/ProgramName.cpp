@@ -1,3 +1,0 @@
-#include "fs/ProgramName.h"
-
-const char* programName = "mat2png";

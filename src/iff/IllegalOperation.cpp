@@ -1,3 +1,0 @@
-#include "iff/IllegalOperation.h"
-
-IllegalOperation::~IllegalOperation() = default;

@@ -1,3 +1,0 @@
-#include "iff/IndexOutOfBoundsException.h"
-
-IndexOutOfBoundsException::~IndexOutOfBoundsException() = default;

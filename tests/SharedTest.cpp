@@ -1,0 +1,86 @@
+// The small pieces the programs share: numbers from the command line, suffixes, quoting, whole
+// writes, the kinds of errors.
+
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "driver/CommandLine.h"
+#include "fs/DirectorySearch.h"
+#include "fs/ReadError.h"
+#include "fs/Refusal.h"
+#include "fs/TerminalText.h"
+#include "fs/WriteAll.h"
+#include "iff/FormatError.h"
+#include "mat/PalFile.h"
+#include "support/Workdir.h"
+
+TEST(Shared, WholeNumbersAtTheEdges) {
+    const struct {
+        const char* text;
+        long long low, high;
+        std::optional<long long> value;
+    } cases[] = {
+        {"1", 1, 1024, 1},        {"1024", 1, 1024, 1024},   {"0", 1, 1024, std::nullopt},
+        {"1025", 1, 1024, {}},    {"", 1, 1024, {}},          {"7x", 1, 1024, {}},
+        {"-2147483648", INT32_MIN, INT32_MAX, INT32_MIN},    {"2147483648", INT32_MIN, INT32_MAX, {}},
+        {"99999999999999999999", 0, INT64_MAX, {}},           {" 5", 0, 9, 5},  // as strtoll reads it
+    };
+    for (const auto& c : cases) EXPECT_EQ(wholeNumber(c.text, c.low, c.high), c.value) << c.text;
+}
+
+TEST(Shared, SuffixesIgnoreCaseAndMayBeTheWholeName) {
+    EXPECT_TRUE(endsWithIgnoringCase("HERO.MAT", ".mat"));
+    EXPECT_TRUE(endsWithIgnoringCase(".mat", ".mat"));
+    EXPECT_FALSE(endsWithIgnoringCase("mat", ".mat"));
+    EXPECT_FALSE(endsWithIgnoringCase("hero.mat.png", ".mat"));
+}
+
+TEST(Shared, QuotedIdsTellABackslashFromAnEscape) {
+    EXPECT_EQ(quotedText("PXLS"), "'PXLS'");
+    EXPECT_EQ(quotedText(std::string("A\\\0\x7F", 4)), "'A\\x5C\\x00\\x7F'");
+    EXPECT_EQ(terminalText("a\\b\x1B"), "a\\b\\x1B");
+}
+
+TEST(Shared, WholeTransfersReportTheEndInsteadOfDying) {
+    int pair[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+    EXPECT_EQ(sendAll(pair[0], "abcd", 4), 0);
+    char got[8];
+    EXPECT_TRUE(readAll(pair[1], got, 4));
+    EXPECT_EQ(std::string(got, 4), "abcd");
+    ::close(pair[1]);
+    // no SIGPIPE: the peer is gone, and the sender hears so
+    EXPECT_EQ(sendAll(pair[0], "abcd", 4), EPIPE);
+    EXPECT_FALSE(readAll(pair[0], got, 1));
+    ::close(pair[0]);
+}
+
+// A palette's failure keeps its kind through the name it is reported under, for the callers that
+// tell a wrong command line from a file that cannot be read.
+TEST(Shared, PaletteErrorsKeepTheirKind) {
+    Workdir w;
+    w.put("pal/short.pal", iff::paletteFile(iff::Bytes(9, 1)));
+    fs::create_directory(w / "pal/dir.pal");
+    const PaletteLookup lookup({(w / "pal").string()});
+    const auto kindOf = [&](const std::string& name) -> std::string {
+        std::optional<PalFile> file;
+        try {
+            loadPalette(file, name, lookup);
+        } catch (const ReadError&) {
+            return "read";
+        } catch (const FormatError&) {
+            return "format";
+        } catch (const Refusal&) {
+            return "refused";
+        }
+        return "loaded";
+    };
+    EXPECT_EQ(kindOf("missing"), "read");
+    EXPECT_EQ(kindOf("dir"), "read");
+    EXPECT_EQ(kindOf("short"), "format");
+    EXPECT_EQ(kindOf("../up"), "refused");
+    EXPECT_THROW(PaletteLookup({"a", "b"}).find("none"), ReadError);
+}
