@@ -7,7 +7,7 @@
 
 namespace fit {
 
-// Centres in the space sorted by L, for the nearest one: only those as near in L as a first guess are compared.
+// Centres in the space sorted by L, for the nearest one: only those as near in L as the best found so far are compared.
 class EuclideanSearch {
 public:
     explicit EuclideanSearch(const std::vector<Point>& centres);
