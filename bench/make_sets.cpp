@@ -1,9 +1,11 @@
 // Writes the picture sets of the palette benchmark (bench/palette.sh): make_sets DIR writes DIR/SET/NAME.png,
-// four pictures of 320 x 320 per set. Procedural and deterministic, the same bytes on every machine.
+// four pictures of 320 x 320 per set but rich. Procedural and deterministic, the same bytes on every machine.
 //   photo   photographs with film grain: a landscape, a face, a street at dusk, a forest floor;
 //   painted flat cel-shaded shapes with antialiased edges and outlines, no grain;
 //   onehue  colours crowding in the oranges and browns: wood, sand, rust, a tan face;
-//   details dark scenes with small bright coloured lights, sparks, stars and signs.
+//   details dark scenes with small bright coloured lights, sparks, stars and signs;
+//   rich    33 surfaces that tile, 40 x 80 to 156 x 156, in rows of one height 360 wide; about half their
+//           pixels have a colour of their own, as scanned and painted texture art does.
 
 #include <png.h>
 
@@ -34,24 +36,25 @@ Rgb hsv(double hue, double s, double v) {
 }
 
 struct Image {
-    std::vector<Rgb> pixels = std::vector<Rgb>(side * side);
-    Rgb& at(int x, int y) { return pixels[std::size_t(y) * side + x]; }
+    int width = side, height = side;
+    std::vector<Rgb> pixels = std::vector<Rgb>(std::size_t(width) * height);
+    Rgb& at(int x, int y) { return pixels[std::size_t(y) * width + x]; }
     void each(const std::function<Rgb(double, double)>& f) {
-        for (int y = 0; y < side; ++y)
-            for (int x = 0; x < side; ++x) at(x, y) = f(x + 0.5, y + 0.5);
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x) at(x, y) = f(x + 0.5, y + 0.5);
     }
     // blends `colour` where a shape covers a pixel, coverage from a signed distance (negative inside)
     void paint(double cx, double cy, double r, const std::function<double(double, double)>& distance, const Rgb& colour) {
-        for (int y = std::max(0, int(cy - r)); y < std::min(side, int(cy + r) + 1); ++y)
-            for (int x = std::max(0, int(cx - r)); x < std::min(side, int(cx + r) + 1); ++x) {
+        for (int y = std::max(0, int(cy - r)); y < std::min(height, int(cy + r) + 1); ++y)
+            for (int x = std::max(0, int(cx - r)); x < std::min(width, int(cx + r) + 1); ++x) {
                 const double cover = std::clamp(0.5 - distance(x + 0.5, y + 0.5), 0.0, 1.0);
                 if (cover > 0) at(x, y) = mix(at(x, y), colour, cover);
             }
     }
     // a soft glow of `colour` added in light around a point
     void glow(double cx, double cy, double r, const Rgb& colour) {
-        for (int y = std::max(0, int(cy - 4 * r)); y < std::min(side, int(cy + 4 * r) + 1); ++y)
-            for (int x = std::max(0, int(cx - 4 * r)); x < std::min(side, int(cx + 4 * r) + 1); ++x) {
+        for (int y = std::max(0, int(cy - 4 * r)); y < std::min(height, int(cy + 4 * r) + 1); ++y)
+            for (int x = std::max(0, int(cx - 4 * r)); x < std::min(width, int(cx + 4 * r) + 1); ++x) {
                 const double g = std::exp(-std::hypot(x + 0.5 - cx, y + 0.5 - cy) / r);
                 for (int c = 0; c < 3; ++c) at(x, y)[c] += colour[c] * g;
             }
@@ -59,23 +62,29 @@ struct Image {
 };
 
 // 8-bit sRGB with film grain of about `grain` levels
-std::vector<std::uint8_t> quantise(const Image& image, double grain, std::uint32_t seed) {
+struct Picture {
+    int width, height;
+    std::vector<std::uint8_t> rgb;
+};
+
+Picture quantise(const Image& image, double grain, std::uint32_t seed) {
     std::vector<std::uint8_t> bytes(image.pixels.size() * 3);
     for (std::size_t i = 0; i < image.pixels.size(); ++i) {
         const double g = grain * (unit(std::int64_t(i), 1, seed) + unit(std::int64_t(i), 2, seed) - 1);
         for (int c = 0; c < 3; ++c)
             bytes[3 * i + c] = std::uint8_t(std::clamp(std::lround(image.pixels[i][c] * 255 + g + grain * 0.6 * (unit(std::int64_t(i), 3 + c, seed) - 0.5)), 0L, 255L));
     }
-    return bytes;
+    return {image.width, image.height, bytes};
 }
 
-void write(const fs::path& path, const std::vector<std::uint8_t>& rgb) {
+void write(const fs::path& path, const Picture& picture) {
     fs::create_directories(path.parent_path());
     png_image png{};
     png.version = PNG_IMAGE_VERSION;
-    png.width = png.height = side;
+    png.width = png_uint_32(picture.width);
+    png.height = png_uint_32(picture.height);
     png.format = PNG_FORMAT_RGB;
-    if (!png_image_write_to_file(&png, path.c_str(), 0, rgb.data(), 0, nullptr)) {
+    if (!png_image_write_to_file(&png, path.c_str(), 0, picture.rgb.data(), 0, nullptr)) {
         std::fprintf(stderr, "make_sets: %s: %s\n", path.c_str(), png.message);
         std::exit(1);
     }
@@ -292,6 +301,34 @@ Image dashboard() {
     return image;
 }
 
+// ---- rich: surfaces that tile, about half their pixels of a colour of their own ----
+
+// One tiling surface of `kind` (stone, moss, bark, marble, rust, plaster) with hues of its own from `seed`:
+// two tones mixed by a large-scale pattern, shaded by finer octaves, all periodic across the picture.
+Image surface(int width, int height, int kind, std::uint32_t seed) {
+    Image image{width, height, std::vector<Rgb>(std::size_t(width) * height)};
+    const double hue = 360 * unit(kind, 0, seed), turn = 40 + 80 * unit(kind, 1, seed);
+    const Rgb tones[][2] = {
+        {hsv(hue * 0.1 + 20, 0.15, 0.55), hsv(hue * 0.1 + 30, 0.25, 0.30)},   // stone
+        {hsv(80 + hue * 0.1, 0.65, 0.45), hsv(50 + hue * 0.1, 0.55, 0.25)},   // moss
+        {hsv(20 + hue * 0.05, 0.55, 0.40), hsv(30, 0.35, 0.15)},              // bark
+        {hsv(hue, 0.08, 0.88), hsv(hue + turn, 0.45, 0.40)},                  // marble
+        {hsv(15 + hue * 0.05, 0.75, 0.50), hsv(hue, 0.35, 0.55)},             // rust over paint
+        {hsv(hue, 0.45, 0.75), hsv(hue + turn, 0.55, 0.45)},                  // painted plaster
+    };
+    const Rgb a = tones[kind][0], b = tones[kind][1];
+    image.each([&](double x, double y) {
+        const double u = x / width * 4, v = y / height * 4;  // 4 lattice cells a tile
+        const double big = tiledFbm(u, v, 4, 5, seed), fine = tiledFbm(u * 4, v * 4, 16, 4, seed + 1);
+        double t = big;
+        if (kind == 2) t = 0.5 + 0.5 * std::sin(2 * 3.141592653589793 * (x / width * 3) + 8 * big);  // bark: streaks across
+        if (kind == 3) t = std::pow(std::abs(std::sin(2 * 3.141592653589793 * (2 * x / width + y / height) + 10 * big)), 0.3);  // marble: veins
+        if (kind == 4) t = smooth(0.4, 0.6, big);  // rust patches
+        return scale(mix(a, b, t), 0.65 + 0.7 * fine);
+    });
+    return image;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -314,5 +351,16 @@ int main(int argc, char** argv) {
     };
     std::uint32_t seed = 1;
     for (const auto& p : pictures) write(dir / p.set / (std::string(p.name) + ".png"), quantise(p.make(), p.grain, seed++));
+    // rich: rows of one height, each row 360 wide, so that the pictures lie side by side in one sheet with no gap
+    const int rows[][9] = {{156, 156, 120, 84},          {128, 128, 104, 64, 64},         {104, 104, 88, 64, 56, 48},
+                           {88, 88, 72, 56, 48, 48, 48}, {84, 40, 48, 56, 40, 48, 40, 48, 40}, {80, 40, 48, 56, 64, 48, 56, 48}};
+    int n = 0;
+    for (int r = 0; r < 6; ++r)
+        for (int c = 1; c < 9 && rows[r][c]; ++c, ++n) {
+            const int kind = n % 6;
+            char name[32];
+            std::snprintf(name, sizeof name, "r%dc%d.png", r + 1, c);
+            write(dir / "rich" / name, quantise(surface(rows[r][c], rows[r][0], kind, 500 + n), 10, 600 + n));
+        }
     return 0;
 }

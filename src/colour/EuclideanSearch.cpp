@@ -18,32 +18,44 @@ EuclideanSearch::EuclideanSearch(const std::vector<Point>& centres) : place(cent
     }
 }
 
+// The centres are visited outwards from the colour's lightness, nearest in L first, and the visit ends once the
+// difference in L alone exceeds the distance to beat: far fewer are compared than in a window fixed beforehand.
+// `reach` is that bound with a margin for the rounding of the distance, the same as a window's would be.
+namespace {
+
+float reachOf(float distance2) { return std::sqrt(distance2) * 1.0001f + 1e-4f; }
+
+}  // namespace
+
 unsigned EuclideanSearch::nearest(const Point& p, const Tangent& t, unsigned guess, float& least) const {
     const unsigned g = place[guess];
     least = measure(g, p, t);
-    // the distance is never below the difference in L
-    const float reach = std::sqrt(least) * 1.0001f + 1e-4f;
-    const unsigned first = unsigned(std::lower_bound(l.begin(), l.end(), p.L - reach) - l.begin());
-    const unsigned last = unsigned(std::upper_bound(l.begin(), l.end(), p.L + reach) - l.begin());
+    float reach = reachOf(least);
     unsigned best = g;
-    for (unsigned n = first; n < last; ++n)
-        if (const float d = measure(n, p, t); d < least) least = d, best = n;
+    // the guess keeps a tie, else the first by L; outwards from the guess, which is mostly the nearest or beside it
+    const auto visit = [&](unsigned n) {
+        if (const float d = measure(n, p, t); d < least || (d == least && best != g && n < best)) {
+            if (d < least) reach = reachOf(d);
+            least = d, best = n;
+        }
+    };
+    for (unsigned n = g + 1; n < l.size() && l[n] - p.L <= reach; ++n) visit(n);
+    for (unsigned n = g; n-- > 0 && p.L - l[n] <= reach;) visit(n);
     return id[best];
 }
 
-unsigned EuclideanSearch::nearestTwo(const Point& p, const Tangent& t, unsigned guess, float& least, float& next) const {
-    const unsigned g = place[guess], other = g + 1 < l.size() ? g + 1 : g > 0 ? g - 1 : g;
-    const float reach = std::sqrt(std::max(measure(g, p, t), measure(other, p, t))) * 1.0001f + 1e-4f;
-    const unsigned first = unsigned(std::lower_bound(l.begin(), l.end(), p.L - reach) - l.begin());
-    const unsigned last = unsigned(std::upper_bound(l.begin(), l.end(), p.L + reach) - l.begin());
-    unsigned best = first;
+unsigned EuclideanSearch::nearestTwo(const Point& p, const Tangent& t, unsigned, float& least, float& next) const {
+    unsigned best = 0;
     least = next = std::numeric_limits<float>::infinity();
-    for (unsigned n = first; n < last; ++n) {
+    float reach = std::numeric_limits<float>::infinity();
+    const auto visit = [&](unsigned n) {
         const float d = measure(n, p, t);
-        if (d < least) next = least, least = d, best = n;
+        if (d < least || (d == least && n < best)) next = least, least = d, best = n;
         else next = std::min(next, d);
-    }
-    if (last - first == 1) next = least;
+        if (next < std::numeric_limits<float>::infinity()) reach = reachOf(next);
+    };
+    walk(p.L, reach, visit);
+    if (l.size() == 1) next = least;
     return id[best];
 }
 

@@ -112,8 +112,17 @@ double Fitter::settle(Relocation& r, const std::vector<unsigned>& near, const st
         const EuclideanSearch search(r.all);
         std::vector<std::array<double, 4>> sums(near.size());
         after = 0;
+        // the searches in threads, the sums in order, so that they come out the same on any number of CPUs
+        inParallel(
+            local.size(),
+            [&](std::size_t first, std::size_t last) {
+                for (std::size_t n = first; n < last; ++n) {
+                    const std::uint32_t i = local[n];
+                    owner[i] = search.nearest(points[i], tangents[i], owner[i], r.distance[i]);
+                }
+            },
+            1024);
         for (std::uint32_t i : local) {
-            owner[i] = search.nearest(points[i], tangents[i], owner[i], r.distance[i]);
             const double d = std::sqrt(double(r.distance[i])), w = weight[i] / std::max(d, 0.1);
             after += weight[i] * d;
             const auto at = std::lower_bound(near.begin(), near.end(), owner[i]);

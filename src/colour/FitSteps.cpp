@@ -15,6 +15,17 @@ namespace fit {
 
 using namespace colour;
 
+namespace {
+
+// CIEDE2000 of a and b, or `cap` where it is more: it is at least the difference in L over the largest SL, which
+// spares working it out for most colours far from a step
+double cappedDifference(const Lab& a, const Lab& b, double cap) {
+    if (std::abs(a.L - b.L) > cap * maxLightnessWeight * (1 + 1e-9)) return cap;
+    return std::min(cap, ciede2000(a, b));
+}
+
+}  // namespace
+
 std::vector<Rgb> Fitter::nudge(std::vector<Rgb> fitted) const {
     NudgePass pass{fitted, {}, std::vector<std::uint8_t>(points.size()), std::vector<float>(points.size()), {}, {}, {}};
     std::vector<Rgb> best = fitted;
@@ -124,9 +135,9 @@ void Fitter::applySteps(const Steps& step, NudgePass& pass, std::vector<bool>& c
     moved.push_back({e, movedTo});
     for (std::size_t n = 0; n < step.colours.size(); ++n) {
         const std::uint32_t i = step.colours[n];
-        const double d = ciede2000(lab[i], movedTo);
+        const double d = cappedDifference(lab[i], movedTo, step.restDifference[n]);
         const std::uint8_t owner = d < step.restDifference[n] ? std::uint8_t(e) : step.restEntry[n];
-        const float to = float(std::min(d, step.restDifference[n]));
+        const float to = float(d);
         if (owner != pass.nearest[i]) pass.listed[owner].push_back(i), pass.next[owner] = pass.next[pass.nearest[i]] = true;
         if (owner != pass.nearest[i] || to != pass.distance[i]) changed[owner] = changed[pass.nearest[i]] = true;
         pass.nearest[i] = owner, pass.distance[i] = to;
@@ -185,7 +196,7 @@ Rgb Fitter::steps(Rgb at, unsigned e, Steps& found, const std::vector<std::uint8
         const auto cost = [&](const Rgb& code) {
             const Lab codeLab = labOf(code);
             double total = 0;
-            for (std::uint32_t n : near) total += weight[local[n]] * std::min(rest[n], ciede2000(lab[local[n]], codeLab));
+            for (std::uint32_t n : near) total += weight[local[n]] * cappedDifference(lab[local[n]], codeLab, rest[n]);
             return total;
         };
         double least = cost(at);
