@@ -46,6 +46,18 @@ Processed processFile(const Program& program, const RunOptions& run, const WorkI
     }
 }
 
+int processInOrder(const Program& program, const RunOptions& run, const std::vector<WorkItem>& items, Progress& progress,
+                   std::size_t& current) {
+    int status = 0;
+    for (const WorkItem& item : items) {
+        const Processed result = processFile(program, run, item);
+        if (result == Processed::failed) status = std::max(status, 1);
+        if (result == Processed::current) ++current;
+        progress.advance();
+    }
+    return status;
+}
+
 int runBatch(const Program& program, const RunOptions& run, const std::vector<WorkItem>& items, int status) {
     if (items.empty() && run.operands.empty()) {
         std::printf("No *.iff files in current directory!\n");
@@ -73,12 +85,7 @@ int runBatch(const Program& program, const RunOptions& run, const std::vector<Wo
         if (jobs > 1 || (jobs == 1 && !run.jobs)) {
             status = std::max(status, runWorkers(program, run, work, static_cast<int>(jobs), progress, current));
         } else {
-            for (const WorkItem& item : work) {
-                const Processed result = processFile(program, run, item);
-                if (result == Processed::failed) status = std::max(status, 1);
-                if (result == Processed::current) ++current;
-                progress.advance();
-            }
+            status = std::max(status, processInOrder(program, run, work, progress, current));
         }
     }
     if (current) std::fprintf(stderr, "%s: %zu %s up to date\n", program.name, current, current == 1 ? "file" : "files");
