@@ -18,7 +18,13 @@ public:
     // there is one centre), squared, in one pass: the guess and a centre beside it in L bound both distances
     unsigned nearestTwo(const Point& p, const Tangent& t, unsigned guess, float& least, float& next) const;
 
+    static constexpr unsigned block = 8;
+
+
 private:
+    // whether any of the `block` centres from `first` is within `least` (squared) of the colour
+    bool anyWithin(unsigned first, const Point& p, const Tangent& t, float least) const;
+
     float measure(unsigned n, const Point& p, const Tangent& t) const {
         const float el = l[n] - p.L, ea = a[n] - p.a, eb = b[n] - p.b, along = ea * t.u + eb * t.v;
         return el * el + ea * ea + eb * eb + t.extra * along * along;
