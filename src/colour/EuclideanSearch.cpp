@@ -73,6 +73,9 @@ unsigned EuclideanSearch::nearest(const Point& p, const Tangent& t, unsigned gue
     return id[best];
 }
 
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
+__attribute__((target_clones("avx2", "default")))
+#endif
 unsigned EuclideanSearch::nearestTwo(const Point& p, const Tangent& t, unsigned, float& least, float& next) const {
     unsigned best = 0;
     least = next = std::numeric_limits<float>::infinity();
@@ -83,7 +86,23 @@ unsigned EuclideanSearch::nearestTwo(const Point& p, const Tangent& t, unsigned,
         else next = std::min(next, d);
         if (next < std::numeric_limits<float>::infinity()) reach = reachOf(next);
     };
-    walk(p.L, reach, visit);
+    // Outwards from the colour's lightness, nearest in L first, a block of eight at a time where it can be passed over
+    // whole (none within the second distance); the set of centres compared is then larger than one by one, but holds
+    // every centre within reach, so the result is the same.
+    const auto size = unsigned(l.size());
+    unsigned up = unsigned(std::lower_bound(l.begin(), l.end(), p.L) - l.begin()), down = up;
+    while (true) {
+        const bool canUp = up < size && l[up] - p.L <= reach, canDown = down > 0 && p.L - l[down - 1] <= reach;
+        if (canUp && (!canDown || l[up] - p.L <= p.L - l[down - 1])) {
+            if (up + block > size) visit(up++);
+            else if (anyWithin(up, p, t, next)) for (const unsigned end = up + block; up < end;) visit(up++);
+            else up += block;
+        } else if (canDown) {
+            if (down < block) visit(--down);
+            else if (anyWithin(down - block, p, t, next)) for (const unsigned end = down - block; down > end;) visit(--down);
+            else down -= block;
+        } else break;
+    }
     if (l.size() == 1) next = least;
     return id[best];
 }
