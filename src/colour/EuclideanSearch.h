@@ -1,6 +1,5 @@
 #pragma once
 
-#include <algorithm>
 #include <vector>
 
 #include "colour/FitSpace.h"
@@ -18,24 +17,16 @@ public:
     // there is one centre), squared, in one pass: the guess and a centre beside it in L bound both distances
     unsigned nearestTwo(const Point& p, const Tangent& t, unsigned guess, float& least, float& next) const;
 
+    static constexpr unsigned block = 8;
+
+
 private:
+    // whether any of the `block` centres from `first` is within `least` (squared) of the colour
+    bool anyWithin(unsigned first, const Point& p, const Tangent& t, float least) const;
+
     float measure(unsigned n, const Point& p, const Tangent& t) const {
         const float el = l[n] - p.L, ea = a[n] - p.a, eb = b[n] - p.b, along = ea * t.u + eb * t.v;
         return el * el + ea * ea + eb * eb + t.extra * along * along;
-    }
-
-    // Calls visit(n) for the centres in order of their difference in L from `L`, while that difference is within
-    // `reach`, which visit() may lower.
-    template <typename Visit>
-    void walk(float L, const float& reach, const Visit& visit) const {
-        const auto size = unsigned(l.size());
-        unsigned up = unsigned(std::lower_bound(l.begin(), l.end(), L) - l.begin()), down = up;
-        while (true) {
-            const bool canUp = up < size && l[up] - L <= reach, canDown = down > 0 && L - l[down - 1] <= reach;
-            if (canUp && (!canDown || l[up] - L <= L - l[down - 1])) visit(up++);
-            else if (canDown) visit(--down);
-            else break;
-        }
     }
 
     std::vector<float> l, a, b;
