@@ -15,8 +15,6 @@ namespace palette {
 
 namespace {
 
-constexpr png_uint_32 cell = 16, side = 16 * cell;
-
 // a file in memory for libpng
 struct Stream {
     const std::uint8_t* data = nullptr;
@@ -46,12 +44,12 @@ void PNGCBAPI flushBytes(png_structp) {}
 // Everything libpng may leave by longjmp, kept apart from objects with destructors.
 bool encode(png_structp png, png_infop info, const Entries& entries, png_bytep row) {
     if (setjmp(png_jmpbuf(png))) return false;
-    png_set_IHDR(png, info, side, side, 8, PNG_COLOR_TYPE_PALETTE, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+    png_set_IHDR(png, info, swatchSide, swatchSide, 8, PNG_COLOR_TYPE_PALETTE, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                  PNG_FILTER_TYPE_DEFAULT);
     png_set_PLTE(png, info, reinterpret_cast<png_const_colorp>(entries.data()), 256);
     png_write_info(png, info);
-    for (png_uint_32 y = 0; y < side; ++y) {
-        for (png_uint_32 x = 0; x < side; ++x) row[x] = static_cast<png_byte>(y / cell * 16 + x / cell);
+    for (png_uint_32 y = 0; y < swatchSide; ++y) {
+        for (png_uint_32 x = 0; x < swatchSide; ++x) row[x] = swatchIndex(x, y);
         png_write_row(png, row);
     }
     png_write_end(png, info);
@@ -89,7 +87,7 @@ Bytes swatchPng(const Entries& entries) {
     PngMessage error;
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &error, PngMessage::keep, PngMessage::drop);
     png_infop info = png ? png_create_info_struct(png) : nullptr;
-    png_byte row[side];
+    png_byte row[swatchSide];
     const bool encoded = info && (png_set_write_fn(png, &stream, writeBytes, flushBytes), encode(png, info, entries, row));
     png_destroy_write_struct(&png, &info);
     if (!encoded) throw WriteError(std::string("cannot encode the palette as PNG: ") + error.text);

@@ -5,7 +5,12 @@
 // The PNG side of the palette formats, written and read with libpng in memory.
 namespace palette {
 
-// 256 x 256 pixels, 8-bit colour-mapped: 16 x 16 cells of 16 pixels, entry n in row n / 16, column n % 16.
+// The swatch's layout, which both PNG back ends write: 16 x 16 cells of 16 pixels, entry n in row
+// n / 16, column n % 16.
+constexpr std::uint32_t swatchCell = 16, swatchSide = 16 * swatchCell;
+constexpr std::uint8_t swatchIndex(std::uint32_t x, std::uint32_t y) { return static_cast<std::uint8_t>(y / swatchCell * 16 + x / swatchCell); }
+
+// swatchSide x swatchSide pixels, 8-bit colour-mapped, in the layout above.
 Bytes swatchPng(const Entries& entries);
 
 // The PLTE of a colour-mapped PNG, once the whole file has decoded; anything else raises FormatError.

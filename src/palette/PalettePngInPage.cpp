@@ -9,17 +9,11 @@
 
 namespace palette {
 
-namespace {
-
-constexpr std::uint32_t cell = 16, side = 16 * cell;
-
-}  // namespace
-
 Bytes swatchPng(const Entries& entries) {
-    std::vector<std::uint8_t> indices(side * side);
-    for (std::uint32_t y = 0; y < side; ++y)
-        for (std::uint32_t x = 0; x < side; ++x) indices[y * side + x] = static_cast<std::uint8_t>(y / cell * 16 + x / cell);
-    const PngEncoder png(side, side, 1, indices.data(), entries.data(), {});
+    std::vector<std::uint8_t> indices(swatchSide * swatchSide);
+    for (std::uint32_t y = 0; y < swatchSide; ++y)
+        for (std::uint32_t x = 0; x < swatchSide; ++x) indices[y * swatchSide + x] = swatchIndex(x, y);
+    const PngEncoder png(swatchSide, swatchSide, 1, indices.data(), entries.data(), {});
     return Bytes(png.bytes().begin(), png.bytes().end());
 }
 
