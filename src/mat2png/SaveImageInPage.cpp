@@ -1,24 +1,13 @@
 #include "mat2png/SaveImage.h"
 
-#include <unistd.h>
-
-#include <cerrno>
-
 #include "fs/TempFile.h"
+#include "fs/WriteAll.h"
 #include "fs/WriteError.h"
 #include "image/PngEncoder.h"
 
 void saveEncoded(const std::string& name, const std::vector<std::uint8_t>& bytes, const timespec& modified, const char* program) {
     TempFile file(name, "png", program);
-    for (std::size_t done = 0; done < bytes.size();) {
-        const ssize_t n = ::write(file.fd(), bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            file.fail(n < 0 ? errno : ENOSPC);
-            break;
-        }
-        done += static_cast<std::size_t>(n);
-    }
+    if (const int error = writeAll(file.fd(), bytes.data(), bytes.size())) file.fail(error);
     file.commit(&modified);
 }
 
