@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "fs/WriteAll.h"
+
 // The page's file system has no renameat2 and one process: nothing can create `to` between the look and the rename.
 bool renameNew(const char* from, const char* to) {
     struct stat st;
@@ -37,11 +39,11 @@ bool hardLink(const char* from, const char* to) {
     std::vector<char> buffer(1 << 16);
     bool copied = true;
     for (ssize_t n; copied && (n = ::read(in, buffer.data(), buffer.size())) != 0;) {
-        if (n < 0) copied = false;
-        for (ssize_t done = 0; copied && done < n;) {
-            const ssize_t w = ::write(out, buffer.data() + done, static_cast<std::size_t>(n - done));
-            if (w <= 0) copied = false;
-            else done += w;
+        if (n < 0) {
+            copied = false;
+        } else if (const int failed = writeAll(out, buffer.data(), static_cast<std::size_t>(n))) {
+            errno = failed;
+            copied = false;
         }
     }
     const timespec times[2] = {st.st_atim, st.st_mtim};
