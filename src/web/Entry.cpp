@@ -9,6 +9,7 @@
 #include "driver/RunOptions.h"
 #include "driver/WorkItem.h"
 #include "fs/Error.h"
+#include "fs/ReadError.h"
 #include "iff/FormatError.h"
 #include "mat/MatReader.h"
 #include "mat/PaletteLookup.h"
@@ -93,13 +94,13 @@ const char* web_describe(const char* path) {
             RunOptions run;
             run.operands = {path};
             std::string found = "null";
-            // folder by folder, the first holding it winning, as a conversion looks it up
-            for (const std::string& folder : paletteFolders(run, folderPrefix(path))) {
-                const std::string file = PaletteLookup({folder}).find(outline.palette);
+            // looked up as a conversion looks it up; with one folder, find names the path even when it is missing
+            try {
+                const std::string file = PaletteLookup(paletteFolders(run, folderPrefix(path))).find(outline.palette);
                 struct stat st;
-                if (::stat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
-                found = jsonText(file);
-                break;
+                if (::stat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode)) found = jsonText(file);
+            } catch (const ReadError&) {
+                // no folder holds it
             }
             palette = "{\"name\":" + jsonText(outline.palette) + ",\"file\":" + found + "}";
         }
