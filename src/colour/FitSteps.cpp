@@ -100,9 +100,9 @@ Steps Fitter::stepsOf(unsigned slot, const NudgePass& pass) const {
                 found.restDifference.push_back(pass.distance[i]), found.restEntry.push_back(std::uint8_t(f));
                 continue;
             }
-            const unsigned other = without.nearest(lab[i]);
+            const auto [other, difference] = without.match(lab[i]);
             found.own.push_back(std::uint32_t(found.colours.size() - 1));
-            found.restDifference.push_back(ciede2000(lab[i], without.entry(other)));
+            found.restDifference.push_back(difference);
             found.restEntry.push_back(std::uint8_t(other == e ? stand : other));
         }
     }

@@ -64,8 +64,8 @@ void Fitter::take(Colours& other) {
 double Fitter::assign(const PerceptualSearch& search, std::vector<std::uint8_t>& nearest, std::vector<float>& distance) const {
     inParallel(points.size(), [&](std::size_t first, std::size_t last) {
         for (std::size_t i = first; i < last; ++i) {
-            nearest[i] = std::uint8_t(search.nearest(lab[i]));
-            distance[i] = float(ciede2000(lab[i], search.entry(nearest[i])));
+            const auto [index, difference] = search.match(lab[i]);
+            nearest[i] = std::uint8_t(index), distance[i] = float(difference);
         }
     });
     double error = 0;

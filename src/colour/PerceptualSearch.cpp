@@ -39,7 +39,7 @@ PerceptualSearch::PerceptualSearch(const std::uint8_t* colours) {
 #if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
 __attribute__((target_clones("avx2", "default")))
 #endif
-unsigned PerceptualSearch::nearest(const Lab& colour) const {
+PerceptualSearch::Match PerceptualSearch::match(const Lab& colour) const {
     const float l1 = static_cast<float>(colour.L), a1 = static_cast<float>(colour.a), b1 = static_cast<float>(colour.b);
     // a first guess that is usually right: the nearest entry in CIELAB, in steps of a quarter, the position beside
     // the squared distance so that one minimum finds both
@@ -103,5 +103,5 @@ unsigned PerceptualSearch::nearest(const Lab& colour) const {
             bestDifference = difference;
         }
     }
-    return best;
+    return {best, bestDifference};
 }

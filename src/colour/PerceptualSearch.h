@@ -12,8 +12,15 @@ public:
     // `colours`: 256 entries of red, green, blue.
     explicit PerceptualSearch(const std::uint8_t* colours);
 
+    // the nearest entry and its CIEDE2000 to the colour
+    struct Match {
+        unsigned index;
+        double difference;
+    };
+
     // `colour` with L from 0 to 100, as every sRGB colour has.
-    unsigned nearest(const Lab& colour) const;
+    Match match(const Lab& colour) const;
+    unsigned nearest(const Lab& colour) const { return match(colour).index; }
     unsigned nearest(std::uint8_t r, std::uint8_t g, std::uint8_t b) const { return nearest(labFromSrgb(r, g, b)); }
     const Lab& entry(unsigned index) const { return lab[index]; }
 
