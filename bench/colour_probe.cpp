@@ -121,7 +121,7 @@ int main(int argc, char** argv) {
         std::printf("colours %zu\n", counts.size());
         const PaletteFit fit(counts, 256);
         printPalette("fitted", fit.colours());
-        std::printf("error %.17g\n", fit.meanError());
+        std::printf("error %.17g\n", meanError(counts, fit.colours()));
         const std::array<std::uint8_t, 768> others = general();
         std::vector<KeptEntry> kept;
         for (unsigned n = 0; n < 256; ++n)

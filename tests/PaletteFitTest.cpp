@@ -90,7 +90,7 @@ TEST(PaletteFit, FewColoursEachGetAnEntry) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const PaletteFit fit(c.colours, c.entries, c.kept);
-        EXPECT_EQ(fit.meanError(), 0);
+        EXPECT_EQ(meanError(c.colours, fit.colours()), 0);
         EXPECT_EQ(bruteError(c.colours, fit.colours()), 0);
         expectLayout(fit.colours(), c.kept, c.fitted);
     }
@@ -113,7 +113,7 @@ TEST(PaletteFit, NoSingleMoveOfAnEntryLowersTheError) {
         SCOPED_TRACE(c.name);
         const PaletteFit fit(c.colours, c.entries, c.kept);
         const double error = bruteError(c.colours, fit.colours());
-        EXPECT_NEAR(fit.meanError(), error, 1e-9);
+        EXPECT_NEAR(meanError(c.colours, fit.colours()), error, 1e-9);
         expectLayout(fit.colours(), c.kept, c.entries);
         // every fitted entry moved to every colour of the histogram, or one step in a channel
         // the fitted entries: the first free indices (the rest are black, not fitted)
@@ -190,7 +190,7 @@ TEST(PaletteFit, KeptEntriesNeverCostMoreThanLeavingThemOut) {
         SCOPED_TRACE(c.name);
         const PaletteFit withKept(c.colours, c.entries, c.kept), without(c.colours, c.entries);
         expectLayout(withKept.colours(), c.kept, c.entries);
-        EXPECT_LE(withKept.meanError(), without.meanError() * (1 + 1e-12));
+        EXPECT_LE(meanError(c.colours, withKept.colours()), meanError(c.colours, without.colours()) * (1 + 1e-12));
     }
 }
 
@@ -206,8 +206,8 @@ TEST(PaletteFit, AllEntriesOnManyColours) {
     Palette baseline{};
     for (unsigned n = 0; n < 256; ++n)
         baseline[3 * n] = std::uint8_t(commonest[n].rgb >> 16), baseline[3 * n + 1] = std::uint8_t(commonest[n].rgb >> 8), baseline[3 * n + 2] = std::uint8_t(commonest[n].rgb);
-    EXPECT_NEAR(fit.meanError(), bruteError(colours, fit.colours()), 1e-9);
-    EXPECT_LT(fit.meanError(), bruteError(colours, baseline));
+    EXPECT_NEAR(meanError(colours, fit.colours()), bruteError(colours, fit.colours()), 1e-9);
+    EXPECT_LT(meanError(colours, fit.colours()), bruteError(colours, baseline));
 }
 
 TEST(PaletteFit, SameBytesWhateverTheOrderOfThePictures) {

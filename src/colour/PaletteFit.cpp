@@ -26,7 +26,7 @@ PaletteFit::PaletteFit(const std::vector<ColourCount>& histogram, unsigned entri
         if (!taken[n]) freeIndices.push_back(n);
     if (entries > freeIndices.size()) throw std::invalid_argument("more entries to fit than free indices");
 
-    // the palette with these fitted entries, darkest first in the free indices, and its mean error
+    // the palette with these fitted entries, darkest first in the free indices
     const auto finish = [&](std::vector<Rgb> fitted) {
         std::sort(fitted.begin(), fitted.end(), [](const Rgb& x, const Rgb& y) {
             const double lx = labOf(x).L, ly = labOf(y).L;
@@ -34,27 +34,32 @@ PaletteFit::PaletteFit(const std::vector<ColourCount>& histogram, unsigned entri
         });
         std::array<std::uint8_t, 768> made = palette;
         for (std::size_t k = 0; k < fitted.size(); ++k) std::copy(fitted[k].begin(), fitted[k].end(), made.begin() + 3 * freeIndices[k]);
-        const PerceptualSearch search(made.data());
-        std::vector<double> differences(histogram.size());
-        inParallel(histogram.size(), [&](std::size_t first, std::size_t last) {
-            for (std::size_t i = first; i < last; ++i) {
-                const std::uint32_t rgb = histogram[i].rgb;
-                const Lab lab = labFromSrgb(std::uint8_t(rgb >> 16), std::uint8_t(rgb >> 8), std::uint8_t(rgb));
-                differences[i] = ciede2000(lab, search.entry(search.nearest(lab)));
-            }
-        });
-        double sum = 0, pixels = 0;
-        for (std::size_t i = 0; i < histogram.size(); ++i) sum += double(histogram[i].count) * differences[i], pixels += double(histogram[i].count);
-        return std::pair{made, pixels > 0 ? sum / pixels : 0.0};
+        return made;
     };
-    std::vector<Rgb> fitted = Fitter(histogram, entries, palette, freeIndices).fit();
-    auto [made, least] = finish(fitted);
+    const std::vector<Rgb> fitted = Fitter(histogram, entries, palette, freeIndices).fit();
+    std::array<std::uint8_t, 768> made = finish(fitted);
     // Kept entries steer the fit into other local optima, now and then worse than fitting as if they were not
     // there; that fit, with the kept entries then put back, is tried too, so that keeping never costs more.
-    if (!kept.empty() && fitted.size() == entries && least > 0) {
-        const std::array<std::uint8_t, 768> black{};
-        if (auto [other, otherError] = finish(Fitter(histogram, entries, black, freeIndices).fit()); otherError < least) made = other, least = otherError;
+    if (!kept.empty() && fitted.size() == entries) {
+        if (const double least = meanError(histogram, made); least > 0) {
+            const std::array<std::uint8_t, 768> black{};
+            const std::array<std::uint8_t, 768> other = finish(Fitter(histogram, entries, black, freeIndices).fit());
+            if (meanError(histogram, other) < least) made = other;
+        }
     }
     palette = made;
-    error = least;
+}
+
+double meanError(const std::vector<ColourCount>& histogram, const std::array<std::uint8_t, 768>& palette) {
+    const PerceptualSearch search(palette.data());
+    std::vector<double> differences(histogram.size());
+    inParallel(histogram.size(), [&](std::size_t first, std::size_t last) {
+        for (std::size_t i = first; i < last; ++i) {
+            const std::uint32_t rgb = histogram[i].rgb;
+            differences[i] = search.match(labFromSrgb(std::uint8_t(rgb >> 16), std::uint8_t(rgb >> 8), std::uint8_t(rgb))).difference;
+        }
+    });
+    double sum = 0, pixels = 0;
+    for (std::size_t i = 0; i < histogram.size(); ++i) sum += double(histogram[i].count) * differences[i], pixels += double(histogram[i].count);
+    return pixels > 0 ? sum / pixels : 0.0;
 }

@@ -27,10 +27,10 @@ public:
 
     // 256 entries of red, green, blue
     const std::array<std::uint8_t, 768>& colours() const { return palette; }
-    // the mean CIEDE2000 per pixel of the histogram, each pixel taking its nearest entry of colours()
-    double meanError() const { return error; }
 
 private:
     std::array<std::uint8_t, 768> palette{};
-    double error = 0;
 };
+
+// the mean CIEDE2000 per pixel of the histogram, each pixel taking its nearest entry of the palette
+double meanError(const std::vector<ColourCount>& histogram, const std::array<std::uint8_t, 768>& palette);
