@@ -195,22 +195,37 @@ std::vector<Bytes> palettes() {
 }  // namespace
 
 TEST(Colour, PerceptualSearchAgreesWithAFullSearch) {
-    const auto fullSearch = [](const PerceptualSearch& entries, const Lab& colour) {
-        unsigned best = 0;
-        double least = ciede2000(colour, entries.entry(0));
-        for (unsigned n = 1; n < 256; ++n)
-            if (const double d = ciede2000(colour, entries.entry(n)); d < least) best = n, least = d;
+    // the nearest entry at most `limit` away, ties to the lowest index; count() where none is
+    const auto fullSearch = [](const PerceptualSearch& entries, const Lab& colour, double limit) {
+        unsigned best = entries.count();
+        double least = limit;
+        for (unsigned n = 0; n < entries.count(); ++n)
+            if (const double d = ciede2000(colour, entries.entry(n)); d < least || (d == least && best == entries.count())) best = n, least = d;
         return best;
     };
     const std::vector<Bytes> tables = palettes();
     const Bytes colours = noise(3 * 4000, 9);
     for (std::size_t t = 0; t < tables.size(); ++t) {
-        const PerceptualSearch search(tables[t].data());
-        for (std::size_t i = 0; i < colours.size() + 768; i += 3) {
-            // every entry too, and colours one step from one
-            const std::uint8_t* c = i < colours.size() ? &colours[i] : &tables[t][i - colours.size()];
-            const std::uint8_t r = c[0], g = std::uint8_t(c[1] + (i < colours.size() ? 0 : i % 2)), b = c[2];
-            ASSERT_EQ(search.nearest(r, g, b), fullSearch(search, labFromSrgb(r, g, b))) << t << " " << int(r) << "," << int(g) << "," << int(b);
+        // the whole table, and its first entries alone, as the fit searches the entries it changed
+        for (const unsigned count : {256u, 40u, 1u}) {
+            const PerceptualSearch search(tables[t].data(), count);
+            for (std::size_t i = 0; i < colours.size() + 3 * count; i += 3) {
+                // every entry too, and colours one step from one
+                const std::uint8_t* c = i < colours.size() ? &colours[i] : &tables[t][i - colours.size()];
+                const std::uint8_t r = c[0], g = std::uint8_t(c[1] + (i < colours.size() ? 0 : i % 2)), b = c[2];
+                const Lab lab = labFromSrgb(r, g, b);
+                const auto [nearest, difference] = search.match(lab);
+                ASSERT_EQ(nearest, fullSearch(search, lab, INFINITY)) << t << " " << count << " " << int(r) << "," << int(g) << "," << int(b);
+                ASSERT_EQ(difference, ciede2000(lab, search.entry(nearest)));
+                // within a limit: below the nearest's difference, at it exactly (the nearest, ties as above), past it
+                for (const double limit : {difference * 0.999, difference, difference + 0.5, i % 7 * 1.5}) {
+                    const auto found = search.within(lab, limit);
+                    ASSERT_EQ(found.index, fullSearch(search, lab, limit)) << t << " " << count << " " << i << " " << limit;
+                    if (found.index < count) {
+                        ASSERT_EQ(found.difference, difference);
+                    }
+                }
+            }
         }
     }
 }

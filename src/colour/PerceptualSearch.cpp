@@ -17,12 +17,12 @@ constexpr double slack = 1e-3, absoluteSlack = 1e-3;
 
 }  // namespace
 
-PerceptualSearch::PerceptualSearch(const std::uint8_t* colours) {
-    for (unsigned n = 0; n < 256; ++n) lab[n] = labFromSrgb(colours[3 * n], colours[3 * n + 1], colours[3 * n + 2]);
+PerceptualSearch::PerceptualSearch(const std::uint8_t* colours, unsigned count) : size(count) {
+    for (unsigned n = 0; n < size; ++n) lab[n] = labFromSrgb(colours[3 * n], colours[3 * n + 1], colours[3 * n + 2]);
     unsigned indices[256];
-    std::iota(indices, indices + 256, 0u);
-    std::stable_sort(indices, indices + 256, [&](unsigned x, unsigned y) { return lab[x].L < lab[y].L; });
-    for (unsigned n = 0; n < 256; ++n) {
+    std::iota(indices, indices + size, 0u);
+    std::stable_sort(indices, indices + size, [&](unsigned x, unsigned y) { return lab[x].L < lab[y].L; });
+    for (unsigned n = 0; n < size; ++n) {
         const Lab& e = lab[indices[n]];
         order[n] = static_cast<std::uint8_t>(indices[n]);
         sortedL[n] = static_cast<float>(e.L);
@@ -35,23 +35,35 @@ PerceptualSearch::PerceptualSearch(const std::uint8_t* colours) {
     }
 }
 
-// the bound loop runs twice as wide where the processor has AVX2
+// the first guess and the bound loop run twice as wide where the processor has AVX2
 #if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
 __attribute__((target_clones("avx2", "default")))
 #endif
 PerceptualSearch::Match PerceptualSearch::match(const Lab& colour) const {
-    const float l1 = static_cast<float>(colour.L), a1 = static_cast<float>(colour.a), b1 = static_cast<float>(colour.b);
     // a first guess that is usually right: the nearest entry in CIELAB, in steps of a quarter, the position beside
     // the squared distance so that one minimum finds both
     const std::int32_t l4 = std::lround(colour.L * 4), a4 = std::lround(colour.a * 4), b4 = std::lround(colour.b * 4);
     std::uint32_t nearestKey = ~0u;
-    for (unsigned n = 0; n < 256; ++n) {
+    for (unsigned n = 0; n < size; ++n) {
         const std::int32_t dl = quarterL[n] - l4, da = quarterA[n] - a4, db = quarterB[n] - b4;
         nearestKey = std::min(nearestKey, static_cast<std::uint32_t>(dl * dl + da * da + db * db) << 8 | n);
     }
     const unsigned guess = nearestKey & 0xFF;
-    unsigned best = order[guess];
-    double bestDifference = ciede2000(colour, lab[best]);
+    return refine(colour, {order[guess], ciede2000(colour, lab[order[guess]])}, guess);
+}
+
+PerceptualSearch::Match PerceptualSearch::within(const Lab& colour, double limit) const {
+    // no entry yet: the index past the last loses every tie
+    return refine(colour, {size, limit}, size);
+}
+
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
+__attribute__((target_clones("avx2", "default")))
+#endif
+PerceptualSearch::Match PerceptualSearch::refine(const Lab& colour, Match found, unsigned skip) const {
+    const float l1 = static_cast<float>(colour.L), a1 = static_cast<float>(colour.a), b1 = static_cast<float>(colour.b);
+    unsigned best = found.index;
+    double bestDifference = found.difference;
 
     // CIEDE2000 squared is (dL'/SL)^2 + Q, where Q >= 0 since |RT| < 2: only entries with |dL'| <= SL * best can win
     const auto threshold = [](double difference) { return difference * (1 + slack) + absoluteSlack; };
@@ -60,8 +72,8 @@ PerceptualSearch::Match PerceptualSearch::match(const Lab& colour) const {
     // and SL is at most its value at the far end of that window
     const float far = std::max(std::abs(l1 + reach / 2 - 50), std::abs(l1 - reach / 2 - 50));
     reach = std::min(reach, static_cast<float>(threshold(bestDifference)) * lightnessWeight(far) * 1.0001f);
-    const unsigned first = static_cast<unsigned>(std::lower_bound(sortedL, sortedL + 256, l1 - reach) - sortedL);
-    const unsigned last = static_cast<unsigned>(std::upper_bound(sortedL, sortedL + 256, l1 + reach) - sortedL);
+    const unsigned first = static_cast<unsigned>(std::lower_bound(sortedL, sortedL + size, l1 - reach) - sortedL);
+    const unsigned last = static_cast<unsigned>(std::upper_bound(sortedL, sortedL + size, l1 + reach) - sortedL);
 
     // A lower bound of each difference in the window: the formula itself in floats, with the mean hue taken
     // from the bisector of the two hue directions instead of angles, and RT at its largest for that hue.
@@ -91,7 +103,7 @@ PerceptualSearch::Match PerceptualSearch::match(const Lab& colour) const {
     unsigned count = 0;
     const float firstLimit = static_cast<float>(threshold(bestDifference) * threshold(bestDifference));
     for (unsigned n = first; n < last; ++n)
-        if (n != guess && bound[n] <= firstLimit) candidates[count++] = static_cast<std::uint16_t>(n);
+        if (n != skip && bound[n] <= firstLimit) candidates[count++] = static_cast<std::uint16_t>(n);
     std::sort(candidates, candidates + count, [&](unsigned x, unsigned y) { return bound[x] != bound[y] ? bound[x] < bound[y] : x < y; });
     for (unsigned k = 0; k < count; ++k) {
         const unsigned n = candidates[k];
