@@ -57,12 +57,23 @@ std::vector<Rgb> Fitter::perceptualRounds(const std::vector<Point>& centres) {
     for (unsigned k = 0; k < count; ++k) slot[freeIndices[k]] = int(k);
     std::vector<Rgb> best = fitted;
     double bestError = std::numeric_limits<double>::infinity();
-    std::vector<std::uint8_t> nearest(points.size());
+    Assignment found;
+    const std::vector<std::uint8_t>& nearest = found.nearest;
     std::vector<float> distance(points.size());
+    std::vector<Rgb> before;
+    std::vector<std::uint8_t> nearestBefore;
     for (int round = 0; round < 6; ++round) {
-        const std::array<std::uint8_t, 768> palette = paletteOf(fitted);
-        const PerceptualSearch search(palette.data());
-        const double error = assign(search, nearest, distance);
+        const double error = assign(paletteOf(fitted), found, distance);
+        // An entry that kept its code and its colours (and so their differences) would move where it is: what it
+        // moved to in the last round, itself. Only the others are worked out again.
+        std::vector<bool> again(count, true);
+        if (round > 0) {
+            std::vector<bool> touched(256, false);
+            for (std::size_t i = 0; i < points.size(); ++i)
+                if (nearest[i] != nearestBefore[i]) touched[nearest[i]] = touched[nearestBefore[i]] = true;
+            for (unsigned k = 0; k < count; ++k) again[k] = fitted[k] != before[k] || touched[freeIndices[k]];
+        }
+        before = fitted, nearestBefore = nearest;
         const bool better = error < bestError * (1 - 1e-4);
         if (error < bestError) bestError = error, best = fitted;
         if (!better && round > 0) break;
@@ -79,7 +90,7 @@ std::vector<Rgb> Fitter::perceptualRounds(const std::vector<Point>& centres) {
             count,
             [&](std::size_t first, std::size_t last) {
                 for (std::size_t k = first; k < last; ++k)
-                    if (start[k] < start[k + 1]) fitted[k] = bestCentre(fitted[k], members.data() + start[k], members.data() + start[k + 1], distance);
+                    if (again[k] && start[k] < start[k + 1]) fitted[k] = bestCentre(fitted[k], members.data() + start[k], members.data() + start[k + 1], distance);
             },
             1);
         // entries left without colours go where the error is, one after another

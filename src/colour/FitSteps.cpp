@@ -27,7 +27,7 @@ double cappedDifference(const Lab& a, const Lab& b, double cap) {
 }  // namespace
 
 std::vector<Rgb> Fitter::nudge(std::vector<Rgb> fitted) const {
-    NudgePass pass{fitted, {}, std::vector<std::uint8_t>(points.size()), std::vector<float>(points.size()), {}, {}, {}};
+    NudgePass pass{fitted, {}, {}, {}, std::vector<float>(points.size()), {}, {}, {}};
     std::vector<Rgb> best = fitted;
     double bestError = std::numeric_limits<double>::infinity();
     // entries worth trying: all at first, then those that moved or gained or lost colours in the last pass
@@ -36,7 +36,8 @@ std::vector<Rgb> Fitter::nudge(std::vector<Rgb> fitted) const {
     std::size_t spent = 0;
     for (int round = 0;; ++round) {
         pass.palette = paletteOf(pass.fitted);
-        const double error = assign(PerceptualSearch(pass.palette.data()), pass.nearest, pass.distance);
+        const double error = assign(pass.palette, pass.measured, pass.distance);
+        pass.nearest = pass.measured.nearest;
         if (!(error < bestError)) break;
         const bool enough = error > bestError * (1 - 1e-4) || round == nudgePasses || spent > nudgeWork;
         bestError = error, best = pass.fitted;

@@ -61,13 +61,34 @@ void Fitter::take(Colours& other) {
     std::swap(tangents, other.tangents), std::swap(weight, other.weight);
 }
 
-double Fitter::assign(const PerceptualSearch& search, std::vector<std::uint8_t>& nearest, std::vector<float>& distance) const {
+double Fitter::assign(const std::array<std::uint8_t, 768>& palette, Assignment& found, std::vector<float>& distance) const {
+    const PerceptualSearch search(palette.data());
+    // the entries changed since the last measure, on their own
+    std::vector<bool> changed(256, true);
+    std::array<std::uint8_t, 768> changedColours{};
+    std::vector<unsigned> changedIndex;
+    for (unsigned e = 0; e < 256; ++e) {
+        if (found.measured) changed[e] = !std::equal(palette.begin() + 3 * e, palette.begin() + 3 * e + 3, found.palette.begin() + 3 * e);
+        if (!changed[e]) continue;
+        std::copy(palette.begin() + 3 * e, palette.begin() + 3 * e + 3, changedColours.begin() + 3 * changedIndex.size());
+        changedIndex.push_back(e);
+    }
+    found.nearest.resize(points.size()), found.exact.resize(points.size());
+    const PerceptualSearch changedSearch(changedColours.data(), unsigned(std::max<std::size_t>(changedIndex.size(), 1)));
     inParallel(points.size(), [&](std::size_t first, std::size_t last) {
         for (std::size_t i = first; i < last; ++i) {
-            const auto [index, difference] = search.match(lab[i]);
-            nearest[i] = std::uint8_t(index), distance[i] = float(difference);
+            if (changed[found.nearest[i]]) {
+                const auto [index, difference] = search.match(lab[i]);
+                found.nearest[i] = std::uint8_t(index), found.exact[i] = difference;
+            } else if (!changedIndex.empty()) {
+                const auto [index, difference] = changedSearch.within(lab[i], found.exact[i]);
+                if (index < changedIndex.size() && (difference < found.exact[i] || changedIndex[index] < found.nearest[i]))
+                    found.nearest[i] = std::uint8_t(changedIndex[index]), found.exact[i] = difference;
+            }
+            distance[i] = float(found.exact[i]);
         }
     });
+    found.palette = palette, found.measured = true;
     double error = 0;
     for (std::size_t i = 0; i < points.size(); ++i) error += weight[i] * distance[i];
     return error;

@@ -38,9 +38,19 @@ private:
     // the colours the stages work on, swapped with `other`
     void take(Colours& other);
 
-    // Each colour's nearest entry by CIEDE2000 and its difference to it, found in threads; returns the
-    // differences weighted by the colours' counts, summed.
-    double assign(const PerceptualSearch& search, std::vector<std::uint8_t>& nearest, std::vector<float>& distance) const;
+    // Each colour's nearest entry in a palette by CIEDE2000 and its difference to it, as last measured.
+    struct Assignment {
+        std::array<std::uint8_t, 768> palette{};
+        bool measured = false;
+        std::vector<std::uint8_t> nearest;
+        std::vector<double> exact;
+    };
+
+    // Each colour's nearest entry in `palette` and its difference to it (also as floats in `distance`), found in
+    // threads; returns the differences weighted by the colours' counts, summed. From a palette measured before,
+    // only the entries that changed since are searched: a colour whose entry stayed keeps it unless a changed
+    // entry is nearer, or as near with a lower index; the others are searched afresh. The result is the same.
+    double assign(const std::array<std::uint8_t, 768>& palette, Assignment& found, std::vector<float>& distance) const;
 
     // Rounding a centre to a code seldom gives the code its colours want most: each entry in turn steps to one
     // of the 26 codes around it while that lowers the exact CIEDE2000 of its colours and of those it could take
@@ -54,6 +64,7 @@ private:
     struct NudgePass {
         std::vector<Rgb> fitted;
         std::array<std::uint8_t, 768> palette;
+        Assignment measured;
         std::vector<std::uint8_t> nearest;
         std::vector<float> distance;
         std::vector<std::vector<std::uint32_t>> listed;
