@@ -24,6 +24,16 @@ double cappedDifference(const Lab& a, const Lab& b, double cap) {
     return std::min(cap, ciede2000(a, b));
 }
 
+// differenceBound2 from each of `count` colours, given as rows of L, a, b and chroma, to a colour
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
+__attribute__((target_clones("avx2", "default")))
+#endif
+void bounds(const float* colours, std::size_t count, const Lab& to, float* bound) {
+    const float l2 = float(to.L), a2 = float(to.a), b2 = float(to.b), c2 = float(std::sqrt(to.a * to.a + to.b * to.b));
+    const float *l = colours, *a = colours + count, *b = colours + 2 * count, *c = colours + 3 * count;
+    for (std::size_t k = 0; k < count; ++k) bound[k] = differenceBound2(l[k], a[k], b[k], c[k], l2, a2, b2, c2);
+}
+
 }  // namespace
 
 std::vector<Rgb> Fitter::nudge(std::vector<Rgb> fitted) const {
@@ -149,6 +159,7 @@ Rgb Fitter::steps(Rgb at, unsigned e, Steps& found, const std::vector<std::uint8
     const std::vector<std::uint32_t>& local = found.colours;
     const std::vector<double>& rest = found.restDifference;
     std::vector<std::uint32_t> near;
+    std::vector<float> nearLab, capBound, bound;
     for (int step = 0; step < 8; ++step) {
         const Lab here = labOf(at);
         const Point hereInSpace = pointOf(here);
@@ -194,10 +205,24 @@ Rgb Fitter::steps(Rgb at, unsigned e, Steps& found, const std::vector<std::uint8
         while (tried > 0 && ranked[tried - 1].first > guess * 1.01) --tried;
         if (tried == 0) break;
         found.spent += near.size() * (1 + tried);
+        // the near colours as floats for the bound, and the bound past which a difference is its cap
+        const std::size_t size = near.size();
+        nearLab.resize(4 * size), capBound.resize(size), bound.resize(size);
+        for (std::size_t k = 0; k < size; ++k) {
+            const Lab& c = lab[local[near[k]]];
+            nearLab[k] = float(c.L), nearLab[size + k] = float(c.a), nearLab[2 * size + k] = float(c.b);
+            nearLab[3 * size + k] = float(std::sqrt(c.a * c.a + c.b * c.b));
+            capBound[k] = float(boundLimit(rest[near[k]]) * boundLimit(rest[near[k]]));
+        }
         const auto cost = [&](const Rgb& code) {
             const Lab codeLab = labOf(code);
+            bounds(nearLab.data(), size, codeLab, bound.data());
             double total = 0;
-            for (std::uint32_t n : near) total += weight[local[n]] * cappedDifference(lab[local[n]], codeLab, rest[n]);
+            for (std::size_t k = 0; k < size; ++k) {
+                const std::uint32_t n = near[k];
+                // where the bound passes the cap, so does the difference
+                total += weight[local[n]] * (bound[k] > capBound[k] ? rest[n] : cappedDifference(lab[local[n]], codeLab, rest[n]));
+            }
             return total;
         };
         double least = cost(at);

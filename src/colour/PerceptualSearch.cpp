@@ -6,16 +6,7 @@
 
 #include "colour/Terms.h"
 
-namespace {
-
 using namespace colour;
-
-// the largest value of CIEDE2000's hue weighting T, and of sin(2 dTheta) with dTheta at most 30 degrees
-constexpr float maxT = 1.5725f, maxSinTheta = 0.8661f;
-// what float rounding may add to a bound computed in floats, relative and absolute (far more than it does)
-constexpr double slack = 1e-3, absoluteSlack = 1e-3;
-
-}  // namespace
 
 PerceptualSearch::PerceptualSearch(const std::uint8_t* colours, unsigned count) : size(count) {
     for (unsigned n = 0; n < size; ++n) lab[n] = labFromSrgb(colours[3 * n], colours[3 * n + 1], colours[3 * n + 2]);
@@ -66,48 +57,28 @@ PerceptualSearch::Match PerceptualSearch::refine(const Lab& colour, Match found,
     double bestDifference = found.difference;
 
     // CIEDE2000 squared is (dL'/SL)^2 + Q, where Q >= 0 since |RT| < 2: only entries with |dL'| <= SL * best can win
-    const auto threshold = [](double difference) { return difference * (1 + slack) + absoluteSlack; };
     // (the bounds hold for L from 0 to 100, where SL stays below its largest)
-    float reach = static_cast<float>(threshold(bestDifference) * maxLightnessWeight);
+    float reach = static_cast<float>(boundLimit(bestDifference) * maxLightnessWeight);
     // and SL is at most its value at the far end of that window
     const float far = std::max(std::abs(l1 + reach / 2 - 50), std::abs(l1 - reach / 2 - 50));
-    reach = std::min(reach, static_cast<float>(threshold(bestDifference)) * lightnessWeight(far) * 1.0001f);
+    reach = std::min(reach, static_cast<float>(boundLimit(bestDifference)) * lightnessWeight(far) * 1.0001f);
     const unsigned first = static_cast<unsigned>(std::lower_bound(sortedL, sortedL + size, l1 - reach) - sortedL);
     const unsigned last = static_cast<unsigned>(std::upper_bound(sortedL, sortedL + size, l1 + reach) - sortedL);
 
-    // A lower bound of each difference in the window: the formula itself in floats, with the mean hue taken
-    // from the bisector of the two hue directions instead of angles, and RT at its largest for that hue.
-    constexpr float toBlueU = float(cos275), toBlueV = float(sin275);
+    // a lower bound of each difference in the window
     const float c1 = std::sqrt(a1 * a1 + b1 * b1);
     alignas(32) float bound[256];
-    for (unsigned n = first; n < last; ++n) {
-        // |dH'| = 2 sqrt(C1' C2') |sin(dh'/2)| = sqrt(C1' C2') |u1 - u2|
-        const auto [dl, sl, cp1, cp2, dc, u1, v1, u2, v2, dh2] = differences(l1, a1, b1, c1, sortedL[n], sortedA[n], sortedB[n], sortedC[n]);
-        const float dh = std::sqrt(dh2);
-        // the mean hue as the bisector; nearly opposite hues leave it in doubt, and T at its largest
-        const float wu = u1 + u2, wv = v1 + v2, w2 = wu * wu + wv * wv;
-        const bool known = w2 > 0.01f;
-        const float rw = 1 / std::sqrt(std::max(w2, 0.01f)), c = wu * rw, s = wv * rw;
-        const float t = known ? hueTerm(c, s) : maxT;
-        // dTheta = 30 exp(-((h - 275) / 25)^2) is below 7.1 degrees 30 degrees from 275, and below 0.095 at 60
-        const float toBlue = known ? c * toBlueU + s * toBlueV : 1;
-        const float sinTheta = toBlue > 0.866f ? maxSinTheta : toBlue > 0.5f ? 0.2456f : 0.0034f;
-        const float cBarP = (cp1 + cp2) / 2;
-        const float y = std::abs(dc) / chromaWeight(cBarP), z = dh / hueWeight(cBarP, t);
-        const float r = sinTheta * rotationChroma(cBarP);
-        // the least of y^2 + z^2 - r y z given |RT| <= r
-        bound[n] = dl * dl / (sl * sl) + y * y + z * z - r * y * z;
-    }
+    for (unsigned n = first; n < last; ++n) bound[n] = differenceBound2(l1, a1, b1, c1, sortedL[n], sortedA[n], sortedB[n], sortedC[n]);
     // the candidates by ascending bound, so that the first is nearly always the winner
     std::uint16_t candidates[256];
     unsigned count = 0;
-    const float firstLimit = static_cast<float>(threshold(bestDifference) * threshold(bestDifference));
+    const float firstLimit = static_cast<float>(boundLimit(bestDifference) * boundLimit(bestDifference));
     for (unsigned n = first; n < last; ++n)
         if (n != skip && bound[n] <= firstLimit) candidates[count++] = static_cast<std::uint16_t>(n);
     std::sort(candidates, candidates + count, [&](unsigned x, unsigned y) { return bound[x] != bound[y] ? bound[x] < bound[y] : x < y; });
     for (unsigned k = 0; k < count; ++k) {
         const unsigned n = candidates[k];
-        if (bound[n] > static_cast<float>(threshold(bestDifference) * threshold(bestDifference))) break;
+        if (bound[n] > static_cast<float>(boundLimit(bestDifference) * boundLimit(bestDifference))) break;
         const unsigned index = order[n];
         const double difference = ciede2000(colour, lab[index]);
         if (difference < bestDifference || (difference == bestDifference && index < best)) {

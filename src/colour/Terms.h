@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 
 #include "colour/Constants.h"
@@ -86,5 +87,34 @@ template <typename Real>
     const Real c7 = pow7(meanChroma);
     return 2 * std::sqrt(c7 / (c7 + Real(pow25to7)));
 }
+
+// A lower bound of CIEDE2000 squared between colour 1 and colour 2, each given as L, a, b and chroma, in floats
+// for the fast searches: the formula itself, with the mean hue taken from the bisector of the two hue directions
+// instead of angles, and RT at its largest for that hue. Compare it with boundLimit(difference) squared, which
+// allows for its float rounding.
+[[gnu::always_inline]] inline float differenceBound2(float l1, float a1, float b1, float c1, float l2, float a2, float b2, float c2) {
+    // the largest value of T, and of sin(2 dTheta) with dTheta at most 30 degrees
+    constexpr float maxT = 1.5725f, maxSinTheta = 0.8661f;
+    constexpr float toBlueU = float(cos275), toBlueV = float(sin275);
+    // |dH'| = 2 sqrt(C1' C2') |sin(dh'/2)| = sqrt(C1' C2') |u1 - u2|
+    const auto [dl, sl, cp1, cp2, dc, u1, v1, u2, v2, dh2] = differences(l1, a1, b1, c1, l2, a2, b2, c2);
+    const float dh = std::sqrt(dh2);
+    // the mean hue as the bisector; nearly opposite hues leave it in doubt, and T at its largest
+    const float wu = u1 + u2, wv = v1 + v2, w2 = wu * wu + wv * wv;
+    const bool known = w2 > 0.01f;
+    const float rw = 1 / std::sqrt(std::max(w2, 0.01f)), c = wu * rw, s = wv * rw;
+    const float t = known ? hueTerm(c, s) : maxT;
+    // dTheta = 30 exp(-((h - 275) / 25)^2) is below 7.1 degrees 30 degrees from 275, and below 0.095 at 60
+    const float toBlue = known ? c * toBlueU + s * toBlueV : 1;
+    const float sinTheta = toBlue > 0.866f ? maxSinTheta : toBlue > 0.5f ? 0.2456f : 0.0034f;
+    const float cBarP = (cp1 + cp2) / 2;
+    const float y = std::abs(dc) / chromaWeight(cBarP), z = dh / hueWeight(cBarP, t);
+    const float r = sinTheta * rotationChroma(cBarP);
+    // the least of y^2 + z^2 - r y z given |RT| <= r
+    return dl * dl / (sl * sl) + y * y + z * z - r * y * z;
+}
+
+// a difference raised by far more than float rounding takes from differenceBound2, relative and absolute
+inline double boundLimit(double difference) { return difference * (1 + 1e-3) + 1e-3; }
 
 }  // namespace colour
