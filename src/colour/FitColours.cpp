@@ -7,16 +7,14 @@
 
 namespace fit {
 
-using colour::inParallel;
-
-void Colours::place() {
+void Colours::place(colour::Parallel& parallel) {
     points.resize(lab.size()), tangents.resize(lab.size());
-    inParallel(lab.size(), [&](std::size_t first, std::size_t last) {
+    parallel.inParts(lab.size(), [&](std::size_t first, std::size_t last) {
         for (std::size_t i = first; i < last; ++i) points[i] = pointOf(lab[i]), tangents[i] = fitSpace().tangentOf(lab[i]);
     });
 }
 
-Colours mergedInCells(const Colours& every) {
+Colours mergedInCells(const Colours& every, colour::Parallel& parallel) {
     const auto cell = [&](std::size_t i) {
         const Rgb& c = every.codes[i];
         return std::uint32_t(c[0] >> 1) << 14 | std::uint32_t(c[1] >> 1) << 7 | std::uint32_t(c[2] >> 1);
@@ -36,7 +34,7 @@ Colours mergedInCells(const Colours& every) {
         }
         merged.add(every.codes[commonest], {sum[0] / w, sum[1] / w, sum[2] / w}, w);
     }
-    merged.place();
+    merged.place(parallel);
     return merged;
 }
 

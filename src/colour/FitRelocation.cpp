@@ -64,7 +64,7 @@ std::vector<Point> Fitter::relocate(std::vector<Point> centres) {
 
 void Fitter::survey(Relocation& r) {
     const EuclideanSearch search(r.all);
-    inParallel(points.size(), [&](std::size_t first, std::size_t last) {
+    parallel.inParts(points.size(), [&](std::size_t first, std::size_t last) {
         for (std::size_t i = first; i < last; ++i) owner[i] = search.nearestTwo(points[i], tangents[i], owner[i], r.distance[i], r.next[i]);
     });
     std::fill(r.utility.begin(), r.utility.end(), 0.0);
@@ -113,7 +113,7 @@ double Fitter::settle(Relocation& r, const std::vector<unsigned>& near, const st
         std::vector<std::array<double, 4>> sums(near.size());
         after = 0;
         // the searches in threads, the sums in order, so that they come out the same on any number of CPUs
-        inParallel(
+        parallel.inParts(
             local.size(),
             [&](std::size_t first, std::size_t last) {
                 for (std::size_t n = first; n < last; ++n) {

@@ -22,7 +22,7 @@ std::vector<Point> Fitter::euclideanRounds(std::vector<Point> centres, bool medi
     double previous = std::numeric_limits<double>::infinity();
     for (int round = 0; round < rounds; ++round) {
         const EuclideanSearch search(all);
-        inParallel(points.size(), [&](std::size_t first, std::size_t last) {
+        parallel.inParts(points.size(), [&](std::size_t first, std::size_t last) {
             for (std::size_t i = first; i < last; ++i) owner[i] = search.nearest(points[i], tangents[i], owner[i], distance[i]);
         });
         std::vector<std::array<double, 4>> sums(count);
@@ -86,7 +86,7 @@ std::vector<Rgb> Fitter::perceptualRounds(const std::vector<Point>& centres) {
         std::vector<std::size_t> fill(start.begin(), start.end() - 1);
         for (std::size_t i = 0; i < points.size(); ++i)
             if (slot[nearest[i]] >= 0) members[fill[slot[nearest[i]]]++] = std::uint32_t(i);
-        inParallel(
+        parallel.inParts(
             count,
             [&](std::size_t first, std::size_t last) {
                 for (std::size_t k = first; k < last; ++k)

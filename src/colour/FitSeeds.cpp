@@ -8,7 +8,6 @@
 #include "colour/EuclideanSearch.h"
 #include "colour/Lab.h"
 #include "colour/LabToSrgb.h"
-#include "colour/Parallel.h"
 #include "colour/Terms.h"
 
 namespace fit {

@@ -62,7 +62,7 @@ std::vector<Rgb> Fitter::nudge(std::vector<Rgb> fitted) const {
         std::vector<Steps> found;
         for (std::size_t w = 0; w < todo.size() && spent <= nudgeWork; w += nudgeAhead) {
             found.resize(std::min(nudgeAhead, todo.size() - w));
-            eachInParallel(found.size(), [&](std::size_t j) { found[j] = stepsOf(todo[w + j], pass); });
+            parallel.each(found.size(), [&](std::size_t j) { found[j] = stepsOf(todo[w + j], pass); });
             // entries whose colours changed since, and the entries moved, with their new colours
             std::vector<bool> changed(256, false);
             std::vector<std::pair<unsigned, Lab>> moved;

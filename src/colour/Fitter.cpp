@@ -16,17 +16,17 @@ namespace fit {
 using namespace colour;
 
 Fitter::Fitter(const std::vector<ColourCount>& histogram, unsigned entries, const std::array<std::uint8_t, 768>& base,
-       const std::vector<unsigned>& freeIndices)
-    : count(entries), base(base), freeIndices(freeIndices) {
+       const std::vector<unsigned>& freeIndices, Parallel& parallel)
+    : parallel(parallel), count(entries), base(base), freeIndices(freeIndices) {
     Colours every;
     for (const ColourCount& c : histogram)
         if (c.count > 0) every.add({std::uint8_t(c.rgb >> 16), std::uint8_t(c.rgb >> 8), std::uint8_t(c.rgb)}, {}, double(c.count));
-    inParallel(every.lab.size(), [&](std::size_t first, std::size_t last) {
+    parallel.inParts(every.lab.size(), [&](std::size_t first, std::size_t last) {
         for (std::size_t i = first; i < last; ++i) every.lab[i] = labOf(every.codes[i]);
     });
-    every.place();
+    every.place(parallel);
     if (every.codes.size() > mergeAbove) {
-        Colours merged = mergedInCells(every);
+        Colours merged = mergedInCells(every, parallel);
         take(merged);
         exact = std::move(every);
     } else {
@@ -75,7 +75,7 @@ double Fitter::assign(const std::array<std::uint8_t, 768>& palette, Assignment& 
     }
     found.nearest.resize(points.size()), found.exact.resize(points.size());
     const PerceptualSearch changedSearch(changedColours.data(), unsigned(std::max<std::size_t>(changedIndex.size(), 1)));
-    inParallel(points.size(), [&](std::size_t first, std::size_t last) {
+    parallel.inParts(points.size(), [&](std::size_t first, std::size_t last) {
         for (std::size_t i = first; i < last; ++i) {
             if (changed[found.nearest[i]]) {
                 const auto [index, difference] = search.match(lab[i]);

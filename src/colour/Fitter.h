@@ -6,6 +6,7 @@
 
 #include "colour/ColourHistogram.h"
 #include "colour/FitColours.h"
+#include "colour/Parallel.h"
 #include "colour/PerceptualSearch.h"
 
 // The palette fit's stages, one file each: Fitter.cpp (the colours, and the stages in order), FitSeeds.cpp
@@ -28,8 +29,9 @@ struct Steps {
 
 class Fitter {
 public:
+    // `parallel`: the threads the stages run in
     Fitter(const std::vector<ColourCount>& histogram, unsigned entries, const std::array<std::uint8_t, 768>& base,
-           const std::vector<unsigned>& freeIndices);
+           const std::vector<unsigned>& freeIndices, colour::Parallel& parallel);
 
     // the fitted entries, in the order of the free indices
     std::vector<Rgb> fit();
@@ -166,6 +168,7 @@ private:
     // entries whose steps are worked out together
     static constexpr std::size_t nudgeAhead = 4;
     std::vector<unsigned> owner;  // each colour's nearest centre in the space, kept from round to round
+    colour::Parallel& parallel;
     unsigned count;
     const std::array<std::uint8_t, 768>& base;
     const std::vector<unsigned>& freeIndices;

@@ -11,7 +11,7 @@
 using fit::Fitter;
 using fit::Rgb;
 using fit::labOf;
-using colour::inParallel;
+using colour::Parallel;
 
 PaletteFit::PaletteFit(const std::vector<ColourCount>& histogram, unsigned entries, const std::vector<KeptEntry>& kept) {
     if (entries < 1 || entries > 256) throw std::invalid_argument("the number of entries to fit is not 1 to 256");
@@ -36,14 +36,15 @@ PaletteFit::PaletteFit(const std::vector<ColourCount>& histogram, unsigned entri
         for (std::size_t k = 0; k < fitted.size(); ++k) std::copy(fitted[k].begin(), fitted[k].end(), made.begin() + 3 * freeIndices[k]);
         return made;
     };
-    const std::vector<Rgb> fitted = Fitter(histogram, entries, palette, freeIndices).fit();
+    Parallel parallel;
+    const std::vector<Rgb> fitted = Fitter(histogram, entries, palette, freeIndices, parallel).fit();
     std::array<std::uint8_t, 768> made = finish(fitted);
     // Kept entries steer the fit into other local optima, now and then worse than fitting as if they were not
     // there; that fit, with the kept entries then put back, is tried too, so that keeping never costs more.
     if (!kept.empty() && fitted.size() == entries) {
         if (const double least = meanError(histogram, made); least > 0) {
             const std::array<std::uint8_t, 768> black{};
-            const std::array<std::uint8_t, 768> other = finish(Fitter(histogram, entries, black, freeIndices).fit());
+            const std::array<std::uint8_t, 768> other = finish(Fitter(histogram, entries, black, freeIndices, parallel).fit());
             if (meanError(histogram, other) < least) made = other;
         }
     }
@@ -53,7 +54,7 @@ PaletteFit::PaletteFit(const std::vector<ColourCount>& histogram, unsigned entri
 double meanError(const std::vector<ColourCount>& histogram, const std::array<std::uint8_t, 768>& palette) {
     const PerceptualSearch search(palette.data());
     std::vector<double> differences(histogram.size());
-    inParallel(histogram.size(), [&](std::size_t first, std::size_t last) {
+    Parallel().inParts(histogram.size(), [&](std::size_t first, std::size_t last) {
         for (std::size_t i = first; i < last; ++i) {
             const std::uint32_t rgb = histogram[i].rgb;
             differences[i] = search.match(labFromSrgb(std::uint8_t(rgb >> 16), std::uint8_t(rgb >> 8), std::uint8_t(rgb))).difference;
