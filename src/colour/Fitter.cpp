@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 #include <numeric>
+#include <optional>
 
 #include "colour/EuclideanSearch.h"
 #include "colour/Lab.h"
@@ -74,14 +75,16 @@ double Fitter::assign(const std::array<std::uint8_t, 768>& palette, Assignment& 
         changedIndex.push_back(e);
     }
     found.nearest.resize(points.size()), found.exact.resize(points.size());
-    const PerceptualSearch changedSearch(changedColours.data(), unsigned(std::max<std::size_t>(changedIndex.size(), 1)));
+    // needed only where some entries stayed and some changed
+    std::optional<PerceptualSearch> changedSearch;
+    if (!changedIndex.empty() && changedIndex.size() < 256) changedSearch.emplace(changedColours.data(), unsigned(changedIndex.size()));
     parallel.inParts(points.size(), [&](std::size_t first, std::size_t last) {
         for (std::size_t i = first; i < last; ++i) {
             if (changed[found.nearest[i]]) {
                 const auto [index, difference] = search.match(lab[i]);
                 found.nearest[i] = std::uint8_t(index), found.exact[i] = difference;
-            } else if (!changedIndex.empty()) {
-                const auto [index, difference] = changedSearch.within(lab[i], found.exact[i]);
+            } else if (changedSearch) {
+                const auto [index, difference] = changedSearch->within(lab[i], found.exact[i]);
                 if (index < changedIndex.size() && (difference < found.exact[i] || changedIndex[index] < found.nearest[i]))
                     found.nearest[i] = std::uint8_t(changedIndex[index]), found.exact[i] = difference;
             }
