@@ -18,6 +18,8 @@
 #include "colour/PaletteFit.h"
 #include "colour/PerceptualSearch.h"
 
+using namespace colour;
+
 namespace {
 
 struct Picture {

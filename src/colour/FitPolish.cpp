@@ -10,9 +10,7 @@
 #include "colour/LabToSrgb.h"
 #include "colour/Terms.h"
 
-namespace fit {
-
-using namespace colour;
+namespace colour {
 
 std::vector<Rgb> Fitter::polish(std::vector<Rgb> fitted) const {
     const double n = double(points.size());
@@ -52,4 +50,4 @@ std::vector<Rgb> Fitter::polish(std::vector<Rgb> fitted) const {
     return fitted;
 }
 
-}  // namespace fit
+}  // namespace colour

@@ -11,9 +11,7 @@
 #include "colour/Parallel.h"
 #include "colour/Terms.h"
 
-namespace fit {
-
-using namespace colour;
+namespace colour {
 
 namespace {
 
@@ -235,4 +233,4 @@ Rgb Fitter::steps(Rgb at, unsigned e, Steps& found, const std::vector<std::uint8
     return at;
 }
 
-}  // namespace fit
+}  // namespace colour

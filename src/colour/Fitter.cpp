@@ -12,9 +12,7 @@
 #include "colour/Parallel.h"
 #include "colour/Terms.h"
 
-namespace fit {
-
-using namespace colour;
+namespace colour {
 
 Fitter::Fitter(const std::vector<ColourCount>& histogram, unsigned entries, const std::array<std::uint8_t, 768>& base,
        const std::vector<unsigned>& freeIndices, Parallel& parallel)
@@ -103,4 +101,4 @@ std::array<std::uint8_t, 768> Fitter::paletteOf(const std::vector<Rgb>& fitted) 
     return palette;
 }
 
-}  // namespace fit
+}  // namespace colour

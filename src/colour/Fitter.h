@@ -12,7 +12,7 @@
 // The palette fit's stages, one file each: Fitter.cpp (the colours, and the stages in order), FitSeeds.cpp
 // (boxes split to seed the centres), FitRounds.cpp (Lloyd's rounds in the space and by CIEDE2000),
 // FitRelocation.cpp (moves of entries that serve little), FitSteps.cpp (steps of codes) and FitPolish.cpp.
-namespace fit {
+namespace colour {
 
 // What the steps of one entry read and found: the entry's slot among the fitted ones, the entries whose colours
 // it read, the colours it may take (`own`: the positions of its own among them), each one's difference to its
@@ -31,7 +31,7 @@ class Fitter {
 public:
     // `parallel`: the threads the stages run in
     Fitter(const std::vector<ColourCount>& histogram, unsigned entries, const std::array<std::uint8_t, 768>& base,
-           const std::vector<unsigned>& freeIndices, colour::Parallel& parallel);
+           const std::vector<unsigned>& freeIndices, Parallel& parallel);
 
     // the fitted entries, in the order of the free indices
     std::vector<Rgb> fit();
@@ -168,7 +168,7 @@ private:
     // entries whose steps are worked out together
     static constexpr std::size_t nudgeAhead = 4;
     std::vector<unsigned> owner;  // each colour's nearest centre in the space, kept from round to round
-    colour::Parallel& parallel;
+    Parallel& parallel;
     unsigned count;
     const std::array<std::uint8_t, 768>& base;
     const std::vector<unsigned>& freeIndices;
@@ -180,4 +180,4 @@ private:
     Colours exact;  // every colour as it is, while the first stages work on merged ones
 };
 
-}  // namespace fit
+}  // namespace colour

@@ -8,10 +8,7 @@
 #include "colour/Parallel.h"
 #include "colour/PerceptualSearch.h"
 
-using fit::Fitter;
-using fit::Rgb;
-using fit::labOf;
-using colour::Parallel;
+namespace colour {
 
 PaletteFit::PaletteFit(const std::vector<ColourCount>& histogram, unsigned entries, const std::vector<KeptEntry>& kept) {
     if (entries < 1 || entries > 256) throw std::invalid_argument("the number of entries to fit is not 1 to 256");
@@ -64,3 +61,5 @@ double meanError(const std::vector<ColourCount>& histogram, const std::array<std
     for (std::size_t i = 0; i < histogram.size(); ++i) sum += double(histogram[i].count) * differences[i], pixels += double(histogram[i].count);
     return pixels > 0 ? sum / pixels : 0.0;
 }
+
+}  // namespace colour

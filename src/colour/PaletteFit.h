@@ -6,6 +6,8 @@
 
 #include "colour/ColourHistogram.h"
 
+namespace colour {
+
 // A palette entry taken as it is.
 struct KeptEntry {
     unsigned index;
@@ -34,3 +36,5 @@ private:
 
 // the mean CIEDE2000 per pixel of the histogram, each pixel taking its nearest entry of the palette
 double meanError(const std::vector<ColourCount>& histogram, const std::array<std::uint8_t, 768>& palette);
+
+}  // namespace colour

@@ -272,7 +272,7 @@ int makeCommand(const std::vector<std::string>& args, const Options& options) {
         colours = *n;
     }
     const std::string target = paletteTarget(args[1]);
-    std::vector<KeptEntry> keep;
+    std::vector<colour::KeptEntry> keep;
     if (options.from) {
         Entries from;
         try {
@@ -292,7 +292,7 @@ int makeCommand(const std::vector<std::string>& args, const Options& options) {
         struct stat st;
         // refused before the images are read, which may take long
         if (!options.force && ::lstat(target.c_str(), &st) == 0) throw Refusal(refusal(target));
-        ColourHistogram histogram;
+        colour::ColourHistogram histogram;
         {
             Progress progress(args.size() - 2, console.program, Progress::Show::always);
             for (std::size_t n = 2; n < args.size(); ++n, progress.advance()) {
@@ -302,9 +302,9 @@ int makeCommand(const std::vector<std::string>& args, const Options& options) {
             }
         }
         subject = target;
-        const std::vector<ColourCount> counted = histogram.colours();
+        const std::vector<colour::ColourCount> counted = histogram.colours();
         if (counted.empty()) throw FormatError("the images have no pixel that is not fully transparent");
-        writePalette(target, PaletteFit(counted, static_cast<unsigned>(colours), keep).colours(), options.force);
+        writePalette(target, colour::PaletteFit(counted, static_cast<unsigned>(colours), keep).colours(), options.force);
         return 0;
     } catch (...) {
         report(subject, reasonOf(std::current_exception()));
