@@ -19,8 +19,6 @@ using namespace colour;
 
 namespace {
 
-using Palette = std::array<std::uint8_t, 768>;
-
 std::uint32_t rgbAt(const Palette& palette, unsigned index) {
     return std::uint32_t(palette[3 * index]) << 16 | std::uint32_t(palette[3 * index + 1]) << 8 | palette[3 * index + 2];
 }

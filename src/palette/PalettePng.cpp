@@ -42,7 +42,7 @@ void PNGCBAPI writeBytes(png_structp png, png_bytep data, std::size_t count) {
 void PNGCBAPI flushBytes(png_structp) {}
 
 // Everything libpng may leave by longjmp, kept apart from objects with destructors.
-bool encode(png_structp png, png_infop info, const Entries& entries, png_bytep row) {
+bool encode(png_structp png, png_infop info, const colour::Palette& entries, png_bytep row) {
     if (setjmp(png_jmpbuf(png))) return false;
     png_set_IHDR(png, info, swatchSide, swatchSide, 8, PNG_COLOR_TYPE_PALETTE, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                  PNG_FILTER_TYPE_DEFAULT);
@@ -80,7 +80,7 @@ int decode(png_structp png, png_infop info, std::size_t size, Bytes& row, int& e
 
 }  // namespace
 
-Bytes swatchPng(const Entries& entries) {
+Bytes swatchPng(const colour::Palette& entries) {
     Bytes out;
     Stream stream;
     stream.out = &out;

@@ -9,7 +9,7 @@
 
 namespace palette {
 
-Bytes swatchPng(const Entries& entries) {
+Bytes swatchPng(const colour::Palette& entries) {
     std::vector<std::uint8_t> indices(swatchSide * swatchSide);
     for (std::uint32_t y = 0; y < swatchSide; ++y)
         for (std::uint32_t x = 0; x < swatchSide; ++x) indices[y * swatchSide + x] = swatchIndex(x, y);
