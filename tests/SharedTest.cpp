@@ -8,10 +8,12 @@
 #include <cerrno>
 
 #include "driver/CommandLine.h"
+#include "driver/UsageError.h"
 #include "fs/DirectorySearch.h"
 #include "fs/ReadError.h"
 #include "fs/Refusal.h"
 #include "fs/TerminalText.h"
+#include "fs/WriteError.h"
 #include "fs/WriteAll.h"
 #include "iff/FormatError.h"
 #include "mat/PalFile.h"
@@ -83,4 +85,41 @@ TEST(Shared, PaletteErrorsKeepTheirKind) {
     EXPECT_EQ(kindOf("short"), "format");
     EXPECT_EQ(kindOf("../up"), "refused");
     EXPECT_THROW(PaletteLookup({"a", "b"}).find("none"), ReadError);
+}
+
+// Every kind named after its file stays that kind, with what else it holds, and the reason after the name.
+TEST(Shared, PrefixedErrorsKeepTheirKind) {
+    const auto kindOf = [](std::exception_ptr error) -> std::string {
+        try {
+            std::rethrow_exception(error);
+        } catch (const ReadError& e) {
+            return std::string("read ") + e.what();
+        } catch (const WriteError& e) {
+            return std::string("write ") + e.what();
+        } catch (const Refusal& e) {
+            return std::string("refused ") + e.what();
+        } catch (const FormatError& e) {
+            return std::string("format ") + e.what();
+        } catch (const UsageError& e) {
+            return std::string(e.hint == UsageError::Hint::help ? "usage, help " : "usage ") + e.what();
+        }
+    };
+    const struct {
+        std::exception_ptr error;
+        std::string expected;
+    } cases[] = {
+        {ReadError("gone").withPrefix("a.mat: "), "read a.mat: gone"},
+        {WriteError("full").withPrefix("b.png: "), "write b.png: full"},
+        {Refusal("exists").withPrefix("c: "), "refused c: exists"},
+        {FormatError("cut").withPrefix("d: "), "format d: cut"},
+        {UsageError("no such", UsageError::Hint::none).withPrefix("e: "), "usage e: no such"},
+        {UsageError("bad").withPrefix("f: "), "usage, help f: bad"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(kindOf(c.error), c.expected);
+    // prefixed again, through the base, as a caller naming an outer file does
+    try {
+        std::rethrow_exception(UsageError("bad", UsageError::Hint::none).withPrefix("in: "));
+    } catch (const Error& e) {
+        EXPECT_EQ(kindOf(e.withPrefix("out: ")), "usage out: in: bad");
+    }
 }
