@@ -1,9 +1,9 @@
 """Benchmarks png2mat: the typical set rebuilt from its PNGs against the floor, written as RGB and as
 indexed images (mat2png --indexed, against the floor's indexed decode), and a 2048 x 2048 image
-whose pixels are 100,000 distinct colours that are not in the palette against one of palette colours.
+whose pixels are 100,000 distinct colours that are not in the palette against one of palette colours; and
+the cost of fsync: the typical set with every MAT rewritten, on disk, against the same binary under eatmydata.
 
 Usage: png2mat.py BUILD_DIR CORPUS_DIR RUNS
-Also the cost of fsync: the typical set with every MAT rewritten, on disk, against the same binary under eatmydata.
 The typical set is converted by mat2png first; png2mat (one job, like the floor) and the floor take
 turns, and the ratio is the median of the ratios within a round. Every MAT must come back unchanged.
 The large images are written here (RGB, no library needed) beside the first opaque MAT of the large
