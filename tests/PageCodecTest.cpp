@@ -477,6 +477,9 @@ TEST(PageCodec, ForgedSizesAreRefusedBeforeAnythingIsAllocated) {
         const ImageRead read = both(fileOf({header(c.side, c.side, 8, 6), {"IDAT", stream}, {"IEND", {}}}));
         EXPECT_EQ(read.reason, c.reason);
     }
+    // what counts is the pixel data, not what other chunks fill the file with
+    const ImageRead padded = both(fileOf({header(1000, 1000, 8, 6), {"tEXt", Bytes(100000, 'a')}, {"IDAT", stream}, {"IEND", {}}}));
+    EXPECT_EQ(padded.reason, "the image size 1000 x 1000 is more than the file holds");
     // the most deflate packs into a byte is still read
     RawPng zeros;
     zeros.width = zeros.height = 2000, zeros.type = PNG_COLOR_TYPE_GRAY, zeros.depth = 8;

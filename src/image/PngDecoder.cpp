@@ -127,6 +127,13 @@ PngDecoder::~PngDecoder() {
     if (zlibOpen) inflateEnd(&zlib);
 }
 
+std::uint64_t PngDecoder::pixelData() const {
+    return pixelDataBytes(size, [&](std::uint64_t at, std::size_t count, std::uint8_t* into) {
+        std::memcpy(into, file + at, count);
+        return true;
+    });
+}
+
 std::uint64_t PngDecoder::filteredBytes() const { return filteredSize(w, h, storedChannels(type) * static_cast<unsigned>(depth), interlace != 0); }
 
 PngDecoder::Chunk PngDecoder::readHeader() {
@@ -280,7 +287,7 @@ void PngDecoder::inflateInto(std::uint8_t* out, std::size_t count) {
 
 void PngDecoder::decode() {
     if (zlibOpen) throw std::logic_error("a PNG decoded twice");
-    if (!deflateCanHold(filteredBytes(), size)) throw FormatError("cut short: the image size is more than the PNG holds");
+    if (!deflateCanHold(filteredBytes(), pixelData())) throw FormatError("cut short: the image size is more than the PNG holds");
     const unsigned channelsStored = storedChannels(type), bits = channelsStored * static_cast<unsigned>(depth), bpp = (bits + 7) / 8;
     samplesPerPixel = channelsStored + keyed;
     const std::uint64_t count = std::uint64_t{w} * h * samplesPerPixel;

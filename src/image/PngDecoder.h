@@ -26,6 +26,8 @@ public:
     int colourType() const { return type; }
     // The bytes of the filtered rows the header promises, before anything is allocated for them.
     std::uint64_t filteredBytes() const;
+    // The bytes of pixel data the file holds (IDAT chunks), which deflate could make into 1032 times as many.
+    std::uint64_t pixelData() const;
     // An alpha channel, or a tRNS chunk libpng kept.
     bool hasTransparency() const { return type == 4 || type == 6 || transparency; }
     // PLTE entries as RGBA (as many as the depth can index), tRNS giving their opacity (255 past its end and for

@@ -1,6 +1,7 @@
 #include "image/PngImage.h"
 
 #include <png.h>
+#include <unistd.h>
 
 #include <csetjmp>
 #include <cstring>
@@ -47,7 +48,10 @@ PngImage::PngImage(const std::string& path, unsigned channels, const std::uint8_
     const int type = png_get_color_type(png, info);
     const unsigned storedBits = png_get_bit_depth(png, info) * png_get_channels(png, info);
     // a forged header must not make us reserve memory that the file's data could never fill
-    if (!deflateCanHold(filteredSize(w, h, storedBits, png_get_interlace_type(png, info) != PNG_INTERLACE_NONE), reader.input.size()))
+    const auto read = [&](std::uint64_t at, std::size_t count, std::uint8_t* into) {
+        return ::pread(fileno(reader.input.stream()), into, count, static_cast<off_t>(at)) == static_cast<ssize_t>(count);
+    };
+    if (!deflateCanHold(filteredSize(w, h, storedBits, png_get_interlace_type(png, info) != PNG_INTERLACE_NONE), pixelDataBytes(reader.input.size(), read)))
         throw sizeError(" is more than the file holds");
     alpha = (type & PNG_COLOR_MASK_ALPHA) || png_get_valid(png, info, PNG_INFO_tRNS);
     const bool mapped = type == PNG_COLOR_TYPE_PALETTE, greyFile = !(type & PNG_COLOR_MASK_COLOR);

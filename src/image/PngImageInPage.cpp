@@ -29,7 +29,7 @@ PngImage::PngImage(const std::string& path, unsigned channels, const std::uint8_
     // the checks the native reader makes between the header and the pixels, with its words
     const std::string size = "the image size " + std::to_string(w) + " x " + std::to_string(h);
     if (convertiblePixels(w, h) < 0) throw FormatError(size + " cannot be converted");
-    if (!deflateCanHold(png.filteredBytes(), bytes.size())) throw FormatError(size + " is more than the file holds");
+    if (!deflateCanHold(png.filteredBytes(), png.pixelData())) throw FormatError(size + " is more than the file holds");
     png.decode();
     alpha = png.hasTransparency();
     const int type = png.colourType();

@@ -1,5 +1,6 @@
 #include "image/PngSamples.h"
 
+#include <algorithm>
 #include <cstring>
 
 std::uint64_t filteredSize(std::uint32_t width, std::uint32_t height, unsigned bitsPerPixel, bool interlaced) {
@@ -15,7 +16,26 @@ std::uint64_t filteredSize(std::uint32_t width, std::uint32_t height, unsigned b
     return total;
 }
 
-bool deflateCanHold(std::uint64_t filtered, std::uint64_t fileSize) { return filtered / 1032 <= fileSize; }
+std::uint64_t pixelDataBytes(std::uint64_t size, const std::function<bool(std::uint64_t, std::size_t, std::uint8_t*)>& read) {
+    std::uint64_t total = 0, at = 8;
+    bool inData = false;
+    std::uint8_t head[8];
+    while (size >= at && size - at >= 8 && read(at, 8, head)) {
+        const std::uint64_t length = std::uint64_t{head[0]} << 24 | std::uint64_t{head[1]} << 16 | std::uint64_t{head[2]} << 8 | head[3],
+                            left = size - at - 8;
+        if (std::memcmp(head + 4, "IDAT", 4) == 0) {
+            inData = true;
+            total += std::min(length, left);
+        } else if (inData) {
+            break;
+        }
+        if (length >= left) break;
+        at += 12 + length;
+    }
+    return total;
+}
+
+bool deflateCanHold(std::uint64_t filtered, std::uint64_t pixelData) { return filtered / 1032 <= pixelData; }
 
 std::uint8_t greyOf(const std::uint8_t* rgb) { return static_cast<std::uint8_t>((6968 * rgb[0] + 23434 * rgb[1] + 2366 * rgb[2] + 16384) >> 15); }
 

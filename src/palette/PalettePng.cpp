@@ -59,7 +59,7 @@ bool encode(png_structp png, png_infop info, const colour::Palette& entries, png
 
 // 0 when the file decoded to its end with a palette, 1 on libpng's error, 2 for a file that is not colour-mapped,
 // 3 for pixels that the file's bytes could never hold.
-int decode(png_structp png, png_infop info, std::size_t size, Bytes& row, int& entryCount, png_colorp& entries) {
+int decode(png_structp png, png_infop info, const std::uint8_t* data, std::size_t size, Bytes& row, int& entryCount, png_colorp& entries) {
     if (setjmp(png_jmpbuf(png))) return 1;
     png_set_user_limits(png, png_uint_32{maxSide}, png_uint_32{maxSide});
     png_read_info(png, info);
@@ -71,7 +71,11 @@ int decode(png_structp png, png_infop info, std::size_t size, Bytes& row, int& e
     const png_uint_32 height = png_get_image_height(png, info);
     // a forged size must not make us allocate a row the file cannot fill
     const unsigned storedBits = png_get_bit_depth(png, info) * png_get_channels(png, info);
-    if (!deflateCanHold(filteredSize(png_get_image_width(png, info), height, storedBits, passes > 1), size)) return 3;
+    const auto read = [&](std::uint64_t at, std::size_t count, std::uint8_t* into) {
+        std::memcpy(into, data + at, count);
+        return true;
+    };
+    if (!deflateCanHold(filteredSize(png_get_image_width(png, info), height, storedBits, passes > 1), pixelDataBytes(size, read))) return 3;
     row.resize(png_get_rowbytes(png, info));
     for (int pass = 0; pass < passes; ++pass)
         for (png_uint_32 y = 0; y < height; ++y) png_read_row(png, row.data(), nullptr);
@@ -108,7 +112,7 @@ Imported pngPalette(const std::uint8_t* data, std::size_t size) {
     int outcome = 1;
     if (info) {
         png_set_read_fn(png, &stream, readBytes);
-        outcome = decode(png, info, size, row, entryCount, entries);
+        outcome = decode(png, info, data, size, row, entryCount, entries);
     }
     Imported result{Format::png, {}};
     if (outcome == 0)
