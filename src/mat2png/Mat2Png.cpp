@@ -45,9 +45,9 @@ Freshness Mat2Png::freshness(const WorkItem& item, const RunOptions& run) {
             stale = true;
             continue;
         }
-        if (later(st.st_mtim, source)) return {Freshness::passed, image, "newer than " + path + ", not overwritten"};
+        if (later(modifiedOf(st), source)) return {Freshness::passed, image, "newer than " + path + ", not overwritten"};
         // an image's status changes last when it is written, so a palette changed since is newer than that
-        stale = stale || later(source, st.st_mtim) || (palette && later(palette->time, st.st_ctim));
+        stale = stale || later(source, modifiedOf(st)) || (palette && later(palette->time, changedOf(st)));
     }
     return {stale ? Freshness::stale : Freshness::current, "", ""};
 }
