@@ -18,6 +18,8 @@
 #include "colour/PaletteFit.h"
 #include "colour/PerceptualSearch.h"
 
+using namespace colour;
+
 namespace {
 
 struct Picture {
@@ -79,15 +81,15 @@ Picture readPpm(const std::string& path) {
     return p;
 }
 
-void printPalette(const char* name, const std::array<std::uint8_t, 768>& colours) {
+void printPalette(const char* name, const Palette& colours) {
     std::printf("%s ", name);
     for (std::uint8_t v : colours) std::printf("%02x", v);
     std::printf("\n");
 }
 
 // a general palette: 16 greys, a 6 x 6 x 6 cube, 24 greys
-std::array<std::uint8_t, 768> general() {
-    std::array<std::uint8_t, 768> colours{};
+Palette general() {
+    Palette colours{};
     for (unsigned n = 0; n < 256; ++n) {
         const unsigned cube = n - 16;
         const std::uint8_t grey = std::uint8_t(n < 16 ? n * 17 : 8 + (n - 240) * 10);
@@ -97,7 +99,7 @@ std::array<std::uint8_t, 768> general() {
     return colours;
 }
 
-void mapEach(const char* palette, const std::array<std::uint8_t, 768>& colours, const std::vector<Picture>& pictures) {
+void mapEach(const char* palette, const Palette& colours, const std::vector<Picture>& pictures) {
     const PerceptualSearch search(colours.data());
     for (const Picture& p : pictures) {
         const std::size_t pixels = std::size_t{p.width} * p.height;
@@ -122,7 +124,7 @@ int main(int argc, char** argv) {
         const PaletteFit fit(counts, 256);
         printPalette("fitted", fit.colours());
         std::printf("error %.17g\n", meanError(counts, fit.colours()));
-        const std::array<std::uint8_t, 768> others = general();
+        const Palette others = general();
         std::vector<KeptEntry> kept;
         for (unsigned n = 0; n < 256; ++n)
             if (n < 16 || n >= 240) kept.push_back({n, others[3 * n], others[3 * n + 1], others[3 * n + 2]});

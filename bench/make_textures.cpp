@@ -484,7 +484,7 @@ Palette fitted(const std::vector<std::vector<std::uint8_t>>& set) {
     std::vector<Sample> samples;
     for (const auto& image : set)
         for (std::size_t i = 0; i < image.size(); i += 3 * 3) {
-            const Lab lab = labFromSrgb(image[i], image[i + 1], image[i + 2]);
+            const colour::Lab lab = colour::labFromSrgb(image[i], image[i + 1], image[i + 2]);
             samples.push_back({{lab.L, lab.a, lab.b}, {image[i], image[i + 1], image[i + 2]}});
         }
     // median cut: split the box with the widest extent (weighted by its count) at its median

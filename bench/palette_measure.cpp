@@ -54,7 +54,7 @@ int main(int argc, char** argv) {
     // a shorter palette is padded with copies of its first entry, which never win a tie
     std::vector<std::uint8_t> colours(768);
     for (std::size_t i = 0; i < 768; ++i) colours[i] = std::uint8_t(i < table.size() ? table[i] : table[i % 3]);
-    const PerceptualSearch search(colours.data());
+    const colour::PerceptualSearch search(colours.data());
     // per colour met: the nearest entry and its difference
     std::unordered_map<std::uint32_t, std::pair<std::size_t, double>> nearest;
     std::size_t pixels = 0;
@@ -65,9 +65,9 @@ int main(int argc, char** argv) {
             std::uint8_t* p = &picture.rgb[i];
             auto [at, added] = nearest.try_emplace(std::uint32_t(p[0]) << 16 | p[1] << 8 | p[2], 0, 0.0);
             if (added) {
-                const Lab lab = labFromSrgb(p[0], p[1], p[2]);
+                const colour::Lab lab = colour::labFromSrgb(p[0], p[1], p[2]);
                 at->second.first = search.nearest(lab);
-                at->second.second = ciede2000(lab, search.entry(unsigned(at->second.first)));
+                at->second.second = colour::ciede2000(lab, search.entry(unsigned(at->second.first)));
             }
             sum += at->second.second;
             if (n == arg + 1 && !map.empty()) std::memcpy(p, &colours[3 * at->second.first], 3);

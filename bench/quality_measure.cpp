@@ -78,7 +78,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     std::array<double, 256> linear{};
-    for (int v = 0; v < 256; ++v) linear[v] = linearFromSrgb(std::uint8_t(v));
+    for (int v = 0; v < 256; ++v) linear[v] = colour::linearFromSrgb(std::uint8_t(v));
     const Picture palette = readPng(argv[1]);
     std::set<std::uint32_t> entries;
     for (std::size_t i = 0; i < palette.rgb.size(); i += 3) entries.insert(palette.rgb[i] << 16 | palette.rgb[i + 1] << 8 | palette.rgb[i + 2]);
@@ -94,14 +94,14 @@ int main(int argc, char** argv) {
         for (std::size_t i = 0; i < pixels; ++i) {
             const std::uint8_t* s = &source.rgb[3 * i];
             const std::uint8_t* r = &result.rgb[3 * i];
-            plain += ciede2000(labFromSrgb(s[0], s[1], s[2]), labFromSrgb(r[0], r[1], r[2]));
+            plain += colour::ciede2000(colour::labFromSrgb(s[0], s[1], s[2]), colour::labFromSrgb(r[0], r[1], r[2]));
             off += !entries.count(r[0] << 16 | r[1] << 8 | r[2]);
         }
         const Linear a = blurred(source, linear), b = blurred(result, linear);
         double edgeSeen = 0;
         std::size_t edge = 0;
         for (std::size_t i = 0; i < pixels; ++i) {
-            const double d = ciede2000(labFromLinear(a[i][0], a[i][1], a[i][2]), labFromLinear(b[i][0], b[i][1], b[i][2]));
+            const double d = colour::ciede2000(colour::labFromLinear(a[i][0], a[i][1], a[i][2]), colour::labFromLinear(b[i][0], b[i][1], b[i][2]));
             const std::size_t x = i % source.width, y = i / source.width;
             const bool band = x < edgeBand || y < edgeBand || x + edgeBand >= source.width || y + edgeBand >= source.height;
             seen += d;

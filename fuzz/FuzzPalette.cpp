@@ -15,7 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     if (imported.count() < 1 || imported.count() > 256 || imported.colours.size() % 3 != 0) std::abort();
-    palette::Entries entries{};
+    colour::Palette entries{};
     std::copy(imported.colours.begin(), imported.colours.end(), entries.begin());
     const palette::Bytes again = palette::exportPalette(palette::Format::iff, entries, "");
     if (palette::importPalette(again.data(), again.size()).colours != palette::Bytes(entries.begin(), entries.end())) std::abort();

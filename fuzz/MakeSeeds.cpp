@@ -1,9 +1,13 @@
-// Writes the fuzzers' seed corpora: make_fuzz_seeds DIR PNGDIR writes one file per valid shape
-// for mat2png into DIR, and for png2mat (the MAT, its image, maybe its palette) into PNGDIR.
+// Writes the fuzzers' seed corpora: make_fuzz_seeds DIR PNGDIR PICTUREDIR writes one file per valid shape
+// for mat2png into DIR, for png2mat (the MAT, its image, maybe its palette) into PNGDIR, and one PNG of
+// every colour type, depth and interlace, with PLTE and tRNS, for the PNG readers into PICTUREDIR.
 
 #include <png.h>
 
+#include <cstdlib>
 #include <filesystem>
+#include <string>
+#include <vector>
 
 #include "support/IffWriter.h"
 
@@ -39,6 +43,39 @@ Bytes image(const Mat& m, std::uint32_t format, const Bytes& table = colours()) 
     return bytes;
 }
 
+// A 5 x 3 PNG as libpng writes it, `samples` one byte each (pairs at depth 16), with a tRNS key or entries.
+Bytes picture(int type, int depth, int interlace, bool transparent) {
+    Bytes out;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    const int channels = type == PNG_COLOR_TYPE_RGB ? 3 : type == PNG_COLOR_TYPE_GRAY_ALPHA ? 2 : type == PNG_COLOR_TYPE_RGB_ALPHA ? 4 : 1;
+    const int bytes = depth == 16 ? 2 : 1, width = 5, height = 3;
+    if (setjmp(png_jmpbuf(png))) std::abort();
+    png_set_write_fn(png, &out, [](png_structp p, png_bytep data, std::size_t size) {
+        auto* bytes = static_cast<Bytes*>(png_get_io_ptr(p));
+        bytes->insert(bytes->end(), data, data + size);
+    }, nullptr);
+    png_set_IHDR(png, info, width, height, depth, type, interlace, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_color entries[256];
+    for (int n = 0; n < 256; ++n) entries[n] = {std::uint8_t(n * 3), std::uint8_t(255 - n), std::uint8_t(n * 7)};
+    const Bytes opacity = {0, 128, 255};
+    png_color_16 key{};
+    key.gray = key.red = key.green = key.blue = 1;
+    if (type == PNG_COLOR_TYPE_PALETTE) png_set_PLTE(png, info, entries, 1 << depth);
+    if (transparent) png_set_tRNS(png, info, opacity.data(), type == PNG_COLOR_TYPE_PALETTE ? std::min(3, 1 << depth) : 0, &key);
+    png_write_info(png, info);
+    png_set_packing(png);
+    Bytes row(std::size_t(width * channels * bytes));
+    for (int pass = png_set_interlace_handling(png); pass > 0; --pass)
+        for (int y = 0; y < height; ++y) {
+            for (std::size_t i = 0; i < row.size(); ++i) row[i] = std::uint8_t((i * 5 + std::size_t(y) * 3) % (depth < 8 ? 1u << depth : 256u));
+            png_write_row(png, row.data());
+        }
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    return out;
+}
+
 Bytes ramp(std::size_t count, unsigned step) {
     Bytes b;
     for (std::size_t i = 0; i < count; ++i) b.push_back(std::uint8_t(i * step));
@@ -48,7 +85,7 @@ Bytes ramp(std::size_t count, unsigned step) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3) return 2;
+    if (argc != 4) return 2;
     const std::filesystem::path dir = argv[1];
     std::filesystem::create_directories(dir);
     const Bytes hots = chunk("HOTS", le32(1) + le32(2));
@@ -99,5 +136,22 @@ int main(int argc, char** argv) {
         {"anim", form("ANIM", Bytes(2, 0)) + pngSeparator + image(plain, PNG_FORMAT_RGB)},
     };
     for (const auto& seed : pngSeeds) save(pngdir / seed.file, seed.bytes);
+
+    const std::filesystem::path picturedir = argv[3];
+    std::filesystem::create_directories(picturedir);
+    const struct {
+        int type;
+        const char* name;
+        std::vector<int> depths;
+    } kinds[] = {{PNG_COLOR_TYPE_GRAY, "grey", {1, 2, 4, 8, 16}}, {PNG_COLOR_TYPE_RGB, "rgb", {8, 16}}, {PNG_COLOR_TYPE_PALETTE, "mapped", {1, 2, 4, 8}},
+                 {PNG_COLOR_TYPE_GRAY_ALPHA, "grey-alpha", {8, 16}}, {PNG_COLOR_TYPE_RGB_ALPHA, "rgba", {8, 16}}};
+    for (const auto& kind : kinds)
+        for (const int depth : kind.depths)
+            for (const int interlace : {PNG_INTERLACE_NONE, PNG_INTERLACE_ADAM7}) {
+                // tRNS where the type takes one, on the interlaced ones
+                const bool transparent = interlace && !(kind.type & PNG_COLOR_MASK_ALPHA);
+                const std::string name = std::string(kind.name) + "-" + std::to_string(depth) + (interlace ? "-adam7" : "") + (transparent ? "-trns" : "");
+                save(picturedir / name, picture(kind.type, depth, interlace, transparent));
+            }
     return 0;
 }

@@ -3,8 +3,8 @@
 # holds the page's HTML, CSS and scripts with the core inside, and works when opened from disk.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-# Debian's emscripten (its node modules come with it) and stb's headers; nothing else is fetched
-scripts/install-deps.sh emscripten libstb-dev
+# Debian's emscripten (its node modules come with it); zlib's inflate is built from third_party/; nothing else is fetched
+scripts/install-deps.sh emscripten
 # a node from elsewhere on PATH does not search Debian's module folder, where emscripten's acorn lives
 export NODE_PATH=/usr/share/nodejs${NODE_PATH:+:$NODE_PATH}
 emcmake cmake -S . -B build-web -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null

@@ -4,9 +4,10 @@
 # README, LICENSE and the manual pages as text.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh g++-mingw-w64-x86-64-posix wine libstb-dev zip groff-base
+scripts/install-deps.sh g++-mingw-w64-x86-64-posix wine zip groff-base
 cmake -S . -B build-windows -DCMAKE_SYSTEM_NAME=Windows -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_CXX_COMPILER=x86_64-w64-mingw32-g++-posix -DCMAKE_RC_COMPILER=x86_64-w64-mingw32-windres >/dev/null
+    -DCMAKE_C_COMPILER=x86_64-w64-mingw32-gcc-posix -DCMAKE_CXX_COMPILER=x86_64-w64-mingw32-g++-posix \
+    -DCMAKE_RC_COMPILER=x86_64-w64-mingw32-windres >/dev/null
 cmake --build build-windows -j"$(nproc)" --target mat2png png2mat matpal
 
 version=$(sed -n 's/^project(mat2png VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)

@@ -13,6 +13,7 @@
 #include "colour/Terms.h"
 #include "support/IffWriter.h"
 
+using namespace colour;
 using namespace iff;
 
 TEST(Colour, LabAndCiede2000) {

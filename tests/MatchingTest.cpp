@@ -11,6 +11,7 @@
 #include "support/Png.h"
 #include "support/Workdir.h"
 
+using namespace colour;
 using namespace iff;
 
 namespace {

@@ -93,7 +93,7 @@ TEST(Matpal, CommandLineAndUsageErrors) {
         std::string out, err;  // the beginning of standard output; standard error whole
     } cases[] = {
         {"--help", 0, "Usage: matpal [OPTION]... export SOURCE", ""},
-        {"--version", 0, "matpal 1.2.0\nlibpng 1.6", ""},
+        {"--version", 0, "matpal " MAT2PNG_VERSION "\nlibpng 1.6", ""},
         {"-f gpl -- export desert", 0, "GIMP Palette\nName: desert\n", ""},
         {"export -f jasc desert", 0, "JASC-PAL\r\n0100\r\n256\r\n0 255 0\r\n", ""},
         {"", 64, "", "matpal: no command: give export, import or make\n" + tryHelp},

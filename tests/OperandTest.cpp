@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <map>
 #include <set>
 #include <thread>
@@ -281,11 +282,22 @@ TEST(Operands, InterruptsAndDeadWorkersLeaveNoTemporaryFileInTheOutputFolder) {
             ::execl(mat2png.c_str(), mat2png.c_str(), c.jobs.c_str(), "-o", "out", "in", nullptr);
             ::_exit(127);
         }
-        // a worker is killed well into an image, so that it dies on that file and not between two
+        // a worker is killed well into an image, so that it dies on that file and not between two; a run that
+        // ends, or writes nothing for a minute, without one seen fails the case
         std::set<pid_t> writers;
-        while ((writers = temporaryFiles(w / "out", c.sig == SIGKILL ? 64 << 10 : 0)).empty()) std::this_thread::yield();
-        ::kill(c.sig == SIGKILL ? *writers.begin() : pid, c.sig);
         int status = 0;
+        bool ended = false;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+        while ((writers = temporaryFiles(w / "out", c.sig == SIGKILL ? 64 << 10 : 0)).empty() && !ended && std::chrono::steady_clock::now() < deadline) {
+            ended = ::waitpid(pid, &status, WNOHANG) == pid;
+            std::this_thread::yield();
+        }
+        if (writers.empty() || ended) {
+            if (!ended) ::kill(pid, SIGKILL), ::waitpid(pid, &status, 0);
+            ADD_FAILURE() << what << ": no temporary file seen in out/ before the run " << (ended ? "ended" : "was stopped");
+            continue;
+        }
+        ::kill(c.sig == SIGKILL ? *writers.begin() : pid, c.sig);
         ::waitpid(pid, &status, 0);
         EXPECT_TRUE(temporaryFiles(w / "out").empty()) << what;
         EXPECT_TRUE(temporaryFiles(w / "in").empty()) << what;

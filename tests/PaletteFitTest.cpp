@@ -15,9 +15,9 @@
 #include "colour/PaletteFit.h"
 #include "colour/Parallel.h"
 
-namespace {
+using namespace colour;
 
-using Palette = std::array<std::uint8_t, 768>;
+namespace {
 
 std::uint32_t rgbAt(const Palette& palette, unsigned index) {
     return std::uint32_t(palette[3 * index]) << 16 | std::uint32_t(palette[3 * index + 1]) << 8 | palette[3 * index + 2];
@@ -257,16 +257,16 @@ TEST(PaletteFit, EuclideanSearchFindsWhatComparingEveryCentreFinds) {
     std::mt19937 random(7);
     const auto uniform = [&](float low, float high) { return low + (high - low) * float(random() % 100000) / 100000; };
     for (std::size_t size : {1, 2, 9, 300}) {
-        std::vector<fit::Point> centres;
+        std::vector<Point> centres;
         for (std::size_t n = 0; n < size; ++n)
-            centres.push_back(n % 7 == 3 ? centres[n / 2] : fit::Point{n % 5 == 0 ? 50.0f : uniform(0, 100), uniform(-60, 60), uniform(-60, 60)});
-        const fit::EuclideanSearch search(centres);
+            centres.push_back(n % 7 == 3 ? centres[n / 2] : Point{n % 5 == 0 ? 50.0f : uniform(0, 100), uniform(-60, 60), uniform(-60, 60)});
+        const EuclideanSearch search(centres);
         for (int q = 0; q < 2000; ++q) {
-            const fit::Point p = q % 10 == 0 ? centres[std::size_t(q) % size] : fit::Point{uniform(-5, 105), uniform(-80, 80), uniform(-80, 80)};
+            const Point p = q % 10 == 0 ? centres[std::size_t(q) % size] : Point{uniform(-5, 105), uniform(-80, 80), uniform(-80, 80)};
             const float angle = uniform(0, 6.3f);
-            const fit::Tangent t = q % 3 == 0 ? fit::Tangent{0, 0, 0} : fit::Tangent{std::cos(angle), std::sin(angle), uniform(-0.9f, 3)};
+            const Tangent t = q % 3 == 0 ? Tangent{0, 0, 0} : Tangent{std::cos(angle), std::sin(angle), uniform(-0.9f, 3)};
             std::vector<float> distances;
-            for (const fit::Point& c : centres) distances.push_back(fit::spaceDistance2(p, t, c));
+            for (const Point& c : centres) distances.push_back(spaceDistance2(p, t, c));
             std::vector<float> sorted = distances;
             std::sort(sorted.begin(), sorted.end());
             // ties go to the centre first by L, then by index
@@ -288,7 +288,7 @@ TEST(PaletteFit, EuclideanSearchFindsWhatComparingEveryCentreFinds) {
 TEST(PaletteFit, CodesComeBackFromTheirCielab) {
     // every 8-bit colour is the code nearest to its own CIELAB: the cube's corners and edges, greys, near-greys
     // and dark colours, where the curve turns linear, and colours at random; beyond the cube in lightness, white and black
-    std::vector<fit::Rgb> codes;
+    std::vector<Rgb> codes;
     for (int corner = 0; corner < 8; ++corner) codes.push_back({std::uint8_t(corner & 4 ? 255 : 0), std::uint8_t(corner & 2 ? 255 : 0), std::uint8_t(corner & 1 ? 255 : 0)});
     for (int v = 0; v < 256; v += 5) {
         codes.push_back({std::uint8_t(v), std::uint8_t(v), std::uint8_t(v)});
@@ -297,9 +297,9 @@ TEST(PaletteFit, CodesComeBackFromTheirCielab) {
     }
     std::mt19937 random(11);
     for (int n = 0; n < 3000; ++n) codes.push_back({std::uint8_t(random()), std::uint8_t(random()), std::uint8_t(random())});
-    for (const fit::Rgb& code : codes) ASSERT_EQ(fit::codeOfLab(fit::labOf(code)), code) << int(code[0]) << "," << int(code[1]) << "," << int(code[2]);
-    EXPECT_EQ(fit::codeOfLab({104, 0, 0}), (fit::Rgb{255, 255, 255}));
-    EXPECT_EQ(fit::codeOfLab({-3, 0, 0}), (fit::Rgb{0, 0, 0}));
+    for (const Rgb& code : codes) ASSERT_EQ(codeOfLab(labOf(code)), code) << int(code[0]) << "," << int(code[1]) << "," << int(code[2]);
+    EXPECT_EQ(codeOfLab({104, 0, 0}), (Rgb{255, 255, 255}));
+    EXPECT_EQ(codeOfLab({-3, 0, 0}), (Rgb{0, 0, 0}));
 }
 
 TEST(PaletteFit, ThreadsCoverEveryPartOnceAndPassOnFailures) {

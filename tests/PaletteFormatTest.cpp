@@ -16,8 +16,8 @@ using iff::text;
 
 namespace {
 
-palette::Entries testEntries() {
-    palette::Entries entries;
+colour::Palette testEntries() {
+    colour::Palette entries;
     const Bytes table = iff::colours();
     std::copy(table.begin(), table.end(), entries.begin());
     return entries;
@@ -70,7 +70,7 @@ Bytes resized(Bytes png, std::uint32_t side) {
 }  // namespace
 
 TEST(PaletteFormat, EveryFormatReadsBackTheSameEntries) {
-    const palette::Entries entries = testEntries();
+    const colour::Palette entries = testEntries();
     for (const Format format : {Format::gpl, Format::act, Format::jasc, Format::riff, Format::png, Format::iff}) {
         const Bytes bytes = exported(format);
         const palette::Imported back = palette::importPalette(bytes.data(), bytes.size());
@@ -106,7 +106,7 @@ TEST(PaletteFormat, SwatchShowsEachEntryInItsCell) {
     image.format = PNG_FORMAT_RGB;
     Bytes rgb(PNG_IMAGE_SIZE(image));
     ASSERT_TRUE(png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr));
-    const palette::Entries entries = testEntries();
+    const colour::Palette entries = testEntries();
     for (unsigned y = 0; y < 256; ++y)
         for (unsigned x = 0; x < 256; ++x) {
             const unsigned entry = y / 16 * 16 + x / 16;

@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <map>
+#include <regex>
 
 #include "support/Png.h"
 #include "support/Process.h"
@@ -220,6 +221,8 @@ TEST(Png2Mat, FaultsLeaveTheOldFileWhole) {
         {"read-only mount", ownMounts + "mount --bind stage mat && mount -o remount,bind,ro mat" + thenRun, "Read-only file system", true},
         {"no write permission", "sh -c 'cp -a stage/. mat && chmod a-w mat && " + nobody + " \"$@\"; s=$?; cp -a mat/. after; exit $s' sh",
          "Permission denied", false},
+        {"disk failing fsync", "sh -c 'cp -a stage/. mat && env LD_PRELOAD=" RACE_SHIM " SYNC_FAIL=file:EIO \"$@\"; s=$?; cp -a mat/. after; exit $s' sh",
+         "Input/output error", false},
     };
     std::string skipped;
     for (const auto& c : cases) {
@@ -243,6 +246,58 @@ TEST(Png2Mat, FaultsLeaveTheOldFileWhole) {
         EXPECT_EQ(w.entries("after"), 3) << c.what;  // no temporary file or link
     }
     if (!skipped.empty()) GTEST_SKIP() << skipped << " not run, no mount namespace of our own: " << refusal("unshare -rm true");
+}
+
+// A MAT or palette file written reaches the disk before it takes its name, the file a backup keeps before its
+// link, and the folder's names after the rename; images are made again at will and are not synced. A file
+// system that cannot sync a folder (EINVAL) is no failure; a disk that fails to is.
+TEST(Png2Mat, WrittenFilesReachTheDiskBeforeTheirNames) {
+    const Mat painted{2, 2, 1, cmap(), {1, 2, 3, 4}, {}, {}}, current{2, 2, 1, cmap(), {1, 2, 3, 5}, {}, {}};
+    const std::vector<std::string> rebuild = {"fsync mat/TMP.tmp", "fsync mat/f.mat", "link mat/f.mat mat/TMP.bak",
+                                              "rename mat/TMP.bak mat/f.mat.bak", "rename mat/TMP.tmp mat/f.mat", "fsync mat"};
+    const struct {
+        const char* what;
+        std::string binary, args, fail;
+        std::vector<std::string> calls;
+        int status;
+        std::string err;
+    } cases[] = {
+        {"rebuilt, with its backup", png2mat, "-j1", "", rebuild, 0, ""},
+        {"rebuilt without backup", png2mat, "-j1 --no-backup", "", {"fsync mat/TMP.tmp", "rename mat/TMP.tmp mat/f.mat", "fsync mat"}, 0, ""},
+        {"created", png2mat, "-j1 --palette=p new/n.mat.png", "", {"fsync new/TMP.tmp", "renameat2 new/TMP.tmp new/n.mat", "fsync new"}, 0, ""},
+        {"palette imported", MATPAL_BINARY, "import t.gpl q", "", {"fsync pal/TMP.tmp", "renameat2 pal/TMP.tmp pal/q.pal", "fsync pal"}, 0,
+         "matpal: t.gpl: 1 colour read, the rest black\n"},
+        {"palette replaced", MATPAL_BINARY, "import t.gpl p --force", "",
+         {"fsync pal/TMP.tmp", "fsync pal/p.pal", "link pal/p.pal pal/TMP.bak", "rename pal/TMP.bak pal/p.pal.bak",
+          "rename pal/TMP.tmp pal/p.pal", "fsync pal"}, 0, "matpal: t.gpl: 1 colour read, the rest black\n"},
+        {"images", MAT2PNG_BINARY, "-j1", "", {"rename mat/TMP.png mat/f.mat.png"}, 0, ""},
+        {"folder refusing fsync", png2mat, "-j1", "folder:EINVAL", rebuild, 0, ""},
+        {"folder failing fsync", png2mat, "-j1", "folder:EIO", rebuild, 1, "png2mat: mat/f.mat: cannot write mat/f.mat: Input/output error\n"},
+    };
+    for (const auto& c : cases) {
+        Workdir w;
+        w.put("pal/p.pal", paletteFile());
+        w.put("t.gpl", text("GIMP Palette\n1 2 3\n"));
+        w.put("mat/f.mat", painted.bytes());
+        ASSERT_EQ(w.run().status, 0);
+        fs::create_directory(w / "new");
+        ASSERT_TRUE(writePng(w / "new/n.mat.png", imageOf(painted, false)));
+        w.put("mat/f.mat", current.bytes());
+        const std::string logName = w.root.string() + ".log";
+        const std::string shim = "env LD_PRELOAD=" RACE_SHIM " SYNC_LOG='" + logName + "' SYNC_FAIL='" + c.fail + "'";
+        const Outcome run = w.run("", shim, c.args, c.binary);
+        EXPECT_EQ(run.status, c.status) << c.what;
+        EXPECT_EQ(run.err, c.err) << c.what;
+        std::vector<std::string> calls;
+        std::ifstream log(logName);
+        const std::regex temporary("\\.(png2mat|matpal|mat2png)-[0-9]+-[0-9]+\\.");
+        for (std::string line; std::getline(log, line);) {
+            for (std::size_t at; (at = line.find(w.root.string() + "/")) != std::string::npos;) line.erase(at, w.root.string().size() + 1);
+            calls.push_back(std::regex_replace(line, temporary, "TMP."));
+        }
+        fs::remove(logName);
+        EXPECT_EQ(calls, c.calls) << c.what;
+    }
 }
 
 TEST(Png2Mat, InterruptedRunsLeaveWholeFilesOnly) {

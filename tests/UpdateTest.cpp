@@ -14,6 +14,7 @@
 #include <functional>
 #include <regex>
 
+#include "driver/Progress.h"
 #include "support/Png.h"
 #include "support/Process.h"
 #include "support/Workdir.h"
@@ -175,8 +176,8 @@ TEST(Update, CoarseTimestamps) {
 }
 
 TEST(Progress, OnATerminalOnly) {
-    // the run holds at its first image for longer than the tenth of a second the line waits before it first
-    // shows, however quick the machine; one file fails, so that a diagnostic meets the line
+    // the run holds at its first image for as long as the line waits before it first shows, however quick the
+    // machine; one file fails, so that a diagnostic meets the line
     Workdir w;
     for (int i = 0; i < 6; ++i) w.put("mat/f" + std::to_string(i) + ".mat", Mat{64, 64, 1, cmap(), noise(64 * 64, i), {}, {}}.bytes());
     w.put("mat/cut.mat", text("FORM"));
@@ -216,8 +217,9 @@ TEST(Progress, OnATerminalOnly) {
         }
         ::close(slave);
         ::close(file);
+        // the line's clock started before the pause, so the file done after it is done an interval later at least
         if (const pid_t held = pausedAt(pid, paused)) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(150));
+            std::this_thread::sleep_for(Progress::interval);
             resume(paused, held);
         }
         fs::remove_all(paused);
@@ -246,7 +248,7 @@ TEST(Progress, OnATerminalOnly) {
             continue;
         }
         EXPECT_GE(drawn, 2) << what << ": " << tty;  // at least one line, and its erasure
-        EXPECT_LE(drawn, 2 * (1 + 10 * seconds) + 2) << what;  // at most ten a second, each erased once
+        EXPECT_LE(drawn, 2 * (1 + seconds / std::chrono::duration<double>(Progress::interval).count()) + 2) << what;  // each erased once
         // never left on the terminal: the last line drawn is erased, at the end or before a later diagnostic
         EXPECT_NE(tty.find("\r\033[K", tty.rfind("\rmat2png: ")), std::string::npos) << what << ": " << tty;
     }

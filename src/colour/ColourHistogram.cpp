@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace colour {
+
 void ColourHistogram::add(const std::uint8_t* rgba, std::size_t pixels) {
     // runs of one colour, common in painted pictures, cost one look-up
     std::uint32_t last = 0;
@@ -25,3 +27,5 @@ std::vector<ColourCount> ColourHistogram::colours() const {
     std::sort(list.begin(), list.end(), [](const ColourCount& x, const ColourCount& y) { return x.rgb < y.rgb; });
     return list;
 }
+
+}  // namespace colour

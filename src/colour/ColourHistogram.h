@@ -5,6 +5,8 @@
 #include <unordered_map>
 #include <vector>
 
+namespace colour {
+
 // One colour of a set of pictures, 0xRRGGBB, and the number of pixels that have it.
 struct ColourCount {
     std::uint32_t rgb;
@@ -25,3 +27,5 @@ public:
 private:
     std::unordered_map<std::uint32_t, std::uint64_t> counts;
 };
+
+}  // namespace colour

@@ -8,13 +8,15 @@
 #include "colour/DitherPalette.h"
 #include "colour/Lab.h"
 
+namespace colour {
+
 namespace {
 
 // The most error a pixel may carry in linear light: in its luminance (Y), and in its colour apart from that
 // (error with the same Y in every channel taken away), in any channel. Colour error the palette cannot work
 // off stops growing there, while the lightness still comes out right on average.
 constexpr float maxLuminanceError = 0.5f, maxColourError = 0.2f;
-constexpr float luminance[3] = {float(colour::luminance[0]), float(colour::luminance[1]), float(colour::luminance[2])};
+constexpr float luminanceFloat[3] = {float(luminance[0]), float(luminance[1]), float(luminance[2])};
 constexpr int cellBits = 6, cellCount = 1 << cellBits, linearSteps = 1 << 14;
 constexpr std::uint16_t noEntry = 0xFFFF;
 
@@ -42,7 +44,7 @@ void dither(const std::uint8_t* rgba, std::uint32_t width, std::uint32_t height,
     // the error handed on is reckoned from the colour itself, so the rounding evens out like any other error.
     std::vector<std::uint8_t> cellOf(linearSteps + 1);
     for (int i = 0; i <= linearSteps; ++i) {
-        const double encoded = colour::encodeSrgb(double(i) / linearSteps);
+        const double encoded = encodeSrgb(double(i) / linearSteps);
         cellOf[i] = static_cast<std::uint8_t>(std::lround(encoded * 255) >> (8 - cellBits));
     }
     std::vector<std::uint16_t> cells(std::size_t{1} << 3 * cellBits, noEntry);
@@ -50,7 +52,7 @@ void dither(const std::uint8_t* rgba, std::uint32_t width, std::uint32_t height,
     const long w = long(width);
     // the entry for a pixel's colour plus the error it carries (clamped); `want` gets the colour aimed at
     const auto choose = [&](const std::uint8_t* in, float* carried, float* want) {
-        const float ey = luminance[0] * carried[0] + luminance[1] * carried[1] + luminance[2] * carried[2];
+        const float ey = luminanceFloat[0] * carried[0] + luminanceFloat[1] * carried[1] + luminanceFloat[2] * carried[2];
         const float spread = std::max({std::abs(carried[0] - ey), std::abs(carried[1] - ey), std::abs(carried[2] - ey)});
         const float keep = spread > maxColourError ? maxColourError / spread : 1;
         const float clampedY = std::clamp(ey, -maxLuminanceError, maxLuminanceError);
@@ -117,3 +119,5 @@ void dither(const std::uint8_t* rgba, std::uint32_t width, std::uint32_t height,
     const std::uint32_t first = tiled ? height / 2 : 0;
     for (std::uint32_t k = 0; k < height; ++k) row((first + k) % height, k);
 }
+
+}  // namespace colour

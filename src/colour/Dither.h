@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+namespace colour {
+
 // Floyd-Steinberg error diffusion into a palette, in linear light, serpentine, deterministic, over the picture
 // as it tiles: error leaving an edge enters the opposite one, so that no seam shows where copies meet. The
 // rows run from the middle one around, each from a column of its own; where a row, or the whole, starts
@@ -16,3 +18,5 @@
 // `colours`: 256 entries of red, green, blue. `indices`: one per pixel, in the image's order.
 void dither(const std::uint8_t* rgba, std::uint32_t width, std::uint32_t height, const std::uint8_t* colours,
             const std::uint8_t* open, std::uint8_t* indices, bool tiled = true);
+
+}  // namespace colour

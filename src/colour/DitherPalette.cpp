@@ -10,13 +10,15 @@
 #include "colour/Terms.h"
 #include "colour/Lab.h"
 
+namespace colour {
+
 namespace {
 
 // sRGB's primaries to XYZ, each row divided by white's, so that X, Y and Z of in-gamut colours run to 1
 constexpr auto toXyz = [] {
     std::array<std::array<float, 3>, 3> matrix{};
     for (int i = 0; i < 3; ++i)
-        for (int j = 0; j < 3; ++j) matrix[i][j] = static_cast<float>(colour::srgbToXyz[i][j] / colour::white[i]);
+        for (int j = 0; j < 3; ++j) matrix[i][j] = static_cast<float>(srgbToXyz[i][j] / white[i]);
     return matrix;
 }();
 
@@ -24,7 +26,7 @@ constexpr auto toXyz = [] {
 class LabCurve {
 public:
     LabCurve() {
-        for (int i = 0; i <= steps + 1; ++i) table[i] = static_cast<float>(colour::labCurve(double(i) / steps));
+        for (int i = 0; i <= steps + 1; ++i) table[i] = static_cast<float>(labCurve(double(i) / steps));
     }
     float operator()(float t) const {
         const float at = std::clamp(t, 0.0f, 1.0f) * steps;
@@ -37,7 +39,7 @@ private:
     float table[steps + 2];
 };
 
-const LabCurve labCurve;
+const LabCurve fastLabCurve;
 
 // a float's bits, as std::bit_cast gives them (which WebAssembly's C++ library lacks)
 std::uint32_t bitsOf(float x) {
@@ -49,7 +51,6 @@ std::uint32_t bitsOf(float x) {
 // The difference squared between `lab` (with chroma c1) and entries first to last of the arrays given.
 void measure(const float* lab, float c1, const float* ls, const float* as, const float* bs, const float* cs,
              unsigned first, unsigned last, float* __restrict distances) {
-    using namespace colour;
     const float l1 = lab[0], a1 = lab[1], b1 = lab[2];
     for (unsigned n = first; n < last; ++n) {
         const auto [dl, sl, cp1, cp2, dc, u1, v1, u2, v2, dh2] = differences(l1, a1, b1, c1, ls[n], as[n], bs[n], cs[n]);
@@ -82,7 +83,7 @@ DitherPalette::DitherPalette(const std::uint8_t* colours) {
 
 void DitherPalette::labOf(const float* rgb, float* lab) {
     float f[3];
-    for (int i = 0; i < 3; ++i) f[i] = labCurve(toXyz[i][0] * rgb[0] + toXyz[i][1] * rgb[1] + toXyz[i][2] * rgb[2]);
+    for (int i = 0; i < 3; ++i) f[i] = fastLabCurve(toXyz[i][0] * rgb[0] + toXyz[i][1] * rgb[1] + toXyz[i][2] * rgb[2]);
     lab[0] = 116 * f[1] - 16, lab[1] = 500 * (f[0] - f[1]), lab[2] = 200 * (f[1] - f[2]);
 }
 
@@ -107,8 +108,8 @@ unsigned DitherPalette::nearest(const float* lab, unsigned from) const {
     measure(lab, c1, l + guess, a + guess, b + guess, c + guess, 0, 1, &guessed);
     // The difference is at least |dL| / SL, SL growing with |L' - 50| up to its largest on 0 to 100: only entries
     // that near in L can be as near as the guess, with SL at most its value at the far end of that window.
-    const float reach0 = std::sqrt(guessed) * 1.0001f + 1e-4f, far = std::abs(l1 - 50) + reach0 * float(colour::maxLightnessWeight) / 2;
-    const float farSL = colour::lightnessWeight(far), reach = reach0 * farSL * 1.0001f;
+    const float reach0 = std::sqrt(guessed) * 1.0001f + 1e-4f, far = std::abs(l1 - 50) + reach0 * float(maxLightnessWeight) / 2;
+    const float farSL = lightnessWeight(far), reach = reach0 * farSL * 1.0001f;
     const unsigned first = static_cast<unsigned>(std::lower_bound(l, l + 256, l1 - reach) - l);
     const unsigned last = static_cast<unsigned>(std::upper_bound(l, l + 256, l1 + reach) - l);
     // A cheap bound rules out most of them: SH <= SC, C' <= 1.5 C and dH'^2 + dC'^2 >= da^2 + db^2.
@@ -136,3 +137,5 @@ float DitherPalette::difference(const float* lab, unsigned entry) const {
     measure(lab, std::sqrt(lab[1] * lab[1] + lab[2] * lab[2]), l + n, a + n, b + n, c + n, 0, 1, &d);
     return d;
 }
+
+}  // namespace colour

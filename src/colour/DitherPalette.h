@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+namespace colour {
+
 // A palette for dithering, in floats: its entries in linear light, and the entry nearest to a colour by
 // CIEDE2000 without its rotation term RT (which only turns the blue hues), the mean hue taken from the
 // bisector of the two hue directions instead of angles; ties to the lowest index. The search gives exactly
@@ -25,3 +27,5 @@ private:
     std::int32_t index[256];               // the entry at each sorted place
     std::uint8_t place[256];               // the sorted place of each entry
 };
+
+}  // namespace colour

@@ -6,7 +6,7 @@
 #include <limits>
 #include <numeric>
 
-namespace fit {
+namespace colour {
 
 EuclideanSearch::EuclideanSearch(const std::vector<Point>& centres) : place(centres.size()) {
     std::vector<unsigned> order(centres.size());
@@ -107,4 +107,4 @@ unsigned EuclideanSearch::nearestTwo(const Point& p, const Tangent& t, unsigned,
     return id[best];
 }
 
-}  // namespace fit
+}  // namespace colour

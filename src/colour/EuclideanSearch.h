@@ -4,7 +4,7 @@
 
 #include "colour/FitSpace.h"
 
-namespace fit {
+namespace colour {
 
 // Centres in the space sorted by L, for the nearest one: only those as near in L as the best found so far are compared.
 class EuclideanSearch {
@@ -33,4 +33,4 @@ private:
     std::vector<unsigned> id, place;
 };
 
-}  // namespace fit
+}  // namespace colour

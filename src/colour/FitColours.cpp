@@ -5,16 +5,16 @@
 
 #include "colour/Parallel.h"
 
-namespace fit {
+namespace colour {
 
-void Colours::place(colour::Parallel& parallel) {
+void Colours::place(Parallel& parallel) {
     points.resize(lab.size()), tangents.resize(lab.size());
     parallel.inParts(lab.size(), [&](std::size_t first, std::size_t last) {
         for (std::size_t i = first; i < last; ++i) points[i] = pointOf(lab[i]), tangents[i] = fitSpace().tangentOf(lab[i]);
     });
 }
 
-Colours mergedInCells(const Colours& every, colour::Parallel& parallel) {
+Colours mergedInCells(const Colours& every, Parallel& parallel) {
     const auto cell = [&](std::size_t i) {
         const Rgb& c = every.codes[i];
         return std::uint32_t(c[0] >> 1) << 14 | std::uint32_t(c[1] >> 1) << 7 | std::uint32_t(c[2] >> 1);
@@ -38,4 +38,4 @@ Colours mergedInCells(const Colours& every, colour::Parallel& parallel) {
     return merged;
 }
 
-}  // namespace fit
+}  // namespace colour

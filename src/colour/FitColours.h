@@ -6,7 +6,7 @@
 #include "colour/LabToSrgb.h"
 #include "colour/Parallel.h"
 
-namespace fit {
+namespace colour {
 
 // what the fit knows of each colour it works on
 struct Colours {
@@ -20,12 +20,12 @@ struct Colours {
         codes.push_back(code), lab.push_back(at), weight.push_back(count);
     }
     // the places in the space, computed last and in threads, as they cost most
-    void place(colour::Parallel& parallel);
+    void place(Parallel& parallel);
 };
 
 // A large histogram's colours merged in cells of 2 x 2 x 2 codes: each cell's weight, its mean in CIELAB, and its
 // commonest code. The codes of a cell differ by 1.23 in CIEDE2000 at most (among dark colours), mostly far less,
 // so the stages that work in the space lose little by it, and take far less time.
-Colours mergedInCells(const Colours& every, colour::Parallel& parallel);
+Colours mergedInCells(const Colours& every, Parallel& parallel);
 
-}  // namespace fit
+}  // namespace colour

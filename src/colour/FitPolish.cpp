@@ -10,9 +10,7 @@
 #include "colour/LabToSrgb.h"
 #include "colour/Terms.h"
 
-namespace fit {
-
-using namespace colour;
+namespace colour {
 
 std::vector<Rgb> Fitter::polish(std::vector<Rgb> fitted) const {
     const double n = double(points.size());
@@ -22,7 +20,7 @@ std::vector<Rgb> Fitter::polish(std::vector<Rgb> fitted) const {
         improved = false;
         for (unsigned k = 0; k < count; ++k) {
             // each colour's distance to its nearest entry but this one
-            const std::array<std::uint8_t, 768> palette = paletteOf(fitted);
+            const Palette palette = paletteOf(fitted);
             std::vector<Lab> others;
             for (unsigned e = 0; e < 256; ++e)
                 if (e != freeIndices[k]) others.push_back(labFromSrgb(palette[3 * e], palette[3 * e + 1], palette[3 * e + 2]));
@@ -52,4 +50,4 @@ std::vector<Rgb> Fitter::polish(std::vector<Rgb> fitted) const {
     return fitted;
 }
 
-}  // namespace fit
+}  // namespace colour

@@ -11,9 +11,7 @@
 #include "colour/Parallel.h"
 #include "colour/Terms.h"
 
-namespace fit {
-
-using namespace colour;
+namespace colour {
 
 std::vector<Point> Fitter::relocate(std::vector<Point> centres) {
     Relocation r{centres, std::vector<float>(points.size()), std::vector<float>(points.size()), {}, {}, {}, std::vector<std::uint32_t>(points.size())};
@@ -137,4 +135,4 @@ double Fitter::settle(Relocation& r, const std::vector<unsigned>& near, const st
     return after;
 }
 
-}  // namespace fit
+}  // namespace colour

@@ -11,9 +11,7 @@
 #include "colour/Parallel.h"
 #include "colour/Terms.h"
 
-namespace fit {
-
-using namespace colour;
+namespace colour {
 
 std::vector<Point> Fitter::euclideanRounds(std::vector<Point> centres, bool median, int rounds) {
     std::vector<Point> all = centres;
@@ -136,4 +134,4 @@ Rgb Fitter::bestCentre(const Rgb& current, const std::uint32_t* first, const std
     return best;
 }
 
-}  // namespace fit
+}  // namespace colour

@@ -10,9 +10,7 @@
 #include "colour/LabToSrgb.h"
 #include "colour/Terms.h"
 
-namespace fit {
-
-using namespace colour;
+namespace colour {
 
 namespace {
 
@@ -110,4 +108,4 @@ std::vector<Point> Fitter::seeds() const {
     return centres;
 }
 
-}  // namespace fit
+}  // namespace colour

@@ -5,11 +5,9 @@
 
 #include "colour/Terms.h"
 
-namespace fit {
+namespace colour {
 
 namespace {
-
-using namespace colour;
 
 // the length of (a, b), rounded the same everywhere, unlike hypot
 double chroma(double a, double b) { return std::sqrt(a * a + b * b); }
@@ -62,4 +60,4 @@ const FitSpace& fitSpace() {
     return space;
 }
 
-}  // namespace fit
+}  // namespace colour

@@ -3,7 +3,7 @@
 #include "colour/Lab.h"
 
 // The space in which the palette fit takes means and splits, and what it measures there.
-namespace fit {
+namespace colour {
 
 struct Point {
     float L, a, b;
@@ -49,4 +49,4 @@ private:
 const FitSpace& fitSpace();
 inline Point pointOf(const Lab& lab) { return fitSpace().of(lab); }
 
-}  // namespace fit
+}  // namespace colour

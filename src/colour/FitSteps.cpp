@@ -11,9 +11,7 @@
 #include "colour/Parallel.h"
 #include "colour/Terms.h"
 
-namespace fit {
-
-using namespace colour;
+namespace colour {
 
 namespace {
 
@@ -96,7 +94,7 @@ Steps Fitter::stepsOf(unsigned slot, const NudgePass& pass) const {
     std::partial_sort(byDistance.begin(), byDistance.begin() + nudgeNeighbours, byDistance.end());
     // the palette without e: e repeats its nearest other entry
     const unsigned stand = byDistance[0].second != e ? byDistance[0].second : byDistance[1].second;
-    std::array<std::uint8_t, 768> others = pass.palette;
+    Palette others = pass.palette;
     std::copy(pass.palette.begin() + 3 * stand, pass.palette.begin() + 3 * stand + 3, others.begin() + 3 * e);
     const PerceptualSearch without(others.data());
     std::vector<bool> seen(points.size(), false);
@@ -235,4 +233,4 @@ Rgb Fitter::steps(Rgb at, unsigned e, Steps& found, const std::vector<std::uint8
     return at;
 }
 
-}  // namespace fit
+}  // namespace colour

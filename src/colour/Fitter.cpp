@@ -12,11 +12,9 @@
 #include "colour/Parallel.h"
 #include "colour/Terms.h"
 
-namespace fit {
+namespace colour {
 
-using namespace colour;
-
-Fitter::Fitter(const std::vector<ColourCount>& histogram, unsigned entries, const std::array<std::uint8_t, 768>& base,
+Fitter::Fitter(const std::vector<ColourCount>& histogram, unsigned entries, const Palette& base,
        const std::vector<unsigned>& freeIndices, Parallel& parallel)
     : parallel(parallel), count(entries), base(base), freeIndices(freeIndices) {
     Colours every;
@@ -62,11 +60,11 @@ void Fitter::take(Colours& other) {
     std::swap(tangents, other.tangents), std::swap(weight, other.weight);
 }
 
-double Fitter::assign(const std::array<std::uint8_t, 768>& palette, Assignment& found, std::vector<float>& distance) const {
+double Fitter::assign(const Palette& palette, Assignment& found, std::vector<float>& distance) const {
     const PerceptualSearch search(palette.data());
     // the entries changed since the last measure, on their own
     std::vector<bool> changed(256, true);
-    std::array<std::uint8_t, 768> changedColours{};
+    Palette changedColours{};
     std::vector<unsigned> changedIndex;
     for (unsigned e = 0; e < 256; ++e) {
         if (found.measured) changed[e] = !std::equal(palette.begin() + 3 * e, palette.begin() + 3 * e + 3, found.palette.begin() + 3 * e);
@@ -97,10 +95,10 @@ double Fitter::assign(const std::array<std::uint8_t, 768>& palette, Assignment& 
     return error;
 }
 
-std::array<std::uint8_t, 768> Fitter::paletteOf(const std::vector<Rgb>& fitted) const {
-    std::array<std::uint8_t, 768> palette = base;
+Palette Fitter::paletteOf(const std::vector<Rgb>& fitted) const {
+    Palette palette = base;
     for (unsigned k = 0; k < count; ++k) std::copy(fitted[k].begin(), fitted[k].end(), palette.begin() + 3 * freeIndices[k]);
     return palette;
 }
 
-}  // namespace fit
+}  // namespace colour

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "colour/ColourHistogram.h"
+#include "colour/Palette.h"
 #include "colour/FitColours.h"
 #include "colour/Parallel.h"
 #include "colour/PerceptualSearch.h"
@@ -12,7 +13,7 @@
 // The palette fit's stages, one file each: Fitter.cpp (the colours, and the stages in order), FitSeeds.cpp
 // (boxes split to seed the centres), FitRounds.cpp (Lloyd's rounds in the space and by CIEDE2000),
 // FitRelocation.cpp (moves of entries that serve little), FitSteps.cpp (steps of codes) and FitPolish.cpp.
-namespace fit {
+namespace colour {
 
 // What the steps of one entry read and found: the entry's slot among the fitted ones, the entries whose colours
 // it read, the colours it may take (`own`: the positions of its own among them), each one's difference to its
@@ -30,8 +31,8 @@ struct Steps {
 class Fitter {
 public:
     // `parallel`: the threads the stages run in
-    Fitter(const std::vector<ColourCount>& histogram, unsigned entries, const std::array<std::uint8_t, 768>& base,
-           const std::vector<unsigned>& freeIndices, colour::Parallel& parallel);
+    Fitter(const std::vector<ColourCount>& histogram, unsigned entries, const Palette& base,
+           const std::vector<unsigned>& freeIndices, Parallel& parallel);
 
     // the fitted entries, in the order of the free indices
     std::vector<Rgb> fit();
@@ -42,7 +43,7 @@ private:
 
     // Each colour's nearest entry in a palette by CIEDE2000 and its difference to it, as last measured.
     struct Assignment {
-        std::array<std::uint8_t, 768> palette{};
+        Palette palette{};
         bool measured = false;
         std::vector<std::uint8_t> nearest;
         std::vector<double> exact;
@@ -52,7 +53,7 @@ private:
     // threads; returns the differences weighted by the colours' counts, summed. From a palette measured before,
     // only the entries that changed since are searched: a colour whose entry stayed keeps it unless a changed
     // entry is nearer, or as near with a lower index; the others are searched afresh. The result is the same.
-    double assign(const std::array<std::uint8_t, 768>& palette, Assignment& found, std::vector<float>& distance) const;
+    double assign(const Palette& palette, Assignment& found, std::vector<float>& distance) const;
 
     // Rounding a centre to a code seldom gives the code its colours want most: each entry in turn steps to one
     // of the 26 codes around it while that lowers the exact CIEDE2000 of its colours and of those it could take
@@ -65,7 +66,7 @@ private:
     // counts only where its entry is), the entries' places in the space, and the entries to try in the next pass.
     struct NudgePass {
         std::vector<Rgb> fitted;
-        std::array<std::uint8_t, 768> palette;
+        Palette palette;
         Assignment measured;
         std::vector<std::uint8_t> nearest;
         std::vector<float> distance;
@@ -147,7 +148,7 @@ private:
     // mean, or with `median` a step towards their median (Weiszfeld's), which the sum of distances favours.
     std::vector<Point> euclideanRounds(std::vector<Point> centres, bool median, int rounds);
 
-    std::array<std::uint8_t, 768> paletteOf(const std::vector<Rgb>& fitted) const;
+    Palette paletteOf(const std::vector<Rgb>& fitted) const;
 
     // Rounds that assign each colour to its nearest entry by CIEDE2000, then move each entry to whichever of
     // its members' means (in CIELAB, in linear light, and one towards their median) and its commonest members
@@ -168,9 +169,9 @@ private:
     // entries whose steps are worked out together
     static constexpr std::size_t nudgeAhead = 4;
     std::vector<unsigned> owner;  // each colour's nearest centre in the space, kept from round to round
-    colour::Parallel& parallel;
+    Parallel& parallel;
     unsigned count;
-    const std::array<std::uint8_t, 768>& base;
+    const Palette& base;
     const std::vector<unsigned>& freeIndices;
     std::vector<Rgb> codes, fixedCodes;
     std::vector<Lab> lab;
@@ -180,4 +181,4 @@ private:
     Colours exact;  // every colour as it is, while the first stages work on merged ones
 };
 
-}  // namespace fit
+}  // namespace colour

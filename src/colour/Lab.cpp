@@ -5,9 +5,9 @@
 
 #include "colour/Terms.h"
 
-namespace {
+namespace colour {
 
-using namespace colour;
+namespace {
 
 const std::array<double, 256> linearTable = [] {
     std::array<double, 256> table{};
@@ -81,3 +81,5 @@ double ciede2000(const Lab& x, const Lab& y) {
     const double l = dL / sL, c = dC / sC, h = dH / sH;
     return std::sqrt(l * l + c * c + h * h + rT * c * h);
 }
+
+}  // namespace colour

@@ -6,9 +6,7 @@
 
 #include "colour/Terms.h"
 
-namespace fit {
-
-using namespace colour;
+namespace colour {
 
 Rgb nearestCode(const double* linear, const Lab& want) {
     int low[3];
@@ -61,4 +59,4 @@ Rgb codeOfLab(const Lab& want) {
     return nearestCode(linear, want);
 }
 
-}  // namespace fit
+}  // namespace colour

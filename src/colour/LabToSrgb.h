@@ -6,7 +6,7 @@
 #include "colour/Lab.h"
 
 // From CIELAB back to 8-bit sRGB codes, for the palette fit's means.
-namespace fit {
+namespace colour {
 
 using Rgb = std::array<std::uint8_t, 3>;
 
@@ -23,4 +23,4 @@ Rgb codeOfLab(const Lab& want);
 
 inline Lab labOf(const Rgb& code) { return labFromSrgb(code[0], code[1], code[2]); }
 
-}  // namespace fit
+}  // namespace colour

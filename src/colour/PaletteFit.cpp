@@ -8,10 +8,7 @@
 #include "colour/Parallel.h"
 #include "colour/PerceptualSearch.h"
 
-using fit::Fitter;
-using fit::Rgb;
-using fit::labOf;
-using colour::Parallel;
+namespace colour {
 
 PaletteFit::PaletteFit(const std::vector<ColourCount>& histogram, unsigned entries, const std::vector<KeptEntry>& kept) {
     if (entries < 1 || entries > 256) throw std::invalid_argument("the number of entries to fit is not 1 to 256");
@@ -32,26 +29,26 @@ PaletteFit::PaletteFit(const std::vector<ColourCount>& histogram, unsigned entri
             const double lx = labOf(x).L, ly = labOf(y).L;
             return lx != ly ? lx < ly : x < y;
         });
-        std::array<std::uint8_t, 768> made = palette;
+        Palette made = palette;
         for (std::size_t k = 0; k < fitted.size(); ++k) std::copy(fitted[k].begin(), fitted[k].end(), made.begin() + 3 * freeIndices[k]);
         return made;
     };
     Parallel parallel;
     const std::vector<Rgb> fitted = Fitter(histogram, entries, palette, freeIndices, parallel).fit();
-    std::array<std::uint8_t, 768> made = finish(fitted);
+    Palette made = finish(fitted);
     // Kept entries steer the fit into other local optima, now and then worse than fitting as if they were not
     // there; that fit, with the kept entries then put back, is tried too, so that keeping never costs more.
     if (!kept.empty() && fitted.size() == entries) {
         if (const double least = meanError(histogram, made); least > 0) {
-            const std::array<std::uint8_t, 768> black{};
-            const std::array<std::uint8_t, 768> other = finish(Fitter(histogram, entries, black, freeIndices, parallel).fit());
+            const Palette black{};
+            const Palette other = finish(Fitter(histogram, entries, black, freeIndices, parallel).fit());
             if (meanError(histogram, other) < least) made = other;
         }
     }
     palette = made;
 }
 
-double meanError(const std::vector<ColourCount>& histogram, const std::array<std::uint8_t, 768>& palette) {
+double meanError(const std::vector<ColourCount>& histogram, const Palette& palette) {
     const PerceptualSearch search(palette.data());
     std::vector<double> differences(histogram.size());
     Parallel().inParts(histogram.size(), [&](std::size_t first, std::size_t last) {
@@ -64,3 +61,5 @@ double meanError(const std::vector<ColourCount>& histogram, const std::array<std
     for (std::size_t i = 0; i < histogram.size(); ++i) sum += double(histogram[i].count) * differences[i], pixels += double(histogram[i].count);
     return pixels > 0 ? sum / pixels : 0.0;
 }
+
+}  // namespace colour

@@ -1,10 +1,12 @@
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <vector>
 
 #include "colour/ColourHistogram.h"
+#include "colour/Palette.h"
+
+namespace colour {
 
 // A palette entry taken as it is.
 struct KeptEntry {
@@ -26,11 +28,13 @@ public:
     PaletteFit(const std::vector<ColourCount>& histogram, unsigned entries, const std::vector<KeptEntry>& kept = {});
 
     // 256 entries of red, green, blue
-    const std::array<std::uint8_t, 768>& colours() const { return palette; }
+    const Palette& colours() const { return palette; }
 
 private:
-    std::array<std::uint8_t, 768> palette{};
+    Palette palette{};
 };
 
 // the mean CIEDE2000 per pixel of the histogram, each pixel taking its nearest entry of the palette
-double meanError(const std::vector<ColourCount>& histogram, const std::array<std::uint8_t, 768>& palette);
+double meanError(const std::vector<ColourCount>& histogram, const Palette& palette);
+
+}  // namespace colour

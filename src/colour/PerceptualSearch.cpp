@@ -6,7 +6,7 @@
 
 #include "colour/Terms.h"
 
-using namespace colour;
+namespace colour {
 
 PerceptualSearch::PerceptualSearch(const std::uint8_t* colours, unsigned count) : size(count) {
     for (unsigned n = 0; n < size; ++n) lab[n] = labFromSrgb(colours[3 * n], colours[3 * n + 1], colours[3 * n + 2]);
@@ -88,3 +88,5 @@ PerceptualSearch::Match PerceptualSearch::refine(const Lab& colour, Match found,
     }
     return {best, bestDifference};
 }
+
+}  // namespace colour

@@ -4,6 +4,8 @@
 
 #include "colour/Lab.h"
 
+namespace colour {
+
 // The palette entry nearest to a colour by CIEDE2000, ties to the lowest index, exactly as a search
 // of all entries would find it. The entries are sorted by lightness; only those that a lower bound of the
 // difference does not rule out are compared in full.
@@ -41,3 +43,5 @@ private:
     alignas(32) std::int16_t quarterL[256], quarterA[256], quarterB[256];
     std::uint8_t order[256];
 };
+
+}  // namespace colour

@@ -16,12 +16,12 @@
 namespace {
 
 // The program's decision on a file for an update run; a file it cannot decide on is converted,
-// and the conversion reports why.
+// and the conversion reports why. What is not the file's fault (out of memory) goes on to the caller.
 Freshness freshness(const Program& program, const RunOptions& run, const WorkItem& item) {
     if (!program.freshness) return {};
     try {
         return program.freshness(item, run);
-    } catch (...) {
+    } catch (const Error&) {
         return {};
     }
 }
@@ -69,7 +69,12 @@ int runBatch(const Program& program, const RunOptions& run, const std::vector<Wo
     std::size_t current = 0;
     if (run.update) {
         for (const WorkItem& item : items) {
-            const Freshness decision = freshness(program, run, item);
+            Freshness decision;
+            try {
+                decision = freshness(program, run, item);
+            } catch (...) {
+                // the item's own run decides again, and reports the failure in its place
+            }
             if (decision.state == Freshness::current) ++current;
             if (decision.state == Freshness::current || (decision.state == Freshness::passed && decision.subject.empty())) continue;
             chosen.push_back(item);

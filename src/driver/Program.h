@@ -55,7 +55,8 @@ struct Program {
     std::function<Complaint(const std::vector<WorkItem>& items, const RunOptions& run)> prepare = nullptr;
     // With -u: whether the item needs converting, by the modification times of its outputs and
     // sources alone. Asked once for every item listed, and again just before the conversion; an
-    // error it raises makes the file stale, so that the conversion reports it.
+    // Error it raises makes the file stale, so that the conversion reports it; anything else (out of
+    // memory) fails the file with its reason, unconverted.
     std::function<Freshness(const WorkItem& item, const RunOptions& run)> freshness = nullptr;
     // The files converting an item may write, to refuse two operands that would write the same one
     // or write over an operand; asked before `prepare`.

@@ -11,7 +11,6 @@
 namespace {
 
 constexpr char erase[] = "\r\033[K";
-constexpr auto interval = std::chrono::milliseconds(100);
 
 // a line that cannot be drawn is no reason to stop the run
 void put(const std::string& text) { writeAll(STDERR_FILENO, text.data(), text.size()); }

@@ -23,6 +23,9 @@ public:
     // `count` more files done, their lines printed.
     void advance(std::size_t count = 1);
 
+    // The line is first drawn this long after the start, and redrawn at most this often.
+    static constexpr std::chrono::milliseconds interval{100};
+
 private:
     std::size_t total;
     const char* program;

@@ -16,6 +16,20 @@ public:
     virtual std::exception_ptr withPrefix(const std::string& prefix) const = 0;
 };
 
+// The base of each kind, which writes its withPrefix once: a copy of the error, what else it holds
+// kept, with the longer reason.
+template <class Kind>
+class ErrorOfKind : public Error {
+public:
+    using Error::Error;
+
+    std::exception_ptr withPrefix(const std::string& prefix) const final {
+        Kind prefixed = static_cast<const Kind&>(*this);
+        static_cast<std::runtime_error&>(prefixed) = std::runtime_error(prefix + what());
+        return std::make_exception_ptr(prefixed);
+    }
+};
+
 // The reason to print for any error: what() of ours and the library's, "out of memory" for a failed
 // allocation.
 std::string reasonOf(std::exception_ptr error);

@@ -4,8 +4,7 @@
 
 // A file named to be read could not be: it is missing, not readable, not a regular file, or failed
 // while read. The reason is the system's error text, or what the entry is instead of a file.
-class ReadError : public Error {
+class ReadError : public ErrorOfKind<ReadError> {
 public:
-    using Error::Error;
-    std::exception_ptr withPrefix(const std::string& prefix) const override;
+    using ErrorOfKind::ErrorOfKind;
 };

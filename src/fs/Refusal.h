@@ -5,8 +5,7 @@
 // What was asked is refused on purpose, nothing having failed: a name that leads out of its
 // folder, a file that would be written over without --force, an image whose name says no MAT file.
 // The reason says why, and what to do instead where there is a way.
-class Refusal : public Error {
+class Refusal : public ErrorOfKind<Refusal> {
 public:
-    using Error::Error;
-    std::exception_ptr withPrefix(const std::string& prefix) const override;
+    using ErrorOfKind::ErrorOfKind;
 };

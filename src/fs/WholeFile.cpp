@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "fs/FileSync.h"
 #include "fs/FileSystem.h"
 #include "fs/HardLink.h"
 #include "fs/InterruptGuard.h"
@@ -20,7 +21,7 @@ namespace {
 void backUp(const std::string& path, const char* program) {
     const std::string backup = path + ".bak";
     const std::string link = temporaryName(path, "bak", program);
-    if (hardLink(path.c_str(), link.c_str()) && renameOver(link.c_str(), backup.c_str())) return;
+    if (syncFileNamed(path) && hardLink(path.c_str(), link.c_str()) && renameOver(link.c_str(), backup.c_str())) return;
     const int error = errno;
     ::unlink(link.c_str());
     throw WriteError("cannot keep " + path + " as " + backup + ": " + std::strerror(error));
@@ -43,12 +44,18 @@ bool holdsBytes(const std::string& path, const std::vector<std::uint8_t>& bytes,
 void writeWholeFile(const std::string& path, const std::vector<std::uint8_t>& bytes, const struct stat* old,
                     Backup backup, const char* program) {
     TempFile file(path, "tmp", program);
-    const int error = writeAll(file.fd(), bytes.data(), bytes.size());
+    int error = writeAll(file.fd(), bytes.data(), bytes.size());
+    if (!error && old && S_ISREG(old->st_mode) && ::fchmod(file.fd(), old->st_mode & 07777) != 0) error = errno;
+    // on the disk before it takes the name, and the name after: a crash leaves the old file or the new one, whole
+    if (!error && !syncFile(file.fd())) error = errno;
     if (error) file.fail(error);
-    if (!old) return file.commit(nullptr, TempFile::Existing::keep);
-    if (S_ISREG(old->st_mode) && ::fchmod(file.fd(), old->st_mode & 07777) != 0) file.fail(errno);
-    // an interrupt between the two would leave a backup of a file that was never replaced
-    InterruptGuard guard;
-    if (backup == Backup::keep && !error) backUp(path, program);
-    file.commit();
+    if (!old) {
+        file.commit(nullptr, TempFile::Existing::keep);
+    } else {
+        // an interrupt between the two would leave a backup of a file that was never replaced
+        InterruptGuard guard;
+        if (backup == Backup::keep && !error) backUp(path, program);
+        file.commit();
+    }
+    if (!syncFolderOf(path)) throw WriteError("cannot write " + path + ": " + std::strerror(errno));
 }

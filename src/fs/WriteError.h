@@ -4,8 +4,7 @@
 
 // An output file could not be written completely; the reason names the file and the system's
 // error text.
-class WriteError : public Error {
+class WriteError : public ErrorOfKind<WriteError> {
 public:
-    using Error::Error;
-    std::exception_ptr withPrefix(const std::string& prefix) const override;
+    using ErrorOfKind::ErrorOfKind;
 };

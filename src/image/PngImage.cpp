@@ -9,6 +9,7 @@
 #include "fs/InputFile.h"
 #include "fs/Limits.h"
 #include "image/PngMessage.h"
+#include "image/PngSamples.h"
 #include "iff/FormatError.h"
 
 namespace {
@@ -27,9 +28,6 @@ struct Reader {
     ~Reader() { png_destroy_read_struct(&png, &info, nullptr); }
 };
 
-// libpng's default weights for grey from RGB, applied to the stored values so that r = g = b gives r.
-std::uint8_t grey(const std::uint8_t* rgb) { return static_cast<std::uint8_t>((6968 * rgb[0] + 23434 * rgb[1] + 2366 * rgb[2] + 16384) >> 15); }
-
 }  // namespace
 
 PngImage::PngImage(const std::string& path, unsigned channels, const std::uint8_t* colours) {
@@ -43,13 +41,14 @@ PngImage::PngImage(const std::string& path, unsigned channels, const std::uint8_
     png_read_info(png, info);
     w = png_get_image_width(png, info);
     h = png_get_image_height(png, info);
-    const std::int64_t pixels = convertiblePixels(w, h);
-    if (pixels < 0) throw FormatError("the image size " + std::to_string(w) + " x " + std::to_string(h) + " cannot be converted");
-    // deflate packs at most 1032 bytes into one and a pixel takes at least one bit, so a forged
-    // header cannot make us reserve memory that the file's data could never fill
-    if (static_cast<std::uint64_t>(pixels / 8 / 1032) > reader.input.size())
-        throw FormatError("the image size " + std::to_string(w) + " x " + std::to_string(h) + " is more than the file holds");
+    // nothing with a destructor may live across libpng's jump
+    const auto sizeError = [&](const char* what) { return FormatError("the image size " + std::to_string(w) + " x " + std::to_string(h) + what); };
+    if (convertiblePixels(w, h) < 0) throw sizeError(" cannot be converted");
     const int type = png_get_color_type(png, info);
+    const unsigned storedBits = png_get_bit_depth(png, info) * png_get_channels(png, info);
+    // a forged header must not make us reserve memory that the file's data could never fill
+    if (!deflateCanHold(filteredSize(w, h, storedBits, png_get_interlace_type(png, info) != PNG_INTERLACE_NONE), reader.input.size()))
+        throw sizeError(" is more than the file holds");
     alpha = (type & PNG_COLOR_MASK_ALPHA) || png_get_valid(png, info, PNG_INFO_tRNS);
     const bool mapped = type == PNG_COLOR_TYPE_PALETTE, greyFile = !(type & PNG_COLOR_MASK_COLOR);
     int entryCount = 0;
@@ -86,20 +85,11 @@ PngImage::PngImage(const std::string& path, unsigned channels, const std::uint8_
 
     const std::size_t count = std::size_t{w} * h;
     if (mapped) {
-        indices = colours != nullptr;
-        bool other[256] = {}, any = false;  // entries that do not show the colour of the same index
-        for (unsigned n = 0; indices && n < 256; ++n) any |= other[n] = int(n) >= entryCount || std::memcmp(&entries[4 * n], colours + 3 * n, 3) != 0;
-        for (std::size_t p = 0; any && indices && p < count; ++p) indices = !other[data[p]];
-        if (indices) return;
-        std::unique_ptr<std::uint8_t[]> expanded(new std::uint8_t[count * channels]);
-        for (std::size_t p = 0; p < count; ++p) {
-            const std::uint8_t* entry = &entries[4 * data[p]];
-            if (channels == 1) expanded[p] = grey(entry);
-            else std::memcpy(&expanded[4 * p], entry, 4);
-        }
-        data = std::move(expanded);
+        std::unique_ptr<std::uint8_t[]> expanded = entrySamples(data.get(), count, entries, entryCount, colours, channels);
+        indices = !expanded;
+        if (expanded) data = std::move(expanded);
     } else if (channels == 1 && !greyFile) {
-        for (std::size_t p = 0; p < count; ++p) data[p] = grey(&data[4 * p]);
+        for (std::size_t p = 0; p < count; ++p) data[p] = greyOf(&data[4 * p]);
     }
 }
 

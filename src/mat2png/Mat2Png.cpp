@@ -32,6 +32,7 @@ Freshness Mat2Png::freshness(const WorkItem& item, const RunOptions& run) {
         const PaletteLookup palettes = palettesOf(item, run);
         std::string key = outline.palette;
         for (const std::string& folder : palettes.folders()) key += '\0' + folder;
+        const std::lock_guard<std::mutex> hold(stampsLock);
         const auto [at, added] = stamps.try_emplace(key);
         if (added) at->second = palettes.stamp(outline.palette);
         palette = &at->second;

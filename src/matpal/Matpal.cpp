@@ -42,7 +42,6 @@
 namespace {
 
 using palette::Bytes;
-using palette::Entries;
 using palette::Format;
 
 // getopt's codes of the long options without a letter
@@ -105,26 +104,26 @@ Bytes readFile(const std::string& path) {
 }
 
 // The colours of a palette file of any format, padded with black; says so when some are missing.
-Entries importFile(const std::string& path) {
+colour::Palette importFile(const std::string& path) {
     const Bytes bytes = readFile(path);
     const palette::Imported imported = palette::importPalette(bytes.data(), bytes.size());
-    Entries entries{};
+    colour::Palette entries{};
     std::copy(imported.colours.begin(), imported.colours.end(), entries.begin());
     if (imported.count() < 256)
         report(path, std::to_string(imported.count()) + (imported.count() == 1 ? " colour" : " colours") + " read, the rest black");
     return entries;
 }
 
-Entries namedPalette(const std::string& name) {
+colour::Palette namedPalette(const std::string& name) {
     std::optional<PalFile> file;
     loadPalette(file, name);
-    Entries entries;
+    colour::Palette entries;
     std::memcpy(entries.data(), file->colours(), entries.size());
     return entries;
 }
 
 struct Source {
-    Entries entries{};
+    colour::Palette entries{};
     std::string name;
 };
 
@@ -162,7 +161,7 @@ std::string refusal(const std::string& target) {
 }
 
 // Writes a palette file at `target` (as findPalette gives it); an existing one only with `force`.
-void writePalette(const std::string& target, const Entries& entries, bool force) {
+void writePalette(const std::string& target, const colour::Palette& entries, bool force) {
     struct stat st;
     const bool exists = ::lstat(target.c_str(), &st) == 0;
     if (exists && !force) throw Refusal(refusal(target));
@@ -240,7 +239,7 @@ std::optional<int> entryNumber(const std::string& text, int low, int high) {
     return value ? std::optional<int>(static_cast<int>(*value)) : std::nullopt;
 }
 
-// Entries such as "0-15,240-255" or "7".
+// colour::Palette such as "0-15,240-255" or "7".
 std::array<bool, 256> parseRanges(const std::string& ranges) {
     std::array<bool, 256> kept{};
     std::size_t start = 0;
@@ -272,9 +271,9 @@ int makeCommand(const std::vector<std::string>& args, const Options& options) {
         colours = *n;
     }
     const std::string target = paletteTarget(args[1]);
-    std::vector<KeptEntry> keep;
+    std::vector<colour::KeptEntry> keep;
     if (options.from) {
-        Entries from;
+        colour::Palette from;
         try {
             from = namedPalette(*options.from);
         } catch (const Refusal& error) {
@@ -292,7 +291,7 @@ int makeCommand(const std::vector<std::string>& args, const Options& options) {
         struct stat st;
         // refused before the images are read, which may take long
         if (!options.force && ::lstat(target.c_str(), &st) == 0) throw Refusal(refusal(target));
-        ColourHistogram histogram;
+        colour::ColourHistogram histogram;
         {
             Progress progress(args.size() - 2, console.program, Progress::Show::always);
             for (std::size_t n = 2; n < args.size(); ++n, progress.advance()) {
@@ -302,9 +301,9 @@ int makeCommand(const std::vector<std::string>& args, const Options& options) {
             }
         }
         subject = target;
-        const std::vector<ColourCount> counted = histogram.colours();
+        const std::vector<colour::ColourCount> counted = histogram.colours();
         if (counted.empty()) throw FormatError("the images have no pixel that is not fully transparent");
-        writePalette(target, PaletteFit(counted, static_cast<unsigned>(colours), keep).colours(), options.force);
+        writePalette(target, colour::PaletteFit(counted, static_cast<unsigned>(colours), keep).colours(), options.force);
         return 0;
     } catch (...) {
         report(subject, reasonOf(std::current_exception()));

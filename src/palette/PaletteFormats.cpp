@@ -261,7 +261,7 @@ std::optional<Format> formatNamed(std::string_view name) {
 
 bool isText(Format format) { return format == Format::gpl || format == Format::jasc; }
 
-Bytes exportPalette(Format format, const Entries& entries, const std::string& name) {
+Bytes exportPalette(Format format, const colour::Palette& entries, const std::string& name) {
     Bytes out;
     // byte by byte: gcc 12 at -O3 warns falsely about inserting a string's range into an empty vector
     const auto append = [&out](const std::string& text) {

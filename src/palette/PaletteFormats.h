@@ -1,6 +1,5 @@
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -8,14 +7,13 @@
 #include <string_view>
 #include <vector>
 
+#include "colour/Palette.h"
+
 // Palette files of other programs, in memory: 256 entries written out in one of the formats, and
 // any of them (or any colour-mapped PNG) read back, recognised by content.
 namespace palette {
 
 using Bytes = std::vector<std::uint8_t>;
-// 256 entries of red, green, blue.
-using Entries = std::array<std::uint8_t, 768>;
-
 enum class Format {
     gpl,   // GIMP palette, text
     act,   // Photoshop colour table: 768 RGB bytes, count and transparent index
@@ -34,7 +32,7 @@ bool isText(Format format);
 
 // The file of `format` holding `entries`; `name` is the palette's name where the format keeps one
 // (gpl), with control characters and bytes that are not UTF-8 replaced by blanks.
-Bytes exportPalette(Format format, const Entries& entries, const std::string& name);
+Bytes exportPalette(Format format, const colour::Palette& entries, const std::string& name);
 
 struct Imported {
     Format format;

@@ -9,6 +9,7 @@
 #include "fs/TerminalText.h"
 #include "iff/FormatError.h"
 #include "image/PngMessage.h"
+#include "image/PngSamples.h"
 #include "fs/WriteError.h"
 
 namespace palette {
@@ -42,7 +43,7 @@ void PNGCBAPI writeBytes(png_structp png, png_bytep data, std::size_t count) {
 void PNGCBAPI flushBytes(png_structp) {}
 
 // Everything libpng may leave by longjmp, kept apart from objects with destructors.
-bool encode(png_structp png, png_infop info, const Entries& entries, png_bytep row) {
+bool encode(png_structp png, png_infop info, const colour::Palette& entries, png_bytep row) {
     if (setjmp(png_jmpbuf(png))) return false;
     png_set_IHDR(png, info, swatchSide, swatchSide, 8, PNG_COLOR_TYPE_PALETTE, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                  PNG_FILTER_TYPE_DEFAULT);
@@ -68,9 +69,9 @@ int decode(png_structp png, png_infop info, std::size_t size, Bytes& row, int& e
     const int passes = png_set_interlace_handling(png);
     png_read_update_info(png, info);
     const png_uint_32 height = png_get_image_height(png, info);
-    // deflate packs at most 1032 bytes into one: a forged size must not make us allocate a row the file cannot fill
-    const std::uint64_t stored = std::uint64_t{png_get_rowbytes(png, info)} + 1;
-    if (stored * height / 1032 > size) return 3;
+    // a forged size must not make us allocate a row the file cannot fill
+    const unsigned storedBits = png_get_bit_depth(png, info) * png_get_channels(png, info);
+    if (!deflateCanHold(filteredSize(png_get_image_width(png, info), height, storedBits, passes > 1), size)) return 3;
     row.resize(png_get_rowbytes(png, info));
     for (int pass = 0; pass < passes; ++pass)
         for (png_uint_32 y = 0; y < height; ++y) png_read_row(png, row.data(), nullptr);
@@ -80,7 +81,7 @@ int decode(png_structp png, png_infop info, std::size_t size, Bytes& row, int& e
 
 }  // namespace
 
-Bytes swatchPng(const Entries& entries) {
+Bytes swatchPng(const colour::Palette& entries) {
     Bytes out;
     Stream stream;
     stream.out = &out;

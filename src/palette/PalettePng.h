@@ -11,7 +11,7 @@ constexpr std::uint32_t swatchCell = 16, swatchSide = 16 * swatchCell;
 constexpr std::uint8_t swatchIndex(std::uint32_t x, std::uint32_t y) { return static_cast<std::uint8_t>(y / swatchCell * 16 + x / swatchCell); }
 
 // swatchSide x swatchSide pixels, 8-bit colour-mapped, in the layout above.
-Bytes swatchPng(const Entries& entries);
+Bytes swatchPng(const colour::Palette& entries);
 
 // The PLTE of a colour-mapped PNG, once the whole file has decoded; anything else raises FormatError.
 Imported pngPalette(const std::uint8_t* data, std::size_t size);

@@ -1,6 +1,7 @@
 #include "palette/PalettePng.h"
 
 #include <cstring>
+#include <memory>
 
 #include "fs/TerminalText.h"
 #include "iff/FormatError.h"
@@ -9,7 +10,7 @@
 
 namespace palette {
 
-Bytes swatchPng(const Entries& entries) {
+Bytes swatchPng(const colour::Palette& entries) {
     std::vector<std::uint8_t> indices(swatchSide * swatchSide);
     for (std::uint32_t y = 0; y < swatchSide; ++y)
         for (std::uint32_t x = 0; x < swatchSide; ++x) indices[y * swatchSide + x] = swatchIndex(x, y);
@@ -18,18 +19,25 @@ Bytes swatchPng(const Entries& entries) {
 }
 
 Imported pngPalette(const std::uint8_t* data, std::size_t size) {
+    const auto damaged = [](const FormatError& error) {
+        const std::string message = terminalText(error.what());
+        return FormatError(message.rfind("cut short", 0) == 0 ? message : "a damaged PNG: " + message);
+    };
+    std::unique_ptr<PngDecoder> png;
+    try {
+        png = std::make_unique<PngDecoder>(data, size, "cut short: the PNG ends early");
+    } catch (const FormatError& error) {
+        throw damaged(error);
+    }
+    if (png->colourType() != 3 || png->entryCount() < 1) throw FormatError("a PNG with no palette");
     // the pixels are decoded too, so that a damaged or cut file is refused
-    const PngDecoder png = [&] {
-        try {
-            return PngDecoder(data, size, "cut short: the PNG ends early");
-        } catch (const FormatError& error) {
-            const std::string message = terminalText(error.what());
-            throw FormatError(message.rfind("cut short", 0) == 0 ? message : "a damaged PNG: " + message);
-        }
-    }();
-    if (png.colourType() != 3 || png.entryCount() < 1) throw FormatError("a PNG with no palette");
+    try {
+        png->decode();
+    } catch (const FormatError& error) {
+        throw damaged(error);
+    }
     Imported result{Format::png, {}};
-    for (int n = 0; n < png.entryCount(); ++n) result.colours.insert(result.colours.end(), png.entries() + 4 * n, png.entries() + 4 * n + 3);
+    for (int n = 0; n < png->entryCount(); ++n) result.colours.insert(result.colours.end(), png->entries() + 4 * n, png->entries() + 4 * n + 3);
     return result;
 }
 

@@ -9,7 +9,7 @@ std::uint32_t rgbOf(const std::uint8_t* entry) { return std::uint32_t{entry[0]} 
 }  // namespace
 
 ColourMap::ColourMap(const std::uint8_t* colours, bool perceptual)
-    : perceptual(perceptual ? std::make_unique<PerceptualSearch>(colours) : nullptr) {
+    : perceptual(perceptual ? std::make_unique<colour::PerceptualSearch>(colours) : nullptr) {
     for (unsigned index = 0; index < 256; ++index) {
         reds[index] = colours[3 * index];
         greens[index] = colours[3 * index + 1];

@@ -43,7 +43,7 @@ private:
 
     // the palette by channel, so that the search over all entries runs in vector registers
     std::int32_t reds[256], greens[256], blues[256];
-    std::unique_ptr<PerceptualSearch> perceptual;
+    std::unique_ptr<colour::PerceptualSearch> perceptual;
     // open addressing; a key is the colour plus one, so that zero marks a free slot
     std::unique_ptr<std::uint32_t[]> keys;
     std::unique_ptr<std::uint16_t[]> values;

@@ -68,6 +68,6 @@ Bytes mapColours(const PngImage& image, const std::uint8_t* colours, const std::
         throw FormatError(pixelsText(off) + " not in the palette, the first " + hexColour(firstColour) + " at x " +
                           std::to_string(firstX) + ", y " + std::to_string(firstY) + " of " + imagename);
     if (off) console.printDiagnostic(imagename, pixelsText(off) + " not in the palette, " + (rules.dither ? "dithered" : "mapped to the nearest colour"));
-    if (rules.dither && off) dither(image.samples(), width, height, colours, open.data(), indices.data(), !rules.untiled);
+    if (rules.dither && off) colour::dither(image.samples(), width, height, colours, open.data(), indices.data(), !rules.untiled);
     return turned(indices, width, height);
 }

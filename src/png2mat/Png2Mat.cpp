@@ -186,8 +186,11 @@ void Png2Mat::rebuildMat(const std::string& path, const std::string& imagename, 
 void Png2Mat::createMat(const std::string& path, const std::string& imagename, const std::string& alphaname,
                         const std::string& folder, const RunOptions& run) {
     // its MAT file was there when the run was prepared, and is gone
-    if (!newFiles.count(folder)) prepareFolder(folder, run, Types::counted);
-    const NewFiles& files = newFiles.at(folder);
+    const NewFiles& files = [&]() -> const NewFiles& {
+        const std::lock_guard<std::mutex> hold(newFilesLock);
+        if (!newFiles.count(folder)) prepareFolder(folder, run, Types::counted);
+        return newFiles.at(folder);
+    }();
     const std::string base = lastPart(path);
     const auto same = files.matsByLowerName.find(lower(base));
     if (same != files.matsByLowerName.end() && same->second != base)

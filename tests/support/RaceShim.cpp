@@ -6,11 +6,17 @@
 // directory $RACE_PAUSED and waits: a signal that ends the process ends it there, SIGUSR1 lets it go on.
 // $CRASH_ON: a process that opens a file whose name ends so dies of SIGSEGV, as a conversion that
 // crashes on that file would.
+// $SYNC_LOG: every fsync (with the file's path), rename, renameat2 and link is appended to that file, one
+// line each, in the order the run makes them. $SYNC_FAIL=KIND:ERROR (KIND file or folder, ERROR EIO or
+// EINVAL): fsync of that kind of file fails so, as a disk or a file system refusing it would.
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdarg>
 #include <cstdio>
@@ -70,7 +76,51 @@ void crashOn(const char* path) {
     }
 }
 
+void logCall(const char* call, const char* first, const char* second = nullptr) {
+    const char* log = std::getenv("SYNC_LOG");
+    if (!log) return;
+    const std::string line = std::string(call) + " " + first + (second ? std::string(" ") + second : "") + "\n";
+    const int fd = realOpen()(log, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd < 0) return;
+    [[maybe_unused]] const ssize_t written = ::write(fd, line.data(), line.size());  // a line lost fails the test
+    ::close(fd);
+}
+
+template <class Function>
+Function real(const char* name) {
+    return reinterpret_cast<Function>(::dlsym(RTLD_NEXT, name));
+}
+
 }  // namespace
+
+extern "C" int fsync(int fd) {
+    static const auto realFsync = real<int (*)(int)>("fsync");
+    char path[PATH_MAX] = "?";
+    const ssize_t length = ::readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), path, sizeof path - 1);
+    path[length > 0 ? length : 1] = 0;
+    logCall("fsync", path);
+    struct stat st;
+    if (const char* fail = std::getenv("SYNC_FAIL"); fail && ::fstat(fd, &st) == 0) {
+        const std::string kind = S_ISDIR(st.st_mode) ? "folder:" : "file:";
+        if (std::strncmp(fail, kind.c_str(), kind.size()) == 0) {
+            errno = std::strcmp(fail + kind.size(), "EINVAL") == 0 ? EINVAL : EIO;
+            return -1;
+        }
+    }
+    return realFsync(fd);
+}
+
+extern "C" int rename(const char* from, const char* to) {
+    static const auto realRename = real<int (*)(const char*, const char*)>("rename");
+    logCall("rename", from, to);
+    return realRename(from, to);
+}
+
+extern "C" int link(const char* from, const char* to) {
+    static const auto realLink = real<int (*)(const char*, const char*)>("link");
+    logCall("link", from, to);
+    return realLink(from, to);
+}
 
 extern "C" int open(const char* path, int flags, ...) {
     mode_t mode = 0;
@@ -89,11 +139,12 @@ extern "C" int open(const char* path, int flags, ...) {
 
 extern "C" int renameat2(int olddir, const char* oldpath, int newdir, const char* newpath, unsigned int flags) {
     using Rename = int (*)(int, const char*, int, const char*, unsigned int);
-    static const Rename real = reinterpret_cast<Rename>(::dlsym(RTLD_NEXT, "renameat2"));
+    static const Rename realRename = real<Rename>("renameat2");
+    logCall("renameat2", oldpath, newpath);
     const char* target = std::getenv("RACE_TARGET");
     if (target && std::strcmp(newpath, target) == 0) {
         const int fd = ::openat(newdir, newpath, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
         if (fd >= 0 && ::write(fd, "old", 3) == 3) ::close(fd);
     }
-    return real(olddir, oldpath, newdir, newpath, flags);
+    return realRename(olddir, oldpath, newdir, newpath, flags);
 }

@@ -22,6 +22,13 @@ BUILD = browser.ROOT / "build-windows"
 SYSTEM_DLLS = {"kernel32.dll", "msvcrt.dll", "user32.dll", "advapi32.dll", "shell32.dll", "ws2_32.dll", "ntdll.dll"}
 
 
+def setUpModule():
+    # Wine's first start of a session also starts its services, which would hold a captured run's
+    # pipes open to the end of the session: they start here, with their output nowhere
+    subprocess.run(["wine", "cmd", "/c", "exit"], env=wine_env(), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL, timeout=300)
+
+
 def wine_env():
     return dict(os.environ, WINEPREFIX=str(BUILD / "wine"), WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=", LANG="C.UTF-8", LC_ALL="C.UTF-8")
 
