@@ -1,6 +1,7 @@
 #include "driver/Console.h"
 
 #include "driver/Messages.h"
+#include "driver/Platform.h"
 #include "driver/Progress.h"
 
 namespace {
@@ -17,15 +18,15 @@ void emit(std::FILE* stream, const std::string& text) {
 
 }  // namespace
 
-std::string Console::failureLine(const std::string& name) const { return "Could not process " + (escaped ? terminalText(name) : name) + "\n"; }
+std::string Console::failureLine(const std::string& name) const { return "Could not process " + consoleText(escaped ? terminalText(name) : name) + "\n"; }
 
 std::string Console::diagnosticLine(const std::string& subject, const std::string& text) const {
-    return std::string(program) + ": " + terminalText(subject) + ": " + terminalText(text) + "\n";
+    return std::string(program) + ": " + consoleText(terminalText(subject) + ": " + terminalText(text)) + "\n";
 }
 
 void Console::printLine(const char* text, const std::string& value) const {
     if (quiet) return;
-    emit(stdout, text + (escaped ? terminalText(value) : value) + "\n");
+    emit(stdout, text + consoleText(escaped ? terminalText(value) : value) + "\n");
 }
 
 void Console::printFailure(const std::string& name, const std::string& subject, const std::string& reason) const {

@@ -9,6 +9,7 @@
 
 #include "driver/Console.h"
 #include "fs/DirectorySearch.h"
+#include "fs/FileSystem.h"
 
 namespace {
 
@@ -19,19 +20,17 @@ std::string outputFolder(const RunOptions& run, const std::string& path) {
     return folder.back() == '/' ? folder : folder + "/";
 }
 
-// A key that is the same for two spellings of one file: its folder's device and inode, and its name.
+// A key that is the same for two spellings of one file: its folder's identity, and its name.
 class FileKeys {
 public:
     std::string of(const std::string& path) {
         const std::string folder = folderPrefix(path);
         auto [at, added] = folders.try_emplace(folder);
         if (added) {
-            struct stat st;
-            at->second = ::stat(folder.empty() ? "." : folder.c_str(), &st) == 0
-                             ? std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino) + "/"
-                             : "?" + folder;
+            const std::string key = folderKey(folder.empty() ? "." : folder);
+            at->second = key.empty() ? "?" + folder : key + "/";
         }
-        return at->second + lastPart(path);
+        return at->second + nameKey(lastPart(path));
     }
 
 private:

@@ -22,6 +22,9 @@ struct LineMirror {
 // In a worker: every console line from now on goes to `fd` as a message for the parent, which
 // prints it in the batch's order; `mirror` keeps what is not sent yet.
 void sendConsoleTo(int fd, LineMirror* mirror);
+// In a worker thread (Windows, WorkerWireWindows.cpp): every console line of this thread from now on
+// goes to `buffer` as a message, until it is called with null.
+void captureConsole(std::string* buffer);
 // In a worker: sends what it holds, before it waits for the parent or when a file ends a while
 // after the last write, so that the parent prints and hands out files in time.
 void flushToParent();

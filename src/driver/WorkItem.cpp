@@ -23,8 +23,8 @@ std::vector<std::string> paletteFolders(const RunOptions& run, const std::string
     if (!run.operands.empty()) {
         // lexically, as the user sees the path: set/mat/a.mat has its set's pal/ in set/pal
         const std::filesystem::path own = std::filesystem::path(prefix.empty() ? "." : prefix).lexically_normal();
-        const std::string beside = (own / ".." / "pal").lexically_normal().string();
-        std::string folder = own.string();
+        const std::string beside = (own / ".." / "pal").lexically_normal().generic_string();
+        std::string folder = own.generic_string();
         if (folder.size() > 1 && folder.back() == '/') folder.pop_back();
         add(beside.size() > 1 && beside.back() == '/' ? beside.substr(0, beside.size() - 1) : beside);
         add(folder);

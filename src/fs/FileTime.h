@@ -5,6 +5,8 @@
 #include <ctime>
 #include <string>
 
+#include "fs/FileSystem.h"
+
 // Modification times as an update run (-u) compares them: to the nanosecond.
 inline bool later(const timespec& a, const timespec& b) {
     return a.tv_sec != b.tv_sec ? a.tv_sec > b.tv_sec : a.tv_nsec > b.tv_nsec;
@@ -16,6 +18,6 @@ inline const timespec& latest(const timespec& a, const timespec& b) { return lat
 inline bool modifiedTime(const std::string& path, timespec& time) {
     struct stat st;
     if (::stat(path.c_str(), &st) != 0) return false;
-    time = st.st_mtim;
+    time = modifiedOf(st);
     return true;
 }

@@ -15,4 +15,6 @@ bool renameNew(const char* from, const char* to) {
     return true;
 }
 
+bool renameOver(const char* from, const char* to) { return ::rename(from, to) == 0; }
+
 bool hardLink(const char* from, const char* to) { return ::link(from, to) == 0; }

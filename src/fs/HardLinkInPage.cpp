@@ -20,6 +20,8 @@ bool renameNew(const char* from, const char* to) {
     return std::rename(from, to) == 0;
 }
 
+bool renameOver(const char* from, const char* to) { return std::rename(from, to) == 0; }
+
 // It has no hard links either: a copy with the same mode and times stands in for one.
 bool hardLink(const char* from, const char* to) {
     const int in = ::open(from, O_RDONLY | O_CLOEXEC);

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "fs/FileSystem.h"
 #include "fs/ReadError.h"
 
 namespace {
@@ -22,9 +23,7 @@ const char* kindOf(mode_t mode) {
 }  // namespace
 
 InputFile::InputFile(const std::string& path) {
-    // O_NONBLOCK keeps a FIFO from blocking the open; it is refused below anyway, and reads of a
-    // regular file ignore it
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int fd = openForReading(path.c_str());
     if (fd < 0) throw ReadError(std::strerror(errno));
     struct stat st;
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -39,7 +38,7 @@ InputFile::InputFile(const std::string& path) {
         throw ReadError(reason);
     }
     bytes = static_cast<std::uint64_t>(st.st_size);
-    mtime = st.st_mtim;
+    mtime = modifiedOf(st);
 }
 
 InputFile::~InputFile() { std::fclose(file); }

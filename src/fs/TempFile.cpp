@@ -1,35 +1,19 @@
 #include "fs/TempFile.h"
 
 #include <dirent.h>
-#include <fcntl.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
-#include <climits>
 #include <cstdio>
 #include <cstring>
 
+#include "fs/FileSystem.h"
 #include "fs/HardLink.h"
 #include "fs/WriteError.h"
 
 namespace {
-
-// read by the process's signal handler, so the process's and not a run's: fixed storage, no allocation
-char pending[PATH_MAX];
-volatile sig_atomic_t haspending = 0;
-
-void setPendingFile(const char* path) {
-    // the handler reads the name only while the flag is set, so it never sees half of one
-    haspending = 0;
-    if (!path || std::strlen(path) >= sizeof pending) return;
-    std::atomic_signal_fence(std::memory_order_seq_cst);
-    std::strcpy(pending, path);
-    std::atomic_signal_fence(std::memory_order_seq_cst);
-    haspending = 1;
-}
 
 std::string directoryOf(const std::string& name) {
     const std::size_t slash = name.rfind('/');
@@ -51,7 +35,7 @@ std::string prefixOf(const char* program, long pid) {
 
 std::string temporaryName(const std::string& target, const char* extension, const char* program) {
     // the process's, not a run's: names need only differ within the process, whatever runs in it
-    static unsigned counter = 0;
+    static std::atomic<unsigned> counter = 0;
     return directoryOf(target) + prefixOf(program, ::getpid()) + std::to_string(counter++) + "." + extension;
 }
 
@@ -65,18 +49,12 @@ void removeTemporaryFiles(const std::string& directory, const char* program, lon
     ::closedir(dir);
 }
 
-void removePendingTempFile() {
-    if (haspending) ::unlink(pending);
-}
-
-void forgetPendingTempFile() { haspending = 0; }
-
 TempFile::TempFile(const std::string& target, const char* extension, const char* program) : target(target) {
     for (int attempt = 0; descriptor < 0; ++attempt) {
         temp = temporaryName(target, extension, program);
         // recorded before the creation: a signal in between removes at most a stale file of this very name
         setPendingFile(temp.c_str());
-        descriptor = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+        descriptor = createNewFile(temp.c_str());
         if (descriptor < 0) {
             const int code = errno;
             setPendingFile(nullptr);
@@ -105,7 +83,7 @@ void TempFile::commit(const timespec* modified, Existing existing) {
     if (::close(fd) != 0) fail(errno);
     if (error) raise(error);
     // forgotten only after the rename: a signal in between finds no file under the old name
-    if (existing == Existing::replace ? ::rename(temp.c_str(), target.c_str()) != 0 : !renameNew(temp.c_str(), target.c_str())) raise(errno);
+    if (existing == Existing::replace ? !renameOver(temp.c_str(), target.c_str()) : !renameNew(temp.c_str(), target.c_str())) raise(errno);
     setPendingFile(nullptr);
     temp.clear();
 }

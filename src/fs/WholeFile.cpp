@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "fs/FileSync.h"
+#include "fs/FileSystem.h"
 #include "fs/HardLink.h"
 #include "fs/InterruptGuard.h"
 #include "fs/TempFile.h"
@@ -20,7 +21,7 @@ namespace {
 void backUp(const std::string& path, const char* program) {
     const std::string backup = path + ".bak";
     const std::string link = temporaryName(path, "bak", program);
-    if (syncFileNamed(path) && hardLink(path.c_str(), link.c_str()) && ::rename(link.c_str(), backup.c_str()) == 0) return;
+    if (syncFileNamed(path) && hardLink(path.c_str(), link.c_str()) && renameOver(link.c_str(), backup.c_str())) return;
     const int error = errno;
     ::unlink(link.c_str());
     throw WriteError("cannot keep " + path + " as " + backup + ": " + std::strerror(error));
@@ -30,7 +31,7 @@ void backUp(const std::string& path, const char* program) {
 
 bool holdsBytes(const std::string& path, const std::vector<std::uint8_t>& bytes, const struct stat& st) {
     if (static_cast<std::uint64_t>(st.st_size) != bytes.size()) return false;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int fd = openForReading(path.c_str());
     if (fd < 0) return false;
     std::vector<std::uint8_t> current(bytes.size());
     std::size_t done = 0;

@@ -32,6 +32,7 @@ Freshness Mat2Png::freshness(const WorkItem& item, const RunOptions& run) {
         const PaletteLookup palettes = palettesOf(item, run);
         std::string key = outline.palette;
         for (const std::string& folder : palettes.folders()) key += '\0' + folder;
+        const std::lock_guard<std::mutex> hold(stampsLock);
         const auto [at, added] = stamps.try_emplace(key);
         if (added) at->second = palettes.stamp(outline.palette);
         palette = &at->second;
@@ -45,9 +46,9 @@ Freshness Mat2Png::freshness(const WorkItem& item, const RunOptions& run) {
             stale = true;
             continue;
         }
-        if (later(st.st_mtim, source)) return {Freshness::passed, image, "newer than " + path + ", not overwritten"};
+        if (later(modifiedOf(st), source)) return {Freshness::passed, image, "newer than " + path + ", not overwritten"};
         // an image's status changes last when it is written, so a palette changed since is newer than that
-        stale = stale || later(source, st.st_mtim) || (palette && later(palette->time, st.st_ctim));
+        stale = stale || later(source, modifiedOf(st)) || (palette && later(palette->time, changedOf(st)));
     }
     return {stale ? Freshness::stale : Freshness::current, "", ""};
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <map>
+#include <mutex>
 #include <string>
 
 #include "driver/Program.h"
@@ -22,4 +23,6 @@ private:
     Program definition;
     // the palettes' stamps of this run, by folders and name: an update run asks for the same few once per MAT file
     std::map<std::string, PaletteStamp> stamps;
+    // taken by the threads that convert on Windows, which ask for stamps at once
+    std::mutex stampsLock;
 };

@@ -29,4 +29,4 @@ void WriterImage::save(const std::string& name, const timespec& modified, const 
     saveEncoded(name, png.bytes(), modified, program);
 }
 
-std::string WriterImage::library() { return "stb_image_write (Debian's libstb-dev), built in\n"; }
+std::string WriterImage::library() { return "its own PNG writer and deflate, built in\n"; }

@@ -165,12 +165,14 @@ void Png2Mat::rebuildMat(const std::string& path, const std::string& imagename, 
     const std::optional<Bytes> hots = mat->hots() ? std::optional<Bytes>(contents(*mat->hots())) : std::nullopt;
     const MatWriter out(MatWriter::sizedInfo(contents(mat->info()), image->width(), image->height()), hots,
                         mat->palette().id().c_str(), contents(mat->palette()), pixels, alpha);
+    // closed before it is replaced: Windows renames nothing over a file open here
+    mat.reset();
     struct stat st;
     if (::stat(path.c_str(), &st) != 0) throw WriteError("cannot write " + path + ": " + std::strerror(errno));
     if (holdsBytes(path, out.bytes(), st)) {
         // found stale but unchanged: the file takes its images' time, so that the next update run finds it current
         timespec images;
-        if (run.update && imageTime(imagename, alphaname, images) && later(images, st.st_mtim)) {
+        if (run.update && imageTime(imagename, alphaname, images) && later(images, modifiedOf(st))) {
             const timespec times[2] = {{0, UTIME_OMIT}, images};
             if (::utimensat(AT_FDCWD, path.c_str(), times, 0) != 0)
                 throw WriteError("cannot set the time of " + path + ": " + std::strerror(errno));
@@ -184,8 +186,11 @@ void Png2Mat::rebuildMat(const std::string& path, const std::string& imagename, 
 void Png2Mat::createMat(const std::string& path, const std::string& imagename, const std::string& alphaname,
                         const std::string& folder, const RunOptions& run) {
     // its MAT file was there when the run was prepared, and is gone
-    if (!newFiles.count(folder)) prepareFolder(folder, run, Types::counted);
-    const NewFiles& files = newFiles.at(folder);
+    const NewFiles& files = [&]() -> const NewFiles& {
+        const std::lock_guard<std::mutex> hold(newFilesLock);
+        if (!newFiles.count(folder)) prepareFolder(folder, run, Types::counted);
+        return newFiles.at(folder);
+    }();
     const std::string base = lastPart(path);
     const auto same = files.matsByLowerName.find(lower(base));
     if (same != files.matsByLowerName.end() && same->second != base)

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -62,4 +63,6 @@ private:
     Settings settings;
     // what the new MAT files of each folder (as a prefix: "mat/") share, set before any file is converted
     std::map<std::string, NewFiles> newFiles;
+    // taken by the threads that convert on Windows, for a folder prepared late
+    std::mutex newFilesLock;
 };
