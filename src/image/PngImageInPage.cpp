@@ -5,6 +5,7 @@
 
 #include "fs/InputFile.h"
 #include "iff/FormatError.h"
+#include "image/PageBuild.h"
 #include "image/PngDecoder.h"
 #include "fs/Limits.h"
 
@@ -97,4 +98,6 @@ PngImage::PngImage(const std::string& path, unsigned channels, const std::uint8_
 
 PngImage::~PngImage() = default;
 
-std::string PngImage::library() { return "stb_image (Debian's libstb-dev), built in\n"; }
+std::string PngImage::library() {
+    return "PNG reading: this project's PngDecoder, inflating with stb_image (Debian's libstb-dev)\n" + pageBuild();
+}
