@@ -1,0 +1,106 @@
+// The page people use: every conversion goes through window.matTools (the project's core in Web Workers); these
+// modules only gather files, show results and pack downloads. Text from files reaches the DOM as textContent only.
+import "./core.js";
+import {artIn} from "./art.js";
+import {convertAll} from "./conversion.js";
+import {$, revoke, save} from "./dom.js";
+import {droppedFiles, pickedFiles, readBytes, setLayout} from "./intake.js";
+import {count, say} from "./log.js";
+import {isMat, isPal, isPng} from "./names.js";
+import {makePalette, pickMakeImages, showPalettes} from "./palettes.js";
+import {busy, cancel, palettes, state, task, textures} from "./state.js";
+import {zip} from "./zip.js";
+
+function showStatus(text, className) {
+    $("status").textContent = text;
+    $("status").className = className;
+}
+
+// Nothing of the last set stays: its art results, built MAT files and made palettes, and their links.
+function forgetResults() {
+    state.images.clear();
+    state.outputs.clear();
+    state.built.clear();
+    for (const list of [$("art-results"), $("make-results")]) {
+        revoke(list);
+        list.replaceChildren();
+    }
+    $("art-download").disabled = true;
+}
+
+async function openSet(items) {
+    performance.mark("set picked");
+    const layout = setLayout(items);
+    const wanted = layout.items.filter(({path}) => isMat(path) || isPal(path));
+    if (wanted.length === 0) return say(`No MAT or palette file among the ${count(items.length, "file")} given.`);
+    state.generation += 1;
+    const files = new Map();
+    for (const {path, file} of wanted) files.set(path, await readBytes(file));  // one at a time: no long task
+    state.files = new Map([...files].sort(([a], [b]) => (a < b ? -1 : a > b ? 1 : 0)));
+    performance.mark("set read");
+    state.setName = layout.name;
+    forgetResults();
+    const aside = items.length - wanted.length;
+    const opened = `${layout.name}: ${count(textures().length, "MAT file")}, ${count(palettes().length, "palette")}` +
+        (aside ? ` (${count(aside, "other file")} left aside)` : "");
+    say(`Opened ${opened}`);
+    showStatus(opened, "ready");
+    showPalettes();
+    await convertAll();
+}
+
+// A zip of ENTRIES, [path, bytes or Blob], read one by one.
+async function saveZip(name, entries) {
+    try {
+        const read = [];
+        for (const [path, data] of entries) read.push([path, data instanceof Blob ? new Uint8Array(await data.arrayBuffer()) : data]);
+        save(name, zip(read));
+    } catch (error) {
+        say(`${name}: ${error.message}`);
+    }
+}
+
+function dropZone(zone, handle) {
+    zone.addEventListener("dragover", (event) => { event.preventDefault(); zone.classList.add("over"); });
+    zone.addEventListener("dragleave", () => zone.classList.remove("over"));
+    zone.addEventListener("drop", (event) => {
+        event.preventDefault();
+        event.stopPropagation();
+        zone.classList.remove("over");
+        droppedFiles(event.dataTransfer).then((items) => task(() => handle(items)));
+    });
+}
+
+// A picker hands its files over and is emptied, so that picking the same files again is seen.
+function onPick(id, handle) {
+    $(id).addEventListener("change", () => {
+        const items = pickedFiles($(id));
+        $(id).value = "";
+        task(() => handle(items));
+    });
+}
+
+function start() {
+    busy(0);
+    window.matTools.ready.then(() => showStatus("Ready: open a set.", "ready"),
+        (error) => showStatus(`The converter did not start: ${error.message}`, "error"));
+
+    onPick("files", openSet);
+    onPick("folder", openSet);
+    $("mode").addEventListener("change", () => { if (textures().length) convertAll(); });
+    $("cancel").addEventListener("click", cancel);
+    $("show-alpha").addEventListener("change", () => document.body.classList.toggle("show-alpha", $("show-alpha").checked));
+    $("download-all").addEventListener("click", () => saveZip(`${state.setName}-png.zip`, [...state.images]));
+    onPick("art-files", artIn);
+    $("art-download").addEventListener("click", () => saveZip(`${state.setName}-mat.zip`, [...state.built]));
+    onPick("make-files", pickMakeImages);
+    $("make-run").addEventListener("click", () => task(makePalette));
+
+    dropZone($("art"), artIn);
+    dropZone($("make"), pickMakeImages);
+    // Anywhere else: a set (and never the browser leaving the page for the file); PNGs alone are art for it.
+    dropZone(document.body, (items) => (items.every(({path}) => isPng(path)) && textures().length ? artIn(items)
+        : openSet(items)));
+}
+
+start();
