@@ -35,7 +35,12 @@ async function openSet(items) {
     if (wanted.length === 0) return say(`No MAT or palette file among the ${count(items.length, "file")} given.`);
     state.generation += 1;
     const files = new Map();
-    for (const {path, file} of wanted) files.set(path, await readBytes(file));  // one at a time: no long task
+    // read a batch at a time: one by one, each read waits for a turn of the event loop (15 s for 2,000 files)
+    for (let i = 0; i < wanted.length; i += 64) {
+        const batch = wanted.slice(i, i + 64);
+        const read = await Promise.all(batch.map(({file}) => readBytes(file)));
+        batch.forEach(({path}, k) => files.set(path, read[k]));
+    }
     state.files = new Map([...files].sort(([a], [b]) => (a < b ? -1 : a > b ? 1 : 0)));
     performance.mark("set read");
     state.setName = layout.name;
