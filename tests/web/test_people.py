@@ -75,6 +75,16 @@ class PeopleTest(unittest.TestCase):
         path = self.until(saved)
         return path.name, path.read_bytes()
 
+    def make_palette(self, name, fields):
+        """Make a palette NAME from sign.png with FIELDS (id -> text) filled in."""
+        self.driver.find_element(By.ID, "make-files").send_keys(str(SAMPLES / "sign.png"))
+        self.driver.find_element(By.ID, "make-name").clear()
+        self.driver.find_element(By.ID, "make-name").send_keys(name)
+        for field, text in fields.items():
+            self.driver.find_element(By.ID, field).send_keys(text)
+        self.until(lambda d: d.find_element(By.ID, "make-run").is_enabled())
+        self.driver.find_element(By.ID, "make-run").click()
+
     def viewer_open(self):
         return self.js("return document.getElementById('viewer').open")
 
@@ -330,12 +340,7 @@ class PeopleTest(unittest.TestCase):
 
     def test_palettes_show_their_colour_count_unused_entries_and_the_entry_under_the_pointer_or_focus(self):
         self.open_folder(SAMPLES)
-        self.driver.find_element(By.ID, "make-files").send_keys(str(SAMPLES / "sign.png"))
-        self.driver.find_element(By.ID, "make-name").clear()
-        self.driver.find_element(By.ID, "make-name").send_keys("inn")
-        self.driver.find_element(By.ID, "make-colours").send_keys("12")
-        self.until(lambda d: d.find_element(By.ID, "make-run").is_enabled())
-        self.driver.find_element(By.ID, "make-run").click()
+        self.make_palette("inn", {"make-colours": "12"})
         card = self.until(lambda d: d.find_elements(By.CSS_SELECTOR, '.palette[data-name="pal/inn.pal"] .swatch canvas'))
         self.settled()
         made = run_native("matpal", ["make", "inn", "art/sign.png", "--colours=12"],
@@ -370,12 +375,7 @@ class PeopleTest(unittest.TestCase):
     def test_the_page_speaks_to_people_and_the_log_keeps_the_command_lines_lines(self):
         files = {**SET, "mat/h\u00e9ros.mat": SET["mat/hero.mat"][:40], "mat/<b>x</b>.mat": b"FORM"}
         self.open_folder(self.write_set(files))
-        self.driver.find_element(By.ID, "make-files").send_keys(str(SAMPLES / "sign.png"))
-        self.driver.find_element(By.ID, "make-name").clear()
-        self.driver.find_element(By.ID, "make-name").send_keys("rock")
-        self.driver.find_element(By.ID, "make-keep").send_keys("0-3")
-        self.until(lambda d: d.find_element(By.ID, "make-run").is_enabled())
-        self.driver.find_element(By.ID, "make-run").click()
+        self.make_palette("rock", {"make-keep": "0-3"})  # a palette the set has, not to be replaced
         self.until(lambda d: d.find_elements(By.CSS_SELECTOR, "#make-results > li"))
         self.settled()
         page = self.js("return [...document.querySelectorAll('header, main > section, dialog')]"
