@@ -5,6 +5,7 @@ import tempfile
 import unittest
 from pathlib import Path
 
+from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
 from selenium.webdriver.support.ui import WebDriverWait
@@ -69,6 +70,30 @@ class AccessTest(unittest.TestCase):
                 self.driver.find_element(By.CSS_SELECTOR, "#gallery > .texture .view").send_keys(Keys.ENTER)
                 self.until(lambda d: d.execute_script("return document.getElementById('viewer').open"))
                 self.assertEqual(self.violations(), {})
+
+    def test_the_keyboard_reaches_every_control_with_its_focus_shown(self):
+        self.open_everything()
+        self.driver.execute_script("document.activeElement.blur(); window.scrollTo(0, 0)")
+        controls = self.driver.execute_script("""
+            window.reached = new Set(); window.unmarked = [];
+            addEventListener('focusin', (e) => {
+              reached.add(e.target);
+              const style = getComputedStyle(e.target), label = e.target.closest('label.button');
+              const shown = style.outlineStyle !== 'none' && parseFloat(style.outlineWidth) >= 2
+                || (label && getComputedStyle(label).outlineStyle !== 'none');
+              if (!shown) unmarked.push(e.target.id || e.target.className || e.target.tagName);
+            });
+            return [...document.querySelectorAll('button:not(:disabled), select:not(:disabled), input:not(:disabled),'
+              + ' a[href], [tabindex="0"]')].filter((e) => e.getClientRects().length && !e.closest('dialog')).length""")
+        self.assertGreater(controls, 30)
+        for _ in range(controls + 5):
+            ActionChains(self.driver).send_keys(Keys.TAB).perform()
+        missed = self.driver.execute_script("""
+            return [...document.querySelectorAll('button:not(:disabled), select:not(:disabled), input:not(:disabled),'
+              + ' a[href], [tabindex="0"]')].filter((e) => e.getClientRects().length && !e.closest('dialog'))
+              .filter((e) => !reached.has(e)).map((e) => e.id || e.className || e.textContent)""")
+        self.assertEqual(missed, [])
+        self.assertEqual(self.driver.execute_script("return unmarked"), [])
 
     def phone(self, width, height):
         self.driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride", {

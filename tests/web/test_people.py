@@ -369,6 +369,16 @@ class PeopleTest(unittest.TestCase):
         self.until(lambda d: told.text.startswith("entry 18: "))
         self.assertIn(f"({r}, {g}, {b})", told.text)
         self.assertEqual(self.js("return getComputedStyle(document.activeElement).outlineStyle"), "solid")
+        # the made palette is offered with the new textures that use it
+        (self.work / "sky.png").write_bytes((SAMPLES / "sign.png").read_bytes())
+        self.choose("art-palette", "pal/inn.pal")
+        self.driver.find_element(By.ID, "art-files").send_keys(str(self.work / "sky.png"))
+        self.until(lambda d: d.find_elements(By.CSS_SELECTOR, "#art-results > .built"))
+        self.settled()
+        _, data = self.download(self.driver.find_element(By.ID, "art-download"))
+        archive = zipfile.ZipFile(io.BytesIO(data))
+        self.assertEqual(sorted(archive.namelist()), ["mat/sky.mat", "pal/inn.pal"])
+        self.assertEqual(archive.read("pal/inn.pal"), made)
 
     # ---- the page's words ----
 
