@@ -1,6 +1,7 @@
 // Converting the set: mat2png over its MAT files in chunks, each file's outcome shown in the gallery as it comes.
 import {$} from "./dom.js";
-import {clearGallery, describeText, pngSize, showFailure, showPassedOver, showTexture} from "./gallery.js";
+import {clearGallery, describeCard, pngSize, showFailure, showPassedOver, showTexture} from "./gallery.js";
+import {pickedAs, showSummary} from "./summary.js";
 import {count, log, say} from "./log.js";
 import {normal, resultFiles} from "./names.js";
 import {Cancelled, isCancel, paletteFiles, run, state, task, textures} from "./state.js";
@@ -35,6 +36,8 @@ function showProgress(finished, stopped) {
     if (counts.passed) parts.push(`${counts.passed} passed over`);
     $("counts").textContent = parts.join(", ") + (stopped ? " (cancelled)." : finished ? "." : "…");
     $("counts").dataset.state = finished ? "done" : "running";
+    $("counts").dataset.failed = String(counts.failures);
+    if (finished) showSummary(counts);
 }
 
 const indexed = () => $("mode").value === "indexed";
@@ -69,12 +72,16 @@ function showChunk(chunk, result) {
             state.outputs.set(path, alphaPath ? [colourPath, alphaPath] : [colourPath]);
             state.images.set(colourPath, colour);
             if (alpha) state.images.set(alphaPath, alpha);
-            const card = showTexture(path, {colourPath, colour, alphaPath, alpha, size, indexed: indexed()});
-            if (outline.error === undefined) card.querySelector(".info").textContent = describeText(outline);
+            const card = showTexture(path, {colourPath, colour, alphaPath, alpha, size, indexed: indexed(),
+                indexedImage: indexed() ? async () => colour : () => indexedImage(path)});
+            state.failures.delete(path);
+            if (outline.error === undefined) describeCard(card, outline, pickedAs);
             else say(`${path}: ${outline.error}`);
             tally.textures += 1;
         } else if (!record || record.outcome === "failed") {
-            showFailure(path, record ? record.reason : `not converted (exit status ${result.status})`);
+            const reason = record ? record.reason : `not converted (exit status ${result.status})`;
+            state.failures.set(path, reason);
+            showFailure(path, reason);
             tally.failures += 1;
         } else {
             // the core says why a file is passed over (an animation), unless notes printed for it say so
@@ -85,12 +92,18 @@ function showChunk(chunk, result) {
     return tally;
 }
 
+// A chunk's lines in the log after the names of its files, which the programs' lines (such as "type 3") leave out.
+function logChunk(chunk, lines) {
+    say(`Converting ${chunk.join(", ")}:`);
+    for (const [stream, line] of lines) log(stream, line);
+}
+
 // Converts CHUNK in one run and shows each file, its lines logged first.
 export async function convertChunk(chunk, live) {
     const {lines, result} = runChunk(chunk);
     const done = await result;
     if (!live()) throw new Cancelled();
-    for (const [stream, line] of lines) log(stream, line);
+    logChunk(chunk, lines);
     return showChunk(chunk, done);
 }
 
@@ -101,6 +114,7 @@ async function convertAlone(chunk, error, live, add) {
             add(await (chunk.length > 1 ? convertChunk([path], live) : Promise.reject(error)));
         } catch (alone) {
             if (isCancel(alone) || !live()) return;
+            state.failures.set(path, alone.message || String(alone));
             showFailure(path, alone.message || String(alone));
             counts.failures += 1;
         }
@@ -156,7 +170,7 @@ async function convertInTurn(ahead, refill, live, add) {
         if (!live()) break;
         refill();
         if (done) {
-            for (const [stream, line] of lines) log(stream, line);
+            logChunk(chunk, lines);
             add(showChunk(chunk, done));
         }
         counts.done += chunk.length;
@@ -164,9 +178,19 @@ async function convertInTurn(ahead, refill, live, add) {
     }
 }
 
+// The image of PATH as mat2png writes it with its palette (-i), for the palette index of a pixel.
+async function indexedImage(path) {
+    const files = {...paletteFiles(), [path]: state.files.get(path)};
+    const result = await run("mat2png", ["-i", "--", path], files);
+    const record = result.items.find((item) => item.name === path);
+    if (!record || record.outcome !== "written") throw new Error(record ? record.reason : "not converted");
+    return resultFiles(result).get(normal(record.outputs[0]));
+}
+
 export async function convertAll() {
     state.conversion += 1;  // the gallery is emptied now: a conversion still running must not add to it
     clearGallery();
+    state.failures.clear();
     state.images.clear();
     state.outputs.clear();
     $("download-all").disabled = true;

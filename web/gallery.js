@@ -1,6 +1,8 @@
 // The gallery: a card per MAT file of the set (its picture, alpha plane and downloads), a failure or one passed over.
 import {$, blobUrl, downloadLink, element, release} from "./dom.js";
+import {refreshGallery, shownTextures} from "./gallery-view.js";
 import {baseName} from "./names.js";
+import {openViewer} from "./viewer.js";
 
 // Width and height from a PNG's IHDR, to size its picture before it has loaded.
 export function pngSize(bytes) {
@@ -8,8 +10,13 @@ export function pngSize(bytes) {
     return bytes.length >= 24 ? {width: view.getUint32(16), height: view.getUint32(20)} : {width: 1, height: 1};
 }
 
-// Whole factors only, so that every texel stays a square of equal pixels.
-export const scaleFor = ({width, height}) => Math.max(1, Math.min(16, Math.floor(192 / Math.max(width, height, 1))));
+// Whole factors only, so that every texel stays a square of equal pixels: up to fill a box of THUMBNAIL CSS pixels,
+// or down, for a larger texture, to fit it.
+const THUMBNAIL = 256;
+export function scaleFor({width, height}) {
+    const side = Math.max(width, height, 1);
+    return side <= THUMBNAIL ? Math.min(16, Math.floor(THUMBNAIL / side)) : 1 / Math.ceil(side / THUMBNAIL);
+}
 
 const cards = new Map();  // MAT path -> its element in the gallery
 function placeInGallery(name, node) {
@@ -22,7 +29,10 @@ function placeInGallery(name, node) {
         $("gallery").append(node);
     }
     cards.set(name, node);
+    refreshGallery();
 }
+
+export const cardOf = (name) => cards.get(name);
 
 export function clearGallery() {
     if (watcher) watcher.disconnect();
@@ -48,10 +58,16 @@ async function withAlpha(colour, alpha) {
     return canvas;
 }
 
-export function describeText(info) {
+// What the core says of a MAT file, on its card and as what the gallery sorts it by; PICKED gives the name a file of
+// the set was picked as.
+export function describeCard(card, info, picked = (path) => path) {
     const palette = info.palette.embedded ? "embedded palette"
-        : `palette ${info.palette.name} (${info.palette.file === null ? "not found" : info.palette.file})`;
-    return `${info.width} × ${info.height} · type ${info.type} · ${palette}`;
+        : `palette ${info.palette.name} (${info.palette.file === null ? "not found" : picked(info.palette.file)})`;
+    card.querySelector(".info").textContent = `${info.width} × ${info.height} · type ${info.type} · ${palette}`;
+    card.dataset.type = String(info.type);
+    card.dataset.palette = info.palette.embedded ? "" : info.palette.name;
+    card.usesPalette = info.palette.embedded ? null : info.palette;
+    refreshGallery();
 }
 
 // Pictures are decoded only near the viewport: a card's images get their source as it comes near, and lose it
@@ -68,11 +84,21 @@ function watch(card, show) {
 
 // The card of the MAT file PATH: its image COLOUR (a Blob of SIZE) written as COLOUR_PATH, its alpha image ALPHA if
 // any.
-export function showTexture(path, {colourPath, colour, alphaPath, alpha, size, indexed}) {
+// INDEXED_IMAGE gives the texture's image as mat2png writes it with its palette (the viewer's palette index).
+export function showTexture(path, {colourPath, colour, alphaPath, alpha, size, indexed, indexedImage}) {
     const card = element("figure", "texture");
     card.dataset.name = path;
+    card.dataset.pixels = String(size.width * size.height);
     const scale = scaleFor(size);
-    const view = element("div", "view checker");
+    const view = element("button", "view checker");
+    view.type = "button";
+    view.setAttribute("aria-label", `Open ${path} in the viewer`);
+    card.viewerEntry = {name: path, colour, alpha, info: "", before: null, indexed: indexedImage};
+    view.addEventListener("click", () => {
+        const shown = shownTextures();
+        card.viewerEntry.info = card.querySelector(".info").textContent;
+        openViewer(shown.map((c) => c.viewerEntry), Math.max(0, shown.indexOf(card)));
+    });
     const picture = element("img");
     picture.alt = path;
     const colourUrl = blobUrl(card, colour);  // one blob URL serves the picture and its download
@@ -96,19 +122,20 @@ export function showTexture(path, {colourPath, colour, alphaPath, alpha, size, i
     });
     for (const node of [picture, plane]) {
         if (!node) continue;
-        node.width = size.width * scale;
-        node.height = size.height * scale;
+        node.width = Math.max(1, Math.round(size.width * scale));
+        node.height = Math.max(1, Math.round(size.height * scale));
     }
     view.append(picture);
     if (plane) view.append(plane);
     const caption = element("figcaption");
     caption.append(element("span", "name", path), element("span", "info", `${size.width} × ${size.height}`));
     const actions = element("span", "actions");
-    actions.append(downloadLink("PNG", baseName(colourPath), colourUrl));
+    actions.append(labelled(downloadLink("PNG", baseName(colourPath), colourUrl), `PNG: ${baseName(colourPath)}`));
     if (alpha) {
-        actions.append(downloadLink("alpha", baseName(alphaPath), alphaUrl));
+        actions.append(labelled(downloadLink("alpha", baseName(alphaPath), alphaUrl), `alpha: ${baseName(alphaPath)}`));
         const toggle = element("button", "toggle-alpha", "α");
         toggle.title = "show the alpha plane";
+        toggle.setAttribute("aria-label", `Show the alpha plane of ${path}`);
         toggle.setAttribute("aria-pressed", "false");
         toggle.addEventListener("click", () => {
             toggle.setAttribute("aria-pressed", String(card.classList.toggle("show-alpha")));
@@ -117,12 +144,17 @@ export function showTexture(path, {colourPath, colour, alphaPath, alpha, size, i
     } else {
         actions.append(element("span", "no-alpha", "no alpha"));
     }
-    if (scale > 1) actions.append(element("span", "scale", `×${scale}`));
+    if (scale !== 1) actions.append(element("span", "scale", scale > 1 ? `×${scale}` : `1/${Math.round(1 / scale)}`));
     caption.append(actions);
     card.append(view, caption);
     placeInGallery(path, card);
     return card;
 }
+
+const labelled = (node, label) => {
+    node.setAttribute("aria-label", label);
+    return node;
+};
 
 export function showFailure(path, reason) {
     const card = element("div", "failure");

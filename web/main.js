@@ -4,11 +4,16 @@ import "./core.js";
 import {artIn} from "./art.js";
 import {convertAll} from "./conversion.js";
 import {$, revoke, save} from "./dom.js";
+import {imagesZipName, matZipEntries, matZipName, withFailures} from "./downloads.js";
+import {cardOf} from "./gallery.js";
+import {startGalleryView} from "./gallery-view.js";
 import {droppedFiles, pickedFiles, readBytes, setLayout} from "./intake.js";
 import {count, say} from "./log.js";
 import {isMat, isPal, isPng} from "./names.js";
+import {placePalettes} from "./palette-places.js";
 import {makePalette, pickMakeImages, showPalettes} from "./palettes.js";
-import {busy, cancel, palettes, state, task, textures} from "./state.js";
+import {busy, cancel, describe, palettes, state, task, textures} from "./state.js";
+import {closeViewer, startViewer} from "./viewer.js";
 import {zip} from "./zip.js";
 
 function showStatus(text, className) {
@@ -21,11 +26,33 @@ function forgetResults() {
     state.images.clear();
     state.outputs.clear();
     state.built.clear();
+    state.artFailures.clear();
+    closeViewer();
     for (const list of [$("art-results"), $("make-results")]) {
         revoke(list);
         list.replaceChildren();
     }
     $("art-download").disabled = true;
+}
+
+// Palette files picked outside pal/ (Files… cannot pick folders) that MAT files name, but where the programs do
+// not find them, are moved to where they look; the cards name them as picked.
+async function placePicked(files) {
+    state.picked = new Map();
+    const loose = [...files.keys()].filter((path) => isPal(path) && !path.startsWith("pal/"));
+    if (loose.length === 0) return;
+    const known = Object.fromEntries([...files].filter(([path]) => isPal(path)));
+    // every worker outlines some of the MAT files
+    const outlines = await Promise.all([...files.keys()].filter(isMat)
+        .map((path) => describe(path, {...known, [path]: files.get(path)}).catch(() => null)));
+    const missing = outlines.filter((info) => info && !info.palette.embedded && info.palette.file === null)
+        .map((info) => info.palette.name);
+    for (const [picked, place] of placePalettes(missing, loose)) {
+        if (files.has(place)) continue;
+        files.set(place, files.get(picked));
+        state.picked.set(place, picked);
+    }
+    for (const picked of new Set(state.picked.values())) files.delete(picked);
 }
 
 async function openSet(items) {
@@ -41,6 +68,7 @@ async function openSet(items) {
         const read = await Promise.all(batch.map(({file}) => readBytes(file)));
         batch.forEach(({path}, k) => files.set(path, read[k]));
     }
+    await placePicked(files);
     state.files = new Map([...files].sort(([a], [b]) => (a < b ? -1 : a > b ? 1 : 0)));
     performance.mark("set read");
     state.setName = layout.name;
@@ -87,6 +115,9 @@ function onPick(id, handle) {
 
 function start() {
     busy(0);
+    startViewer();
+    startGalleryView();
+    showPalettes();  // before a set is open, its menus say so
     window.matTools.ready.then(() => showStatus("Ready: open a set.", "ready"),
         (error) => showStatus(`The converter did not start: ${error.message}`, "error"));
 
@@ -95,9 +126,11 @@ function start() {
     $("mode").addEventListener("change", () => { if (textures().length) convertAll(); });
     $("cancel").addEventListener("click", cancel);
     $("show-alpha").addEventListener("change", () => document.body.classList.toggle("show-alpha", $("show-alpha").checked));
-    $("download-all").addEventListener("click", () => saveZip(`${state.setName}-png.zip`, [...state.images]));
+    $("download-all").addEventListener("click", () => saveZip(imagesZipName(state.setName, $("mode").value === "indexed"),
+        withFailures(state.images, state.failures)));
     onPick("art-files", artIn);
-    $("art-download").addEventListener("click", () => saveZip(`${state.setName}-mat.zip`, [...state.built]));
+    $("art-download").addEventListener("click", () => saveZip(matZipName(state.setName), withFailures(
+        matZipEntries(state.built, (path) => (cardOf(path) ? cardOf(path).usesPalette : null), state.files), state.artFailures)));
     onPick("make-files", pickMakeImages);
     $("make-run").addEventListener("click", () => task(makePalette));
 

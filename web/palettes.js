@@ -4,7 +4,9 @@ import {$, blobUrl, downloadLink, element, release, save, showResult} from "./do
 import {pngImages} from "./intake.js";
 import {count, log} from "./log.js";
 import {baseName, isPal, lines, paletteName, reasonFor, resultFiles} from "./names.js";
-import {isCancel, paletteFiles, palettes, run, state, task} from "./state.js";
+import {isCancel, paletteFiles, palettes, run, state, task, textures} from "./state.js";
+import {swatch} from "./swatch.js";
+import {pageWords} from "./words.js";
 
 // Where the pictures of a palette to make go in the virtual directory, apart from the set's files.
 const MAKE_DIR = ".page-make";
@@ -31,24 +33,29 @@ export function showPalettes() {
     for (const node of [...box.children]) release(node);
     for (const select of [$("art-palette"), $("make-from")]) {
         const chosen = select.value;
-        select.replaceChildren(...(select.id === "make-from" ? [new Option("—", "")] : []));
+        select.replaceChildren(...(select.id === "make-from" && palettes().length ? [new Option("—", "")] : []));
+        // before a set is open, a menu of its palettes says so (and still takes its room)
+        if (palettes().length === 0) select.append(new Option(textures().length ? "the set has no palette" : "open a set first", ""));
+        select.disabled = palettes().length === 0;
         // matpal takes --from as a palette name, which only names the files under pal/
         for (const path of palettes()) {
             if (select.id !== "make-from" || !paletteName(path).dir) select.append(new Option(path, path));
         }
         if (palettes().includes(chosen)) select.value = chosen;
     }
-    if (palettes().length === 0) box.append(element("p", "none", "No palette files in the set."));
+    if (palettes().length === 0) {
+        box.append(element("p", "none", textures().length ? "No palette files in the set." : "Open a set to see its palettes here."));
+    }
     for (const path of palettes()) {
         const card = element("figure", "palette");
         card.dataset.name = path;
-        const swatch = element("img", "swatch");
-        swatch.alt = `${path} swatch`;
-        swatch.width = swatch.height = 128;
+        const place = element("div", "swatch");  // the swatch, once matpal has given the colour table
         const caption = element("figcaption");
         const format = element("select", "format");
+        format.setAttribute("aria-label", `Format to export ${path} in`);
         for (const [id, , label] of FORMATS) format.append(new Option(label, id));
         const button = element("button", "export", "Export");
+        button.setAttribute("aria-label", `Export ${path}`);
         button.addEventListener("click", () => task(async () => {
             try {
                 const {bytes, name} = await exportPalette(path, format.value);
@@ -59,12 +66,15 @@ export function showPalettes() {
             }
         }));
         caption.append(element("span", "name", path), format, button, element("span", "reason"));
-        card.append(swatch, caption);
+        card.append(place, caption);
         box.append(card);
         task(async () => {
             try {
-                const {bytes} = await exportPalette(path, "png");
-                swatch.src = blobUrl(card, bytes, "image/png");
+                // the colour table as Photoshop's .act holds it: 256 entries of red, green and blue
+                const {bytes} = await exportPalette(path, "act");
+                const [grid, told, colours] = swatch(bytes.subarray(0, 768), path);
+                place.replaceWith(grid);
+                caption.prepend(colours, told);
             } catch (error) {
                 if (isCancel(error)) throw error;
                 card.classList.add("bad");
@@ -73,6 +83,11 @@ export function showPalettes() {
         });
     }
 }
+
+const labelled = (node, label) => {
+    node.setAttribute("aria-label", label);
+    return node;
+};
 
 let makeImages = [];
 
@@ -85,6 +100,10 @@ export async function pickMakeImages(items) {
 export async function makePalette() {
     const name = $("make-name").value.trim();
     if (!name) return showResult("make-results", "failure", "make", "give the palette a name");
+    if (palettes().some((path) => path.toLowerCase() === `pal/${name}.pal`.toLowerCase()) && !$("make-force").checked) {
+        return showResult("make-results", "failure", name,
+            `the set has a palette ${name} already: tick “replace an existing one” to replace it`);
+    }
     const files = paletteFiles();
     const operands = makeImages.map(({name: image}, i) => `${MAKE_DIR}/${i}/${image}`);
     makeImages.forEach(({bytes}, i) => { files[operands[i]] = bytes; });
@@ -103,14 +122,15 @@ export async function makePalette() {
     }
     const made = [...resultFiles(result)].filter(([path]) => isPal(path));  // pal/NAME.pal (a backup ends in .bak)
     if (result.status !== 0 || made.length === 0) {
-        showResult("make-results", "failure", name, lines(result.stderr).map((l) => l.replace(/^matpal: /, "")).join(" "));
+        showResult("make-results", "failure", name, pageWords(lines(result.stderr).map((l) => l.replace(/^matpal: /, "")).join("\n")));
         return;
     }
     const replaced = made.some(([path]) => state.files.has(path));
     for (const [path, bytes] of made) {
         state.files.set(path, bytes);
         showResult("make-results", "built", path, `fitted to ${count(makeImages.length, "picture")}`,
-            downloadLink("download", baseName(path), blobUrl($("make-results"), bytes, "application/octet-stream")));
+            labelled(downloadLink("download", baseName(path), blobUrl($("make-results"), bytes, "application/octet-stream")),
+                `download ${baseName(path)}`));
     }
     showPalettes();
     if (replaced) await convertAll();  // the textures that name the palette now show its new colours

@@ -10,6 +10,9 @@ export const state = {
     images: new Map(),    // what mat2png wrote: path -> Blob
     outputs: new Map(),   // MAT path -> the paths mat2png wrote for it: its image, and its alpha image if any
     built: new Map(),     // MAT files png2mat wrote: path -> bytes
+    failures: new Map(),  // MAT files the last conversion could not convert: path -> reason
+    artFailures: new Map(),  // images of art brought back that png2mat could not take: name -> reason
+    picked: new Map(),    // a palette Files… placed under pal/ -> the name it was picked as
     generation: 0,        // bumped by cancel and by opening a set: older work stops
     conversion: 0,        // bumped by each conversion: an older one stops showing its results
     busy: 0,

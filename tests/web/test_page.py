@@ -158,7 +158,7 @@ class PageTest(unittest.TestCase):
             (self.work / name).write_bytes(data)
         # (what is picked, how, the zip's name, the native run over the same files)
         cases = (("folder", [SAMPLES], "rgb", "samples-png.zip", ["-j", "1"], SET),
-                 ("folder", [SAMPLES], "indexed", "samples-png.zip", ["-j", "1", "-i"], SET),
+                 ("folder", [SAMPLES], "indexed", "samples-indexed.zip", ["-j", "1", "-i"], SET),
                  ("files", [self.work / name for name in loose], "rgb", "textures-png.zip",
                   ["-j", "1", "--", "h\u00e9ros.mat", "rock.mat"], loose))
         for picker, paths, mode, zip_name, args, files in cases:
@@ -200,7 +200,8 @@ class PageTest(unittest.TestCase):
         made = run_native("png2mat", ["-j", "1", "--match=rgb", "--palette=rock", "-o", "mat", "--", "art/sky.png"],
                           {**SET, "art/sky.png": (SAMPLES / "sign.png").read_bytes()})["files"]
         self.assertEqual({name: archive.read(name) for name in archive.namelist()},
-                         {"mat/hero.mat": rebuilt["mat/hero.mat"], "mat/sky.mat": made["mat/sky.mat"]})
+                         {"mat/hero.mat": rebuilt["mat/hero.mat"], "mat/sky.mat": made["mat/sky.mat"],
+                          "pal/rock.pal": SET["pal/rock.pal"]})  # the palette sky.mat names goes along
         self.assertNotEqual(rebuilt["mat/hero.mat"], SET["mat/hero.mat"])
 
     def test_art_names_are_png2mats_in_every_case(self):
@@ -243,7 +244,10 @@ class PageTest(unittest.TestCase):
         self.assertIn("mat/hero.mat", results)
         _, data = self.download(self.driver.find_element(By.ID, "art-download"))
         archive = zipfile.ZipFile(io.BytesIO(data))
-        self.assertEqual({name: archive.read(name) for name in archive.namelist()}, native["files"])
+        # with the palette the new files name, and the failure with png2mat's reason
+        reason = native["stderr"].split("png2mat: art/Rock.png: ", 1)[1].splitlines()[0]
+        self.assertEqual({name: archive.read(name) for name in archive.namelist()},
+                         {**native["files"], "pal/rock.pal": SET["pal/rock.pal"], "failed.txt": f"Rock.png: {reason}\n".encode()})
         self.assertTrue(set(native["files"]) <= set(self.gallery("texture")))
 
     def test_a_new_set_starts_clean(self):
@@ -373,7 +377,8 @@ class PageTest(unittest.TestCase):
     def test_palettes_export_in_each_format_and_a_new_one_is_fitted_as_matpal_does(self):
         self.open_samples()
         card = self.driver.find_element(By.CSS_SELECTOR, '.palette[data-name="pal/water/Glass.pal"]')
-        self.assertEqual(self.driver.execute_script("return arguments[0].querySelector('img').naturalWidth", card), 256)
+        self.until(lambda d: card.find_elements(By.CSS_SELECTOR, ".swatch canvas"))
+        self.assertEqual(card.find_element(By.CLASS_NAME, "colours").text, "256 colours")
         for form, extension in (("png", ".png"), ("gpl", ".gpl"), ("act", ".act"), ("jasc", ".jasc.pal"),
                                 ("riff", ".riff.pal"), ("iff", ".pal")):
             with self.subTest(form):
