@@ -1,6 +1,7 @@
 // Writes the benchmark workloads: make_corpus DIR creates DIR/tiny, DIR/typical, DIR/alpha and
 // DIR/large, each a working directory with mat/ (and pal/ where files name their palette); make_corpus DIR
-// many N makes DIR the update runs' workload of N files.
+// many N makes DIR the update runs' workload of N files, make_corpus DIR typical N the typical workload of N
+// files, and make_corpus DIR sizes N N files of 64 x 64, 128 x 128 and 256 x 256 in turn (the page's memory).
 
 #include <algorithm>
 #include <cmath>
@@ -60,13 +61,15 @@ Bytes ramp(unsigned seed) {
 // Files of one size; every `alphaEvery`th has an alpha plane (the soft-edged mask, or with
 // `noisyAlpha` value noise of its own), every `namedEvery`th names one of eight palettes in
 // pal/tex (0 for never).
-void workload(const fs::path& dir, int count, int side, int alphaEvery, int namedEvery, bool noisyAlpha = false) {
+void workload(const fs::path& dir, int count, int side, int alphaEvery, int namedEvery, bool noisyAlpha = false,
+              bool sides = false) {
     fs::create_directories(dir / "mat");
     if (namedEvery) {
         fs::create_directories(dir / "pal/tex");
         for (unsigned p = 0; p < 8; ++p) save(dir / ("pal/tex/set" + std::to_string(p) + ".pal"), paletteFile(ramp(p)));
     }
     for (int i = 0; i < count; ++i) {
+        if (sides) side = 64 << (i % 3);
         Mat mat{side, side, 1, cmap(ramp(unsigned(i))), texture(side, side, unsigned(i)), {}, {}};
         // a seed apart from the colours', so that the alpha plane is not the same picture
         if (alphaEvery && i % alphaEvery == 0) mat.alpha = noisyAlpha ? texture(side, side, unsigned(i) + 1001) : mask(side, side);
@@ -103,6 +106,14 @@ int main(int argc, char** argv) {
     // "make_corpus DIR many N": only the update workload, N files in DIR
     if (argc == 4 && std::string(argv[2]) == "many") {
         many(argv[1], std::stoi(argv[3]));
+        return 0;
+    }
+    if (argc == 4 && std::string(argv[2]) == "typical") {
+        workload(argv[1], std::stoi(argv[3]), 256, 2, 2);
+        return 0;
+    }
+    if (argc == 4 && std::string(argv[2]) == "sizes") {
+        workload(argv[1], std::stoi(argv[3]), 64, 2, 2, false, true);
         return 0;
     }
     if (argc != 2) return 2;

@@ -1,5 +1,7 @@
 #include "driver/Batch.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -9,6 +11,7 @@
 #include <vector>
 
 #include "driver/Console.h"
+#include "driver/ItemRecords.h"
 #include "driver/Progress.h"
 #include "driver/Workers.h"
 #include "fs/AllowedCpuCount.h"
@@ -27,9 +30,27 @@ Freshness freshness(const Program& program, const RunOptions& run, const WorkIte
     }
 }
 
-}  // namespace
+// What a path holds, to tell the outputs a conversion wrote: a file written in place of another is a new one.
+struct FileState {
+    bool exists = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    timespec modified{};
 
-Processed processFile(const Program& program, const RunOptions& run, const WorkItem& item) {
+    explicit FileState(const std::string& path) {
+        struct stat st;
+        if (::stat(path.c_str(), &st) != 0) return;
+        exists = true;
+        device = st.st_dev, inode = st.st_ino, size = st.st_size, modified = st.st_mtim;
+    }
+    bool differs(const FileState& before) const {
+        return exists && (!before.exists || device != before.device || inode != before.inode || size != before.size ||
+                          modified.tv_sec != before.modified.tv_sec || modified.tv_nsec != before.modified.tv_nsec);
+    }
+};
+
+Processed decide(const Program& program, const RunOptions& run, const WorkItem& item) {
     try {
         if (run.update) {
             const Freshness decision = freshness(program, run, item);
@@ -45,6 +66,33 @@ Processed processFile(const Program& program, const RunOptions& run, const WorkI
         run.console.printFailure(item.name, item.path, reasonOf(std::current_exception()));
         return Processed::failed;
     }
+}
+
+}  // namespace
+
+Processed processFile(const Program& program, const RunOptions& run, const WorkItem& item) {
+    ItemRecords* records = run.console.records;
+    if (!records) return decide(program, run, item);
+    std::vector<std::string> outputs;
+    std::vector<FileState> before;
+    try {
+        outputs = program.outputs(item, run);
+        for (const std::string& output : outputs) before.emplace_back(output);
+    } catch (...) {
+        outputs.clear();  // not known: none is told written
+        before.clear();
+    }
+    records->open(item.path);
+    const Processed result = decide(program, run, item);
+    std::vector<std::string> written;
+    for (std::size_t i = 0; i < outputs.size(); ++i)
+        if (FileState(outputs[i]).differs(before[i])) written.push_back(outputs[i]);
+    records->close(result == Processed::failed    ? "failed"
+                   : result == Processed::current ? "up to date"
+                   : written.empty()              ? "passed over"
+                                                  : "written",
+                   written);
+    return result;
 }
 
 int processInOrder(const Program& program, const RunOptions& run, const std::vector<WorkItem>& items, Progress& progress,
@@ -68,7 +116,8 @@ int runBatch(const Program& program, const RunOptions& run, const std::vector<Wo
     std::vector<WorkItem> chosen;
     const std::vector<WorkItem>* todo = &items;
     std::size_t current = 0;
-    if (run.update) {
+    // with records, each file's decision is made as it comes, so that they are in the items' order
+    if (run.update && !run.console.records) {
         for (const WorkItem& item : items) {
             Freshness decision;
             try {

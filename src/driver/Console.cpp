@@ -1,5 +1,6 @@
 #include "driver/Console.h"
 
+#include "driver/ItemRecords.h"
 #include "driver/Messages.h"
 #include "driver/Platform.h"
 #include "driver/Progress.h"
@@ -31,7 +32,11 @@ void Console::printLine(const char* text, const std::string& value) const {
 
 void Console::printFailure(const std::string& name, const std::string& subject, const std::string& reason) const {
     emit(stdout, failureLine(name));
-    printDiagnostic(subject, reason);
+    emit(diagnostics, diagnosticLine(subject, reason));
+    if (records) records->failure(reason);
 }
 
-void Console::printDiagnostic(const std::string& subject, const std::string& text) const { emit(diagnostics, diagnosticLine(subject, text)); }
+void Console::printDiagnostic(const std::string& subject, const std::string& text) const {
+    emit(diagnostics, diagnosticLine(subject, text));
+    if (records) records->note(subject, text);
+}

@@ -5,6 +5,8 @@
 
 #include "fs/TerminalText.h"
 
+class ItemRecords;
+
 // Where and how one run prints its lines: a value each run makes for itself, so that a second run in
 // the same process starts from its own command line and nothing of the first.
 struct Console {
@@ -16,6 +18,8 @@ struct Console {
     bool escaped = false;
     // standard error, unless a harness that converts thousands of files wants the reasons elsewhere
     std::FILE* diagnostics = stderr;
+    // where a caller that wants each file's outcome has it recorded as the lines are printed (the page), or none
+    ItemRecords* records = nullptr;
 
     // A progress line on standard output: a literal ending in a blank, then a name or number;
     // flushed so that lines already printed survive a later failure.

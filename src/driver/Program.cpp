@@ -26,10 +26,11 @@ std::string folderProblem(const char* folder) {
 
 }  // namespace
 
-int runProgram(int argc, char** argv, const Program& program) {
+int runProgram(int argc, char** argv, const Program& program, ItemRecords* records) {
     const CommandLine line(argc, argv, program);
     if (line.status) return *line.status;
-    const RunOptions& run = line.options;
+    RunOptions run = line.options;
+    run.console.records = records;
     if (run.directory) {
         const std::string problem = enterDirectory(run.directory);
         if (!problem.empty()) return refuse(program.name, problem);

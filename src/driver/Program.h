@@ -7,6 +7,8 @@
 #include "driver/RunOptions.h"
 #include "driver/WorkItem.h"
 
+class ItemRecords;
+
 // An option of one program alone: a flag, or an option with an argument (--palette=NAME). The
 // command line records it in RunOptions::given under its name.
 struct ProgramOption {
@@ -66,5 +68,6 @@ struct Program {
 // Parses the command line (-C, -q, -j, -u, -o, --palette-dir, --no-progress, -h, -V, the program's
 // options and the operands), runs the batch over mat/ of the working directory or over the operands
 // and returns the exit status: 0 all converted or passed over, 1 some failed, 2 none found (or a
-// folder operand held none), 64 usage error.
-int runProgram(int argc, char** argv, const Program& program);
+// folder operand held none), 64 usage error. With `records`, what became of each file converted in this process is
+// recorded there too (the page, which converts in one process).
+int runProgram(int argc, char** argv, const Program& program, ItemRecords* records = nullptr);

@@ -6,6 +6,7 @@
 #include "fs/InputFile.h"
 #include "fs/Limits.h"
 #include "iff/FormatError.h"
+#include "image/BuiltBy.h"
 #include "image/PngDecoder.h"
 #include "image/PngSamples.h"
 
@@ -72,4 +73,6 @@ PngImage::PngImage(const std::string& path, unsigned channels, const std::uint8_
 
 PngImage::~PngImage() = default;
 
-std::string PngImage::library() { return std::string("zlib ") + zlibVersion() + ", built in\n"; }
+std::string PngImage::library() {
+    return std::string("PNG reading: this project's PngDecoder, inflating with zlib ") + zlibVersion() + " (built in)\n" + builtBy();
+}

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "fs/WriteError.h"
+#include "image/BuiltBy.h"
 #include "image/PngEncoder.h"
 #include "mat2png/SaveImage.h"
 
@@ -29,4 +30,4 @@ void WriterImage::save(const std::string& name, const timespec& modified, const 
     saveEncoded(name, png.bytes(), modified, program);
 }
 
-std::string WriterImage::library() { return "its own PNG writer and deflate, built in\n"; }
+std::string WriterImage::library() { return "PNG writing: this project's PngEncoder and Deflate\n" + builtBy(); }

@@ -78,21 +78,23 @@ std::string libraries() { return PngImage::library(); }
 
 }  // namespace
 
-namespace {
-
-// The MAT file an image operand belongs to: X.mat in its output folder, where X is the image's name
-// without ".png" and without a final ".mat"; its alpha image is X_alpha.png beside it (X.mat_alpha.png
-// for X.mat.png).
-struct Target {
-    std::string mat, alpha;
-};
-
-Target targetOf(const WorkItem& item) {
-    const std::string name = lastPart(item.path);
+Png2Mat::Target Png2Mat::targetOf(const std::string& image, const std::string& folder) {
+    const std::string name = lastPart(image);
     const std::size_t stem = isImageName(name) ? name.size() - 4 : name.size();
     const std::string base = name.substr(0, stem), suffix = stem < name.size() ? name.substr(stem) : ".png";
-    return {item.folder + (base.size() > 4 && endsWithIgnoringCase(base, ".mat") ? base : base + ".mat"), folderPrefix(item.path) + base + "_alpha" + suffix};
+    return {folder + (base.size() > 4 && endsWithIgnoringCase(base, ".mat") ? base : base + ".mat"), folderPrefix(image) + base + "_alpha" + suffix};
 }
+
+std::string Png2Mat::alphaOwner(const std::string& name) {
+    if (!isImageName(name)) return {};
+    const std::size_t stem = name.size() - 4;
+    if (stem <= 6 || ::strncasecmp(name.c_str() + stem - 6, "_alpha", 6) != 0) return {};
+    return name.substr(0, stem - 6) + name.substr(stem);
+}
+
+namespace {
+
+Png2Mat::Target targetOfItem(const WorkItem& item) { return Png2Mat::targetOf(item.path, item.folder); }
 
 PaletteLookup palettesOf(const std::string& folder, const RunOptions& run) { return PaletteLookup(paletteFolders(run, folder)); }
 
@@ -114,10 +116,9 @@ Png2Mat::Png2Mat() {
         .takes =
             [](const std::string& folder, const std::string& name) {
                 // X_alpha.png beside X.png is that image's alpha image, not an image of its own
-                const std::size_t stem = name.size() - 4;
+                const std::string owner = alphaOwner(name);
                 struct stat st;
-                return !(stem > 6 && ::strncasecmp(name.c_str() + stem - 6, "_alpha", 6) == 0 &&
-                         ::lstat((folder + name.substr(0, stem - 6) + name.substr(stem)).c_str(), &st) == 0);
+                return owner.empty() || ::lstat((folder + owner).c_str(), &st) != 0;
             },
         .folderHolds = "*.png image",
         .convert = [this](const WorkItem& item, const RunOptions& run) { convert(item, run); },
@@ -135,7 +136,7 @@ Png2Mat::Png2Mat() {
         .outputs =
             [](const WorkItem& item, const RunOptions& run) {
                 // a MAT file and its backup; the temporary files have names of their own
-                const std::string mat = targetOf(item).mat;
+                const std::string mat = targetOfItem(item).mat;
                 return run.has("no-backup") ? std::vector<std::string>{mat} : std::vector<std::string>{mat, mat + ".bak"};
             },
     };
@@ -230,7 +231,7 @@ void Png2Mat::convert(const WorkItem& item, const RunOptions& run) {
 }
 
 void Png2Mat::convertImage(const WorkItem& item, const RunOptions& run) {
-    const Target target = targetOf(item);
+    const Target target = targetOfItem(item);
     if (exists(target.mat)) return rebuildMat(target.mat, item.path, target.alpha, palettesOf(item.folder, run), Subject::image, run);
     if (!settings.paletteName)
         throw Refusal("there is no MAT file " + target.mat + (run.output ? "" : " beside it") +
@@ -271,7 +272,7 @@ Program::Complaint Png2Mat::prepare(const std::vector<WorkItem>& items, const Ru
             prepareFolder("mat/", run, creating ? Types::counted : Types::unused);
         }
         for (const WorkItem& item : items)
-            if (!run.operands.empty() && !newFiles.count(item.folder) && !exists(targetOf(item).mat)) prepareFolder(item.folder, run, Types::counted);
+            if (!run.operands.empty() && !newFiles.count(item.folder) && !exists(targetOfItem(item).mat)) prepareFolder(item.folder, run, Types::counted);
     } catch (const Error& error) {
         return {error.what()};
     }
@@ -310,7 +311,7 @@ Freshness Png2Mat::freshness(const WorkItem& item, const RunOptions& run) const 
     timespec images, source;
     if (!run.operands.empty()) {
         // an image without its MAT file makes one, or fails saying why
-        const Target target = targetOf(item);
+        const Target target = targetOfItem(item);
         if (!imageTime(item.path, target.alpha, images) || !modifiedTime(target.mat, source)) return {Freshness::stale, "", ""};
         return {later(images, source) ? Freshness::stale : Freshness::current, "", ""};
     }

@@ -27,6 +27,17 @@ public:
     // file in the set run, the image named as an operand.
     enum class Subject { mat, image };
 
+    // The MAT file an image belongs to: X.mat in `folder` (a prefix, as WorkItem::folder), where X is the image's
+    // name without ".png" and without a final ".mat"; its alpha image is X_alpha.png beside the image
+    // (X.mat_alpha.png for X.mat.png), with the image's own suffix.
+    struct Target {
+        std::string mat, alpha;
+    };
+    static Target targetOf(const std::string& image, const std::string& folder);
+    // The colour image whose alpha image `name` would be (X.png for X_alpha.png, the suffix as given), or empty:
+    // a folder operand takes such a name as an image of its own only when that colour image is not beside it.
+    static std::string alphaOwner(const std::string& name);
+
 private:
     // What the command line asks of a run.
     struct Settings {

@@ -3,9 +3,11 @@
 
 #include <cstdio>
 #include <exception>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "driver/ItemRecords.h"
 #include "driver/RunOptions.h"
 #include "driver/WorkItem.h"
 #include "fs/Error.h"
@@ -36,14 +38,22 @@ std::string jsonText(const std::string& text) {
     return out + "\"";
 }
 
+std::string jsonList(const std::vector<std::string>& texts) {
+    std::string out = "[";
+    for (const std::string& text : texts) out += (out.size() > 1 ? "," : "") + jsonText(text);
+    return out + "]";
+}
+
+ItemRecords records;
+
 int runNamed(const std::string& program, int argc, char** argv) {
     if (program == "mat2png") {
         const Mat2Png mat2png;
-        return runProgram(argc, argv, mat2png.program());
+        return runProgram(argc, argv, mat2png.program(), &records);
     }
     if (program == "png2mat") {
         const Png2Mat png2mat;
-        return runProgram(argc, argv, png2mat.program());
+        return runProgram(argc, argv, png2mat.program(), &records);
     }
     if (program == "matpal") return runMatpal(argc, argv);
     std::fprintf(stderr, "no program named '%s'\n", program.c_str());
@@ -51,6 +61,17 @@ int runNamed(const std::string& program, int argc, char** argv) {
 }
 
 std::string described;
+std::string recorded;
+
+// The words packed one after another in `packed`, each ended by a NUL.
+std::vector<std::string> unpack(const char* packed, int count) {
+    std::vector<std::string> words;
+    for (int n = 0; n < count; ++n) {
+        words.emplace_back(packed);
+        packed += words.back().size() + 1;
+    }
+    return words;
+}
 
 }  // namespace
 
@@ -60,10 +81,8 @@ extern "C" {
 // in the current directory; returns its exit status.
 int web_run(const char* program, const char* packed, int count) {
     std::vector<std::string> words{program};
-    for (int n = 0; n < count; ++n) {
-        words.emplace_back(packed);
-        packed += words.back().size() + 1;
-    }
+    for (std::string& word : unpack(packed, count)) words.push_back(std::move(word));
+    records.clear();
     std::vector<char*> argv;
     for (std::string& word : words) argv.push_back(word.data());
     argv.push_back(nullptr);
@@ -110,5 +129,39 @@ const char* web_describe(const char* path) {
         described = "{\"error\":" + jsonText(reasonOf(std::current_exception())) + "}";
     }
     return described.c_str();
+}
+// What became of each file the last run took up, as JSON: [{"name", "outcome", "reason", "notes", "outputs"}].
+const char* web_records() {
+    recorded = "[";
+    for (const ItemRecords::Record& record : records.records()) {
+        recorded += (recorded.size() > 1 ? "," : "") + std::string("{\"name\":") + jsonText(record.name) +
+                    ",\"outcome\":" + jsonText(record.outcome) +
+                    ",\"reason\":" + (record.reason ? jsonText(*record.reason) : "null") +
+                    ",\"notes\":" + jsonList(record.notes) + ",\"outputs\":" + jsonList(record.outputs) + "}";
+    }
+    recorded += "]";
+    return recorded.c_str();
+}
+
+// What png2mat makes of the `count` image names packed in `packed`, all in one folder, with its outputs going to
+// `output` (a prefix: "mat/", "" for the working directory), as JSON: for each, {"name", "image": whether a folder
+// operand takes it as an image (an alpha image beside its colour image is not one), "mat": the MAT file it
+// rebuilds or creates, "alpha": its alpha image, "colour": null, or for an alpha image's name the colour image it
+// belongs to and that image's MAT file, {"name", "mat"}}.
+const char* web_images(const char* packed, int count, const char* output) {
+    const std::vector<std::string> names = unpack(packed, count);
+    const std::set<std::string> present(names.begin(), names.end());
+    recorded = "[";
+    for (const std::string& name : names) {
+        const Png2Mat::Target target = Png2Mat::targetOf(name, output);
+        const std::string owner = Png2Mat::alphaOwner(name);
+        const std::string colour = owner.empty() ? "null"
+                                                 : "{\"name\":" + jsonText(owner) + ",\"mat\":" + jsonText(Png2Mat::targetOf(owner, output).mat) + "}";
+        recorded += (recorded.size() > 1 ? "," : "") + std::string("{\"name\":") + jsonText(name) +
+                    ",\"image\":" + (owner.empty() || !present.count(owner) ? "true" : "false") + ",\"mat\":" + jsonText(target.mat) +
+                    ",\"alpha\":" + jsonText(target.alpha) + ",\"colour\":" + colour + "}";
+    }
+    recorded += "]";
+    return recorded.c_str();
 }
 }

@@ -31,7 +31,7 @@ matTools.ready
   .then((r) => {
     const out = {};
     for (const [path, bytes] of Object.entries(r.files)) out[path] = encode(bytes);
-    done({status: r.status, stdout: r.stdout, stderr: r.stderr, stdoutBytes: encode(r.stdoutBytes), stderrBytes: encode(r.stderrBytes), files: out, lines});
+    done({status: r.status, stdout: r.stdout, stderr: r.stderr, stdoutBytes: encode(r.stdoutBytes), stderrBytes: encode(r.stderrBytes), files: out, lines, items: r.items});
   }, (e) => done({error: String(e.message || e)}));
 """
 

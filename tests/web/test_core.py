@@ -11,6 +11,7 @@ import zlib
 from PIL import Image
 
 import browser
+from selenium.webdriver.support.ui import WebDriverWait
 
 SAMPLES = browser.ROOT / "samples"
 
@@ -287,6 +288,46 @@ class CoreTest(unittest.TestCase):
             with self.subTest(case[0], args=case[1]):
                 self.assertEqual(a, b)
 
+    def test_records_say_what_became_of_each_file_as_the_console_does(self):
+        files = texture_set()
+        page = browser.run_page(self.driver, "mat2png", [], files)
+        native = browser.run_native("mat2png", ["-j", "1"], files)
+        failed = {line.removeprefix("Could not process ") for line in native["stdout"].splitlines()
+                  if line.startswith("Could not process ")}
+        reasons = dict(line.removeprefix("mat2png: ").split(": ", 1) for line in native["stderr"].splitlines())
+        self.assertEqual([(r["name"], r["outcome"], r["outputs"]) for r in page["items"]], [
+            ("mat/alpha.mat", "written", ["mat/alpha.mat.png", "mat/alpha.mat_alpha.png"]),
+            ("mat/cut.mat", "failed", []),
+            ("mat/dot.mat", "written", ["mat/dot.mat.png", "mat/dot.mat_alpha.png"]),
+            ("mat/lost.mat", "failed", []),
+            ("mat/noise.mat", "written", ["mat/noise.mat.png"]),
+            ("mat/smooth.mat", "written", ["mat/smooth.mat.png"]),
+            ("mat/walk.mat", "passed over", []),
+        ])
+        self.assertEqual({r["name"].removeprefix("mat/") for r in page["items"] if r["outcome"] == "failed"}, failed)
+        self.assertEqual({r["name"]: r["reason"] for r in page["items"] if r["reason"] is not None}, reasons)
+        self.assertEqual(sorted(p for r in page["items"] for p in r["outputs"]), sorted(native["files"]))
+        # png2mat: a rebuilt file, one whose image gives the same bytes, a note with a written file, a refusal
+        converted = browser.run_native("mat2png", ["-j", "1", "-i"], files)["files"]
+        art = {**files, "mat/smooth.mat.png": edited(converted["mat/smooth.mat.png"], 3),
+               "mat/noise.mat.png": converted["mat/noise.mat.png"], "mat/orphan.mat.png": png(photo(4, 4, 1))}
+        page = browser.run_page(self.driver, "png2mat", ["--no-backup"], art)
+        native = browser.run_native("png2mat", ["-j", "1", "--no-backup"], art)
+        records = {r["name"]: r for r in page["items"]}
+        self.assertEqual({name: (r["outcome"], r["outputs"]) for name, r in records.items() if r["outcome"] != "passed over"},
+                         {"mat/smooth.mat": ("written", ["mat/smooth.mat"]), "mat/orphan.mat.png": ("failed", [])})
+        # the unchanged image gives the same bytes: nothing is written for it
+        self.assertEqual(records["mat/noise.mat"]["outcome"], "passed over")
+        self.assertEqual(sorted(p for r in page["items"] for p in r["outputs"]), sorted(native["files"]))
+        notes = [line.removeprefix("png2mat: ") for line in native["stderr"].splitlines()
+                 if line.startswith("png2mat: mat/smooth.mat.png: ")]
+        self.assertTrue(notes)
+        self.assertEqual(records["mat/smooth.mat"]["notes"], notes)
+        self.assertEqual(records["mat/orphan.mat.png"]["reason"],
+                         native["stderr"].split("png2mat: mat/orphan.mat.png: ", 1)[1].split("\n", 1)[0])
+        # a refused command line takes up no file
+        self.assertEqual(browser.run_page(self.driver, "png2mat", ["--match=nearest"], art)["items"], [])
+
     def test_describe_outlines_a_mat_file_as_a_run_finds_it(self):
         files = {**texture_set(), "loose/side.mat": mat(3, 2, range(6), name="side"), "loose/side.pal": warm()}
         cases = [
@@ -308,13 +349,102 @@ class CoreTest(unittest.TestCase):
         # the calls' results come in message events, which cannot run before this script ends: both are pending
         outcome = self.driver.execute_async_script("""
             const done = arguments[arguments.length - 1];
-            const first = matTools.run("mat2png", [], {}).then(() => "resolved", (e) => e.message);
-            const second = matTools.describe("mat/a.mat", {}).then(() => "resolved", (e) => e.message);
+            const told = (e) => [e instanceof DOMException, e.name, e.message];
+            const first = matTools.run("mat2png", [], {}).then(() => "resolved", told);
+            const second = matTools.describe("mat/a.mat", {}).then(() => "resolved", told);
             matTools.cancel();
             Promise.all([first, second]).then(done);
         """)
-        self.assertEqual(outcome, ["cancelled", "cancelled"])
+        self.assertEqual(outcome, [[True, "AbortError", "cancelled"]] * 2)
         self.assertSameRun("mat2png", ["-i", "mat/alpha.mat"], texture_set(), True)
+
+    def test_cancel_stops_every_worker(self):
+        WebDriverWait(self.driver, 120, poll_frequency=0.05).until(
+            lambda d: d.execute_script("return matTools.counts().loading") == 0)
+        encoded = {path: list(data) for path, data in texture_set().items()}
+        outcome = self.driver.execute_async_script("""
+            const [encoded, done] = arguments;
+            const files = {};
+            for (const [path, bytes] of Object.entries(encoded)) files[path] = new Uint8Array(bytes);
+            const terminated = [];
+            const terminate = Worker.prototype.terminate;
+            Worker.prototype.terminate = function () { terminated.push(this); return terminate.call(this); };
+            const calls = [0, 1, 2, 3, 4, 5, 6, 7, 8].map(() => matTools.run("mat2png", [], files).then(() => "resolved", (e) => e.name));
+            const before = matTools.counts();
+            matTools.cancel();
+            const after = matTools.counts();
+            Worker.prototype.terminate = terminate;
+            Promise.all(calls).then((names) => done([before, terminated.length, after, names]));
+        """, encoded)
+        before, terminated, after, names = outcome
+        self.assertEqual(before["running"], before["workers"])
+        self.assertEqual(before["queued"], 9 - before["workers"])
+        self.assertEqual(terminated, before["workers"])
+        self.assertEqual((after["running"], after["queued"], after["workers"]), (0, 0, before["workers"]))
+        self.assertEqual(names, ["AbortError"] * 9)
+        self.assertSameRun("mat2png", ["-i", "mat/alpha.mat"], texture_set(), True)
+
+    def test_a_call_that_cannot_be_made_or_posted_rejects_alone(self):
+        outcome = self.driver.execute_async_script("""
+            const done = arguments[arguments.length - 1];
+            const told = (e) => [e.name, e.message];
+            const gone = new Uint8Array(8);
+            structuredClone(gone.buffer, {transfer: [gone.buffer]});  // its buffer is detached: no message holds it
+            Promise.all([
+                matTools.run("mat2png", ["mat/a\\0.mat"], {}).then(() => "resolved", told),
+                matTools.run("mat2png", ["-i"], {"mat/a.mat": gone}).then(() => "resolved", told),
+                matTools.run("mat2png", [], {"../a.mat": new Uint8Array(1)}).then(() => "resolved", told),
+                matTools.run("mat2png", [], {}).then((r) => r.status, told),
+            ]).then(done);
+        """)
+        self.assertEqual(outcome[0], ["TypeError", 'an argument holds a NUL character: "mat/a\\u0000.mat"'])
+        self.assertEqual(outcome[1][0], "DataCloneError")
+        self.assertEqual(outcome[2], ["TypeError", "not a relative path: ../a.mat"])
+        self.assertEqual(outcome[3], 2)  # and the next call runs: no mat/ to convert
+
+    def test_a_core_that_cannot_load_says_so_once_and_stops(self):
+        # every worker's core finds WebAssembly refusing it, as in a browser where it is turned off
+        script = self.driver.execute_cdp_cmd("Page.addScriptToEvaluateOnNewDocument", {"source": """
+            window.workersStarted = 0;
+            const RealWorker = Worker;
+            window.Worker = class extends RealWorker {
+                constructor(url, options) {
+                    workersStarted += 1;
+                    const refusal = "WebAssembly.instantiate = () => Promise.reject(new Error('no WebAssembly here'));\\n";
+                    super(URL.createObjectURL(new Blob([refusal + MAT_TOOLS_WORKER_SOURCE])), options);
+                }
+            };"""})
+        try:
+            self.driver.get(browser.PAGE.as_uri())
+            outcome = self.driver.execute_async_script("""
+                const done = arguments[arguments.length - 1];
+                matTools.ready.then(() => done("ready"), (failure) => matTools.run("mat2png", [], {}).then(
+                    () => done("resolved"),
+                    (error) => done([failure.message, error === failure, workersStarted, matTools.workers,
+                                     document.getElementById("status").textContent])));""")
+            self.assertIsInstance(outcome, list, outcome)
+            message, same, started, workers, status = outcome
+            self.assertIn("no WebAssembly here", message)
+            self.assertTrue(same, "a later call rejects with the same failure")
+            self.assertEqual(started, workers, "no worker is started again")
+            self.assertEqual(status, "The converter did not start: " + message)
+        finally:
+            self.driver.execute_cdp_cmd("Page.removeScriptToEvaluateOnNewDocument", {"identifier": script["identifier"]})
+            self.driver.get(browser.PAGE.as_uri())
+            self.driver.execute_async_script("matTools.ready.then(() => arguments[0](true))")
+
+    def test_version_names_what_the_page_is_built_with(self):
+        for program, reader, writer in (("mat2png", None, "PngEncoder"), ("png2mat", "PngDecoder", None),
+                                        ("matpal", "PngDecoder", None)):
+            with self.subTest(program):
+                page = browser.run_page(self.driver, program, ["--version"], {})
+                native = browser.run_native(program, ["--version"], {})
+                self.assertEqual(page["status"], 0)
+                first, *built = page["stdout"].splitlines()
+                self.assertEqual(first, native["stdout"].splitlines()[0])
+                self.assertRegex(built[-1], r"^WebAssembly built by Emscripten \d+\.\d+\.\d+$")
+                self.assertIn(f"this project's {reader or writer}", built[0])
+                self.assertNotIn("stb_image_write", page["stdout"])
 
     def test_a_picture_too_large_for_the_page_fails_alone(self):
         # 16000 x 16000 RGBA: a megabyte of deflated zeros that needs more than the page's 2 GB to decode

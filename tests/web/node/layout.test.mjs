@@ -1,0 +1,41 @@
+// The pure parts of the page's intake and conversion: the set's layout and the chunks the files are run in.
+import assert from "node:assert/strict";
+import {test} from "node:test";
+
+import {chunks, CHUNK_BYTES, CHUNK_FILES} from "../../../web/conversion.js";
+import {setLayout} from "../../../web/intake.js";
+
+test("one folder picked whole is the set, its name taken off unless it is mat/ or pal/", () => {
+    const paths = (layout) => ({name: layout.name, paths: layout.items.map(({path}) => path)});
+    const cases = [
+        [["samples/mat/a.mat", "samples/pal/a.pal"], {name: "samples", paths: ["mat/a.mat", "pal/a.pal"]}],
+        [["mat/a.mat", "mat/b.mat"], {name: "mat", paths: ["mat/a.mat", "mat/b.mat"]}],
+        [["PAL/x.pal"], {name: "PAL", paths: ["PAL/x.pal"]}],
+        [["a.mat", "b.pal"], {name: "textures", paths: ["a.mat", "b.pal"]}],
+        [["one/a.mat", "two/b.mat"], {name: "textures", paths: ["one/a.mat", "two/b.mat"]}],
+        [["set/a.mat", "loose.mat"], {name: "textures", paths: ["set/a.mat", "loose.mat"]}],
+        [["s p\u00e9/mat/a b.mat"], {name: "s p\u00e9", paths: ["mat/a b.mat"]}],
+        [[], {name: "textures", paths: []}],
+    ];
+    for (const [given, expected] of cases) assert.deepEqual(paths(setLayout(given.map((path) => ({path, file: null})))), expected, given.join());
+});
+
+test("a layout keeps each item's file with its path", () => {
+    const items = [{path: "x/mat/a.mat", file: "A"}, {path: "x/pal/b.pal", file: "B"}];
+    assert.deepEqual(setLayout(items).items, [{path: "mat/a.mat", file: "A"}, {path: "pal/b.pal", file: "B"}]);
+});
+
+test("chunks grow from one file, doubling up to the most files, and stop at the most bytes", () => {
+    const names = (n) => Array.from({length: n}, (_, i) => `f${i}`);
+    const sizes = (chunked) => chunked.map((chunk) => chunk.length);
+    assert.deepEqual(sizes(chunks(names(0), () => 1)), []);
+    assert.deepEqual(sizes(chunks(names(1), () => 1)), [1]);
+    assert.deepEqual(sizes(chunks(names(100), () => 1)), [1, 2, 4, 8, 16, 24, 24, 21]);
+    // every file in order, once
+    assert.deepEqual(chunks(names(100), () => 1).flat(), names(100));
+    // large files: a chunk closes once it holds CHUNK_BYTES, yet never stays empty
+    const half = CHUNK_BYTES / 2;
+    assert.deepEqual(sizes(chunks(names(12), () => half)), [1, 2, 2, 2, 2, 2, 1]);
+    assert.deepEqual(sizes(chunks(names(3), () => CHUNK_BYTES * 4)), [1, 1, 1]);
+    assert.equal(Math.max(...sizes(chunks(names(1000), () => 0))), CHUNK_FILES);
+});
