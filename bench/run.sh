@@ -9,7 +9,7 @@
 # and netpbm is measured by bench/quality.sh.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh python3-pil
+scripts/install-deps.sh python3-pil eatmydata
 cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
 cmake --build build-bench -j"$(nproc)" --target mat2png make_corpus bench_floor bench_peak >/dev/null
 corpus=build-bench/corpus

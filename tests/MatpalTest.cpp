@@ -347,6 +347,52 @@ TEST(Matpal, MakeFitsTheImagesWhateverTheirOrder) {
     EXPECT_EQ(tree(w), after);
 }
 
+// make's fit runs on a thread for each CPU the process may run on, the caller's among them (at most 16): on
+// one CPU it starts none. A thread that cannot start fails the run with the reason, nothing written, never an
+// abort; the palette is the same whatever the count.
+TEST(Matpal, MakeStartsAThreadForEachCpuAllowed) {
+    PalWorkdir w;
+    RawPng many;
+    many.width = many.height = 64, many.type = PNG_COLOR_TYPE_RGB_ALPHA;
+    for (unsigned y = 0; y < 64; ++y)
+        for (unsigned x = 0; x < 64; ++x) many.samples.insert(many.samples.end(), {std::uint8_t(4 * x), std::uint8_t(4 * y), std::uint8_t(x * y), 255});
+    ASSERT_TRUE(writePng(w / "many.png", many));
+    const std::string log = w.root.string() + ".log";
+    const struct {
+        const char* what;
+        std::string environment, wrapper;
+        long started;  // threads asked of the system
+        int status;
+        std::string err;
+    } cases[] = {
+        {"one CPU", "", "taskset -c 0", 0, 0, ""},
+        {"two", "CPUS=2", "", 1, 0, ""},
+        {"five", "CPUS=5", "", 4, 0, ""},
+        {"forty", "CPUS=40", "", 15, 0, ""},
+        {"the third thread failing", "CPUS=5 THREAD_FAIL_AT=3", "", 3, 1, "matpal: pal/p.pal: Resource temporarily unavailable\n"},
+        {"the first failing", "CPUS=2 THREAD_FAIL_AT=1", "", 1, 1, "matpal: pal/p.pal: Resource temporarily unavailable\n"},
+    };
+    std::string palette;
+    for (const auto& c : cases) {
+        const auto before = tree(w);
+        const Outcome run = w.run("", "env LD_PRELOAD=" RACE_SHIM " CALL_LOG='" + log + "' " + c.environment + " " + c.wrapper, "make p many.png", MATPAL_BINARY);
+        std::ifstream calls(log);
+        long started = 0;
+        for (std::string line; std::getline(calls, line);) started += line == "pthread_create";
+        fs::remove(log);
+        EXPECT_EQ(started, c.started) << c.what;
+        EXPECT_EQ(run.status, c.status) << c.what;
+        EXPECT_EQ(run.err, c.err) << c.what;
+        if (c.status) {
+            EXPECT_EQ(tree(w), before) << c.what;
+            continue;
+        }
+        if (palette.empty()) palette = w.read("pal/p.pal");
+        EXPECT_EQ(w.read("pal/p.pal"), palette) << c.what;
+        fs::remove(w / "pal/p.pal");
+    }
+}
+
 TEST(Matpal, InterruptedWritesLeaveNoTemporaryFile) {
     // the shim holds the run once its temporary file exists; the signal then ends it there
     const struct {

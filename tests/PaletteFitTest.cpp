@@ -303,31 +303,33 @@ TEST(PaletteFit, CodesComeBackFromTheirCielab) {
 }
 
 TEST(PaletteFit, ThreadsCoverEveryPartOnceAndPassOnFailures) {
-    colour::Parallel parallel;
-    // below the size worth threads, at it, and far past it; and uneven work
-    for (const std::size_t count : {std::size_t{0}, std::size_t{1}, std::size_t{4095}, std::size_t{4096}, std::size_t{100003}}) {
-        for (int run = 0; run < 3; ++run) {  // the same threads, again
-            std::vector<int> visits(count, 0);
-            parallel.inParts(count, [&](std::size_t first, std::size_t last) {
-                for (std::size_t i = first; i < last; ++i) ++visits[i];
-            });
-            EXPECT_EQ(std::count(visits.begin(), visits.end(), 1), std::ptrdiff_t(count)) << count;
-            std::vector<int> each(count % 1000, 0);
-            parallel.each(each.size(), [&](std::size_t n) { ++each[n]; });
-            EXPECT_EQ(std::count(each.begin(), each.end(), 1), std::ptrdiff_t(each.size())) << count;
+    for (const std::size_t threads : {std::size_t{1}, std::size_t{2}, std::size_t{5}}) {  // the caller alone, and beside it
+        colour::Parallel parallel(threads);
+        // below the size worth threads, at it, and far past it; and uneven work
+        for (const std::size_t count : {std::size_t{0}, std::size_t{1}, std::size_t{4095}, std::size_t{4096}, std::size_t{100003}}) {
+            for (int run = 0; run < 3; ++run) {  // the same threads, again
+                std::vector<int> visits(count, 0);
+                parallel.inParts(count, [&](std::size_t first, std::size_t last) {
+                    for (std::size_t i = first; i < last; ++i) ++visits[i];
+                });
+                EXPECT_EQ(std::count(visits.begin(), visits.end(), 1), std::ptrdiff_t(count)) << threads << " " << count;
+                std::vector<int> each(count % 1000, 0);
+                parallel.each(each.size(), [&](std::size_t n) { ++each[n]; });
+                EXPECT_EQ(std::count(each.begin(), each.end(), 1), std::ptrdiff_t(each.size())) << threads << " " << count;
+            }
         }
+        // a failure in any part, the caller's or another thread's, reaches the caller
+        for (const std::size_t failing : {std::size_t{0}, std::size_t{99999}}) {
+            EXPECT_THROW(parallel.inParts(100000, [&](std::size_t first, std::size_t last) {
+                if (first <= failing && failing < last) throw std::runtime_error("part failed");
+            }), std::runtime_error);
+            EXPECT_THROW(parallel.each(8, [&](std::size_t n) {
+                if (n == failing % 8) throw std::bad_alloc();
+            }), std::bad_alloc);
+        }
+        // and the threads still work after it
+        std::atomic<std::size_t> sum{0};
+        parallel.inParts(10000, [&](std::size_t first, std::size_t last) { sum += last - first; });
+        EXPECT_EQ(sum, 10000u) << threads;
     }
-    // a failure in any part, the caller's or another thread's, reaches the caller
-    for (const std::size_t failing : {std::size_t{0}, std::size_t{99999}}) {
-        EXPECT_THROW(parallel.inParts(100000, [&](std::size_t first, std::size_t last) {
-            if (first <= failing && failing < last) throw std::runtime_error("part failed");
-        }), std::runtime_error);
-        EXPECT_THROW(parallel.each(8, [&](std::size_t n) {
-            if (n == failing % 8) throw std::bad_alloc();
-        }), std::bad_alloc);
-    }
-    // and the threads still work after it
-    std::atomic<std::size_t> sum{0};
-    parallel.inParts(10000, [&](std::size_t first, std::size_t last) { sum += last - first; });
-    EXPECT_EQ(sum, 10000u);
 }

@@ -284,7 +284,7 @@ TEST(Png2Mat, WrittenFilesReachTheDiskBeforeTheirNames) {
         ASSERT_TRUE(writePng(w / "new/n.mat.png", imageOf(painted, false)));
         w.put("mat/f.mat", current.bytes());
         const std::string logName = w.root.string() + ".log";
-        const std::string shim = "env LD_PRELOAD=" RACE_SHIM " SYNC_LOG='" + logName + "' SYNC_FAIL='" + c.fail + "'";
+        const std::string shim = "env LD_PRELOAD=" RACE_SHIM " CALL_LOG='" + logName + "' SYNC_FAIL='" + c.fail + "'";
         const Outcome run = w.run("", shim, c.args, c.binary);
         EXPECT_EQ(run.status, c.status) << c.what;
         EXPECT_EQ(run.err, c.err) << c.what;

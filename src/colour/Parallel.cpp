@@ -8,6 +8,8 @@
 #include <thread>
 #include <vector>
 
+#include "fs/AllowedCpuCount.h"
+
 namespace colour {
 
 // Threads that wait for a job, run it beside the caller and report back: starting a thread for each of the fit's
@@ -62,12 +64,22 @@ struct Parallel::Workers {
     }
 };
 
-Parallel::Parallel() : workers(std::make_unique<Workers>()) {
-    const std::size_t threads = std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 16);
-    for (std::size_t t = 1; t < threads; ++t) workers->threads.emplace_back([this] { workers->serve(); });
+Parallel::Parallel() : Parallel(std::min<std::size_t>(allowedCpuCount(), 16)) {}
+
+Parallel::Parallel(std::size_t threads) : workers(std::make_unique<Workers>()) {
+    try {
+        workers->threads.reserve(threads);
+        for (std::size_t t = 1; t < threads; ++t) workers->threads.emplace_back([this] { workers->serve(); });
+    } catch (...) {
+        // a thread left unjoined would end the process
+        stop();
+        throw;
+    }
 }
 
-Parallel::~Parallel() {
+Parallel::~Parallel() { stop(); }
+
+void Parallel::stop() {
     {
         std::lock_guard<std::mutex> hold(workers->lock);
         workers->stopping = true;

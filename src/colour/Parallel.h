@@ -11,7 +11,11 @@ namespace colour {
 
 class Parallel {
 public:
+    // One thread for each CPU the process may run on, the caller's among them, at most 16: on one CPU none is started.
     Parallel();
+    // `threads` in all, the caller's among them (1 or 0: none started). A thread that cannot start fails this
+    // with std::system_error, the ones started joined first.
+    explicit Parallel(std::size_t threads);
     ~Parallel();
     Parallel(const Parallel&) = delete;
     Parallel& operator=(const Parallel&) = delete;
@@ -23,6 +27,8 @@ public:
     void each(std::size_t count, const std::function<void(std::size_t)>& body);
 
 private:
+    void stop();
+
     struct Workers;
     std::unique_ptr<Workers> workers;
 };

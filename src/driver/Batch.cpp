@@ -11,6 +11,7 @@
 #include "driver/Console.h"
 #include "driver/Progress.h"
 #include "driver/Workers.h"
+#include "fs/AllowedCpuCount.h"
 #include "fs/Error.h"
 
 namespace {
@@ -83,7 +84,7 @@ int runBatch(const Program& program, const RunOptions& run, const std::vector<Wo
     }
     const std::vector<WorkItem>& work = *todo;
     // without -j, even one CPU gets a worker: a crash then costs its file, not the run
-    const long jobs = std::min<long>(run.jobs ? run.jobs : cpuCount(), static_cast<long>(work.size()));
+    const long jobs = std::min<long>(run.jobs ? run.jobs : allowedCpuCount(), static_cast<long>(work.size()));
     {
         const Progress::Show show = !run.progress ? Progress::Show::never : run.console.quiet ? Progress::Show::always : Progress::Show::outputElsewhere;
         Progress progress(work.size(), program.name, show);

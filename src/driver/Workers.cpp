@@ -1,7 +1,6 @@
 #include "driver/Workers.h"
 
 #include <poll.h>
-#include <sched.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
@@ -340,12 +339,4 @@ private:
 int runWorkers(const Program& program, const RunOptions& run, const std::vector<WorkItem>& items, int jobs,
                Progress& progress, std::size_t& current) {
     return Pool(program, run, items, jobs, progress).run(current);
-}
-
-long cpuCount() {
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    if (::sched_getaffinity(0, sizeof set, &set) != 0) return 1;
-    const int count = CPU_COUNT(&set);
-    return count > 0 ? count : 1;
 }

@@ -16,6 +16,3 @@
 // the one-process batch.
 int runWorkers(const Program& program, const RunOptions& run, const std::vector<WorkItem>& items, int jobs,
                Progress& progress, std::size_t& current);
-
-// The CPUs this process may run on, one worker each when -j is not given.
-long cpuCount();

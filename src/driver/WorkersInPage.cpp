@@ -7,5 +7,3 @@ int runWorkers(const Program& program, const RunOptions& run, const std::vector<
                std::size_t& current) {
     return processInOrder(program, run, items, progress, current);
 }
-
-long cpuCount() { return 1; }

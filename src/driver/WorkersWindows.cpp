@@ -1,8 +1,5 @@
 #include "driver/Workers.h"
 
-#include <windows.h>
-
-#include <bit>
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
@@ -78,10 +75,4 @@ int runWorkers(const Program& program, const RunOptions& run, const std::vector<
     }
     for (std::thread& thread : threads) thread.join();
     return status;
-}
-
-long cpuCount() {
-    DWORD_PTR process = 0, system = 0;
-    if (!::GetProcessAffinityMask(::GetCurrentProcess(), &process, &system) || process == 0) return 1;
-    return std::popcount(static_cast<unsigned long long>(process));
 }

@@ -6,16 +6,21 @@
 // directory $RACE_PAUSED and waits: a signal that ends the process ends it there, SIGUSR1 lets it go on.
 // $CRASH_ON: a process that opens a file whose name ends so dies of SIGSEGV, as a conversion that
 // crashes on that file would.
-// $SYNC_LOG: every fsync (with the file's path), rename, renameat2 and link is appended to that file, one
-// line each, in the order the run makes them. $SYNC_FAIL=KIND:ERROR (KIND file or folder, ERROR EIO or
-// EINVAL): fsync of that kind of file fails so, as a disk or a file system refusing it would.
+// $CALL_LOG: every fsync (with the file's path), rename, renameat2, link and pthread_create is appended to
+// that file, one line each, in the order the run makes them. $SYNC_FAIL=KIND:ERROR (KIND file or folder,
+// ERROR EIO or EINVAL): fsync of that kind of file fails so, as a disk or a file system refusing it would.
+// $CPUS=N: the process may run on N CPUs (its affinity mask says so). $THREAD_FAIL_AT=N: the Nth thread
+// started fails to start (EAGAIN), as past a limit on threads.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <pthread.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdarg>
@@ -77,9 +82,9 @@ void crashOn(const char* path) {
 }
 
 void logCall(const char* call, const char* first, const char* second = nullptr) {
-    const char* log = std::getenv("SYNC_LOG");
+    const char* log = std::getenv("CALL_LOG");
     if (!log) return;
-    const std::string line = std::string(call) + " " + first + (second ? std::string(" ") + second : "") + "\n";
+    const std::string line = std::string(call) + (*first ? std::string(" ") + first : "") + (second ? std::string(" ") + second : "") + "\n";
     const int fd = realOpen()(log, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (fd < 0) return;
     [[maybe_unused]] const ssize_t written = ::write(fd, line.data(), line.size());  // a line lost fails the test
@@ -108,6 +113,24 @@ extern "C" int fsync(int fd) {
         }
     }
     return realFsync(fd);
+}
+
+extern "C" int pthread_create(pthread_t* thread, const pthread_attr_t* attributes, void* (*start)(void*), void* argument) {
+    static const auto realCreate = real<int (*)(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*)>("pthread_create");
+    static std::atomic<long> started{0};
+    logCall("pthread_create", "");
+    const char* failAt = std::getenv("THREAD_FAIL_AT");
+    if (failAt && ++started == std::atol(failAt)) return EAGAIN;
+    return realCreate(thread, attributes, start, argument);
+}
+
+extern "C" int sched_getaffinity(pid_t pid, std::size_t size, cpu_set_t* set) {
+    static const auto realAffinity = real<int (*)(pid_t, std::size_t, cpu_set_t*)>("sched_getaffinity");
+    const char* cpus = std::getenv("CPUS");
+    if (!cpus) return realAffinity(pid, size, set);
+    CPU_ZERO_S(size, set);
+    for (long n = 0; n < std::atol(cpus); ++n) CPU_SET_S(n, size, set);
+    return 0;
 }
 
 extern "C" int rename(const char* from, const char* to) {
