@@ -11,7 +11,7 @@ export WINEPREFIX="$PWD/build-windows/wine" WINEDEBUG=-all WINEDLLOVERRIDES="msc
 # Wine makes its prefix on the first start (no display needed for console programs); one server
 # serves every run of the tests and is stopped at the end
 wine cmd /c exit >/dev/null 2>&1 || true
-wineserver -p
+wineserver -p || true  # one already running serves as well
 trap 'wineserver -k || true' EXIT
 cd tests/windows
 /usr/bin/python3 -m unittest -v test_windows

@@ -1,7 +1,5 @@
 #include "driver/Workers.h"
 
-#include <windows.h>
-
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>

@@ -4,9 +4,9 @@
 
 #include <bit>
 
+// the process's affinity mask, within its processor group of at most 64 CPUs
 long allowedCpuCount() {
     DWORD_PTR process = 0, system = 0;
-    if (!::GetProcessAffinityMask(::GetCurrentProcess(), &process, &system)) return 1;
-    const int count = std::popcount(static_cast<unsigned long long>(process));
-    return count > 0 ? count : 1;
+    if (!::GetProcessAffinityMask(::GetCurrentProcess(), &process, &system) || process == 0) return 1;
+    return std::popcount(static_cast<unsigned long long>(process));
 }
