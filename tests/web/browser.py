@@ -8,11 +8,14 @@ import pathlib
 import shutil
 import subprocess
 import tempfile
+import unittest
 
 from PIL import Image
 from selenium import webdriver
 from selenium.webdriver.chrome.options import Options
 from selenium.webdriver.chrome.service import Service
+from selenium.webdriver.common.by import By
+from selenium.webdriver.support.ui import WebDriverWait
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 PAGE = ROOT / "build-web" / "mat2png.html"
@@ -119,3 +122,65 @@ def png_content(data):
         palette = bytes(image.getpalette()) if image.mode == "P" else None
         return {"colour": colour, "size": image.size, "palette": palette,
                 "transparency": image.info.get("transparency"), "pixels": image.tobytes()}
+
+
+def prefix_workers(driver, source):
+    """Every worker the next pages start runs the JavaScript SOURCE before its own (a JavaScript string
+    expression); window.workersStarted counts them. Gives the identifier for Page.removeScriptToEvaluateOnNewDocument."""
+    return driver.execute_cdp_cmd("Page.addScriptToEvaluateOnNewDocument", {"source": """
+        window.workersStarted = 0;
+        const RealWorker = Worker;
+        window.Worker = class extends RealWorker {
+            constructor(url, options) {
+                workersStarted += 1;
+                super(URL.createObjectURL(new Blob([(%s) + MAT_TOOLS_WORKER_SOURCE])), options);
+            }
+        };""" % source})["identifier"]
+
+
+SAMPLES = ROOT / "samples"
+# the sample set's MAT and palette files under their paths in the set
+SAMPLE_SET = {path.relative_to(SAMPLES).as_posix(): path.read_bytes()
+              for folder in ("mat", "pal") for path in sorted((SAMPLES / folder).rglob("*")) if path.is_file()}
+WAIT = 120  # seconds: the bound of a wait for the page, never a delay that a test relies on
+
+
+class PageCase(unittest.TestCase):
+    """A browser for the class, the page loaded afresh for each test and a scratch folder (self.work)."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.scratch = pathlib.Path(tempfile.mkdtemp(prefix="page-test-"))
+        cls.driver = start_browser()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.driver.quit()
+        shutil.rmtree(cls.scratch, ignore_errors=True)
+
+    def setUp(self):
+        self.reload()
+        self.work = pathlib.Path(tempfile.mkdtemp(dir=self.scratch))
+
+    def reload(self, query=""):
+        self.driver.get(PAGE.as_uri() + query)
+        self.until(lambda d: d.find_element(By.ID, "status").get_attribute("class") == "ready")
+
+    def until(self, condition):
+        return WebDriverWait(self.driver, WAIT, poll_frequency=0.05).until(condition)
+
+    def settled(self):
+        """Waits until the page has nothing left under way."""
+        self.until(lambda d: d.execute_script("return document.body.dataset.busy") == "0")
+
+    def download(self, element):
+        """Clicks ELEMENT and gives the file the browser saves: (name, bytes)."""
+        folder = pathlib.Path(tempfile.mkdtemp(dir=self.scratch))
+        self.driver.execute_cdp_cmd("Browser.setDownloadBehavior", {"behavior": "allow", "downloadPath": str(folder)})
+        element.click()
+
+        def saved(_):
+            files = list(folder.iterdir())
+            return files[0] if len(files) == 1 and not files[0].name.endswith(".crdownload") else None
+        path = self.until(saved)
+        return path.name, path.read_bytes()

@@ -404,16 +404,8 @@ class CoreTest(unittest.TestCase):
 
     def test_a_core_that_cannot_load_says_so_once_and_stops(self):
         # every worker's core finds WebAssembly refusing it, as in a browser where it is turned off
-        script = self.driver.execute_cdp_cmd("Page.addScriptToEvaluateOnNewDocument", {"source": """
-            window.workersStarted = 0;
-            const RealWorker = Worker;
-            window.Worker = class extends RealWorker {
-                constructor(url, options) {
-                    workersStarted += 1;
-                    const refusal = "WebAssembly.instantiate = () => Promise.reject(new Error('no WebAssembly here'));\\n";
-                    super(URL.createObjectURL(new Blob([refusal + MAT_TOOLS_WORKER_SOURCE])), options);
-                }
-            };"""})
+        script = browser.prefix_workers(
+            self.driver, '"WebAssembly.instantiate = () => Promise.reject(new Error(\'no WebAssembly here\'));\\n"')
         try:
             self.driver.get(browser.PAGE.as_uri())
             outcome = self.driver.execute_async_script("""
@@ -429,7 +421,7 @@ class CoreTest(unittest.TestCase):
             self.assertEqual(started, workers, "no worker is started again")
             self.assertEqual(status, "The converter did not start: " + message)
         finally:
-            self.driver.execute_cdp_cmd("Page.removeScriptToEvaluateOnNewDocument", {"identifier": script["identifier"]})
+            self.driver.execute_cdp_cmd("Page.removeScriptToEvaluateOnNewDocument", {"identifier": script})
             self.driver.get(browser.PAGE.as_uri())
             self.driver.execute_async_script("matTools.ready.then(() => arguments[0](true))")
 

@@ -2,52 +2,20 @@
 and compared with what the native programs make of the same files."""
 import io
 import shutil
-import tempfile
 import unittest
 import zipfile
-from pathlib import Path
 
 from PIL import Image
 from selenium.webdriver.common.by import By
-from selenium.webdriver.support.ui import Select, WebDriverWait
+from selenium.webdriver.support.ui import Select
 
-from browser import PAGE, ROOT, png_content, run_native, start_browser
+from browser import SAMPLE_SET as SET, SAMPLES, PageCase, png_content, prefix_workers, run_native
 from test_core import gradient, mat, noise
 
-SAMPLES = ROOT / "samples"
-SET = {path.relative_to(SAMPLES).as_posix(): path.read_bytes()
-       for folder in ("mat", "pal") for path in sorted((SAMPLES / folder).rglob("*")) if path.is_file()}
-WAIT = 120  # seconds: the bound of a wait for the page, never a delay that a test relies on
 
-
-class PageTest(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.scratch = Path(tempfile.mkdtemp(prefix="page-test-"))
-        cls.driver = start_browser()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.driver.quit()
-        shutil.rmtree(cls.scratch, ignore_errors=True)
-
-    def setUp(self):
-        self.reload()
-        self.work = Path(tempfile.mkdtemp(dir=self.scratch))
-
-    def reload(self, query=""):
-        self.driver.get(PAGE.as_uri() + query)
-        self.until(lambda d: d.find_element(By.ID, "status").get_attribute("class") == "ready")
-
-    def until(self, condition):
-        return WebDriverWait(self.driver, WAIT, poll_frequency=0.05).until(condition)
-
+class PageTest(PageCase):
     def pick(self, input_id, paths):
         self.driver.find_element(By.ID, input_id).send_keys("\n".join(str(path) for path in paths))
-
-    def settled(self):
-        """Waits until the page has nothing left under way."""
-        self.until(lambda d: d.execute_script("return document.body.dataset.busy") == "0")
 
     def converted(self):
         self.until(lambda d: d.find_element(By.ID, "counts").get_attribute("data-state") == "done")
@@ -60,18 +28,6 @@ class PageTest(unittest.TestCase):
     def gallery(self, kind):
         return {node.get_attribute("data-name"): node
                 for node in self.driver.find_elements(By.CSS_SELECTOR, f"#gallery > .{kind}")}
-
-    def download(self, element):
-        """Clicks ELEMENT and gives the file the browser saves: (name, bytes)."""
-        folder = Path(tempfile.mkdtemp(dir=self.scratch))
-        self.driver.execute_cdp_cmd("Browser.setDownloadBehavior", {"behavior": "allow", "downloadPath": str(folder)})
-        element.click()
-
-        def saved(_):
-            files = list(folder.iterdir())
-            return files[0] if len(files) == 1 and not files[0].name.endswith(".crdownload") else None
-        path = self.until(saved)
-        return path.name, path.read_bytes()
 
     def test_gallery_shows_each_texture_with_its_size_type_and_palette(self):
         self.open_samples()
@@ -342,21 +298,12 @@ class PageTest(unittest.TestCase):
 
     def test_a_worker_that_dies_costs_only_its_file_and_is_replaced(self):
         # a worker handed mat/t007.mat dies as one out of memory does: an uncaught error outside any call
-        script = self.driver.execute_cdp_cmd("Page.addScriptToEvaluateOnNewDocument", {"source": """
-            window.workersStarted = 0;
-            const RealWorker = Worker;
-            window.Worker = class extends RealWorker {
-                constructor(url, options) {
-                    workersStarted += 1;
-                    const dying = `addEventListener("message", (event) => {
-                        if (event.data.files && "mat/t007.mat" in event.data.files) {
-                            event.stopImmediatePropagation();
-                            setTimeout(() => { throw new RangeError("Out of memory"); });
-                        }
-                    });\\n`;
-                    super(URL.createObjectURL(new Blob([dying + MAT_TOOLS_WORKER_SOURCE])), options);
-                }
-            };"""})
+        script = prefix_workers(self.driver, """`addEventListener("message", (event) => {
+            if (event.data.files && "mat/t007.mat" in event.data.files) {
+                event.stopImmediatePropagation();
+                setTimeout(() => { throw new RangeError("Out of memory"); });
+            }
+        });\n`""")
         try:
             folder = self.many_sizes(20, odd=False)
             self.reload("?workers=2")
@@ -372,7 +319,7 @@ class PageTest(unittest.TestCase):
             self.assertGreater(started, 2, "a worker took the dead one's place")
             self.assertEqual(self.driver.find_element(By.ID, "counts").text, "20 of 20 files, 19 converted, 1 failed.")
         finally:
-            self.driver.execute_cdp_cmd("Page.removeScriptToEvaluateOnNewDocument", {"identifier": script["identifier"]})
+            self.driver.execute_cdp_cmd("Page.removeScriptToEvaluateOnNewDocument", {"identifier": script})
 
     def test_palettes_export_in_each_format_and_a_new_one_is_fitted_as_matpal_does(self):
         self.open_samples()

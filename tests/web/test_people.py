@@ -3,51 +3,21 @@ art before and after, what needs a set, palettes' entries and the page's own wor
 (elements shown, their text, pictures drawn) and compared with the native programs."""
 import io
 import re
-import shutil
 import subprocess
-import tempfile
-import unittest
 import zipfile
-from pathlib import Path
 
 from PIL import Image
 from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
-from selenium.webdriver.support.ui import Select, WebDriverWait
+from selenium.webdriver.support.ui import Select
 
-from browser import NATIVE, PAGE, ROOT, png_content, run_native, start_browser
-
-SAMPLES = ROOT / "samples"
-SET = {path.relative_to(SAMPLES).as_posix(): path.read_bytes()
-       for folder in ("mat", "pal") for path in sorted((SAMPLES / folder).rglob("*")) if path.is_file()}
-WAIT = 120
+from browser import NATIVE, SAMPLE_SET as SET, SAMPLES, PageCase, png_content, run_native
 
 
-class PeopleTest(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.scratch = Path(tempfile.mkdtemp(prefix="page-people-"))
-        cls.driver = start_browser()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.driver.quit()
-        shutil.rmtree(cls.scratch, ignore_errors=True)
-
-    def setUp(self):
-        self.driver.get(PAGE.as_uri())
-        self.until(lambda d: d.find_element(By.ID, "status").get_attribute("class") == "ready")
-        self.work = Path(tempfile.mkdtemp(dir=self.scratch))
-
-    def until(self, condition):
-        return WebDriverWait(self.driver, WAIT, poll_frequency=0.05).until(condition)
-
+class PeopleTest(PageCase):
     def js(self, script, *args):
         return self.driver.execute_script(script, *args)
-
-    def settled(self):
-        self.until(lambda d: d.execute_script("return document.body.dataset.busy") == "0")
 
     def open_folder(self, folder):
         self.driver.find_element(By.ID, "folder").send_keys(str(folder))
@@ -63,17 +33,6 @@ class PeopleTest(unittest.TestCase):
 
     def shown(self, selector):
         return [node for node in self.driver.find_elements(By.CSS_SELECTOR, selector) if node.is_displayed()]
-
-    def download(self, element):
-        folder = Path(tempfile.mkdtemp(dir=self.scratch))
-        self.driver.execute_cdp_cmd("Browser.setDownloadBehavior", {"behavior": "allow", "downloadPath": str(folder)})
-        element.click()
-
-        def saved(_):
-            files = list(folder.iterdir())
-            return files[0] if len(files) == 1 and not files[0].name.endswith(".crdownload") else None
-        path = self.until(saved)
-        return path.name, path.read_bytes()
 
     def make_palette(self, name, fields):
         """Make a palette NAME from sign.png with FIELDS (id -> text) filled in."""
