@@ -16,6 +16,7 @@
 #include "driver/Workers.h"
 #include "fs/AllowedCpuCount.h"
 #include "fs/Error.h"
+#include "fs/FileSystem.h"
 
 namespace {
 
@@ -42,7 +43,7 @@ struct FileState {
         struct stat st;
         if (::stat(path.c_str(), &st) != 0) return;
         exists = true;
-        device = st.st_dev, inode = st.st_ino, size = st.st_size, modified = st.st_mtim;
+        device = st.st_dev, inode = st.st_ino, size = st.st_size, modified = modifiedOf(st);
     }
     bool differs(const FileState& before) const {
         return exists && (!before.exists || device != before.device || inode != before.inode || size != before.size ||
