@@ -38,10 +38,17 @@ std::string jsonText(const std::string& text) {
     return out + "\"";
 }
 
-std::string jsonList(const std::vector<std::string>& texts) {
+// A JSON array of `values`, each already JSON.
+std::string jsonArray(const std::vector<std::string>& values) {
     std::string out = "[";
-    for (const std::string& text : texts) out += (out.size() > 1 ? "," : "") + jsonText(text);
+    for (const std::string& value : values) out += (out.size() > 1 ? "," : "") + value;
     return out + "]";
+}
+
+std::string jsonList(const std::vector<std::string>& texts) {
+    std::vector<std::string> values;
+    for (const std::string& text : texts) values.push_back(jsonText(text));
+    return jsonArray(values);
 }
 
 ItemRecords records;
@@ -132,14 +139,12 @@ const char* web_describe(const char* path) {
 }
 // What became of each file the last run took up, as JSON: [{"name", "outcome", "reason", "notes", "outputs"}].
 const char* web_records() {
-    recorded = "[";
-    for (const ItemRecords::Record& record : records.records()) {
-        recorded += (recorded.size() > 1 ? "," : "") + std::string("{\"name\":") + jsonText(record.name) +
-                    ",\"outcome\":" + jsonText(record.outcome) +
-                    ",\"reason\":" + (record.reason ? jsonText(*record.reason) : "null") +
-                    ",\"notes\":" + jsonList(record.notes) + ",\"outputs\":" + jsonList(record.outputs) + "}";
-    }
-    recorded += "]";
+    std::vector<std::string> values;
+    for (const ItemRecords::Record& record : records.records())
+        values.push_back("{\"name\":" + jsonText(record.name) + ",\"outcome\":" + jsonText(record.outcome) +
+                         ",\"reason\":" + (record.reason ? jsonText(*record.reason) : "null") + ",\"notes\":" + jsonList(record.notes) +
+                         ",\"outputs\":" + jsonList(record.outputs) + "}");
+    recorded = jsonArray(values);
     return recorded.c_str();
 }
 
@@ -151,17 +156,16 @@ const char* web_records() {
 const char* web_images(const char* packed, int count, const char* output) {
     const std::vector<std::string> names = unpack(packed, count);
     const std::set<std::string> present(names.begin(), names.end());
-    recorded = "[";
+    std::vector<std::string> values;
     for (const std::string& name : names) {
         const Png2Mat::Target target = Png2Mat::targetOf(name, output);
         const std::string owner = Png2Mat::alphaOwner(name);
         const std::string colour = owner.empty() ? "null"
                                                  : "{\"name\":" + jsonText(owner) + ",\"mat\":" + jsonText(Png2Mat::targetOf(owner, output).mat) + "}";
-        recorded += (recorded.size() > 1 ? "," : "") + std::string("{\"name\":") + jsonText(name) +
-                    ",\"image\":" + (owner.empty() || !present.count(owner) ? "true" : "false") + ",\"mat\":" + jsonText(target.mat) +
-                    ",\"alpha\":" + jsonText(target.alpha) + ",\"colour\":" + colour + "}";
+        values.push_back("{\"name\":" + jsonText(name) + ",\"image\":" + (owner.empty() || !present.count(owner) ? "true" : "false") +
+                         ",\"mat\":" + jsonText(target.mat) + ",\"alpha\":" + jsonText(target.alpha) + ",\"colour\":" + colour + "}");
     }
-    recorded += "]";
+    recorded = jsonArray(values);
     return recorded.c_str();
 }
 }
