@@ -1,14 +1,14 @@
 // What of the gallery is shown, and in which order: #filter narrows by name (case ignored), #failed-only keeps the
 // failures, #sort orders by name, size, type or palette. Cards carry what they are sorted by as data attributes
 // (data-name, data-pixels, data-type, data-palette), set as the core tells them.
-const $ = (id) => document.getElementById(id);
+import {$} from "./dom.js";
 
 const cards = () => [...$("gallery").children];
 
-function visible(card) {
-    const wanted = $("filter").value.trim().toLocaleLowerCase();
+// WANTED: the filter's text in lower case; FAILEDONLY: whether only failures are shown.
+function visible(card, wanted, failedOnly) {
     const name = (card.dataset.name || "").toLocaleLowerCase();
-    return (!wanted || name.includes(wanted)) && (!$("failed-only").checked || card.classList.contains("failure"));
+    return (!wanted || name.includes(wanted)) && (!failedOnly || card.classList.contains("failure"));
 }
 
 const byName = (a, b) => {
@@ -39,13 +39,15 @@ export function refreshGallery() {
         const failed = (card) => (card.classList.contains("failure") ? 0 : 1);
         const sorted = [...all].sort((a, b) => failed(a) - failed(b) || order(a, b));
         if (sorted.some((card, i) => card !== all[i])) $("gallery").append(...sorted);
+        // the controls read once, not once per card
+        const wanted = $("filter").value.trim().toLocaleLowerCase(), failedOnly = $("failed-only").checked;
         let shown = 0;
         for (const card of sorted) {
-            const show = visible(card);
+            const show = visible(card, wanted, failedOnly);
             if (card.hidden === show) card.hidden = !show;  // thousands of cards: only those that change are touched
             shown += show ? 1 : 0;
         }
-        const narrowed = $("filter").value.trim() || $("failed-only").checked;
+        const narrowed = wanted || failedOnly;
         $("shown").textContent = narrowed ? `${shown} of ${all.length} shown.` : "";
     });
 }

@@ -2,6 +2,7 @@
 import {$, blobUrl, downloadLink, element, release} from "./dom.js";
 import {refreshGallery, shownTextures} from "./gallery-view.js";
 import {baseName} from "./names.js";
+import {rgbaOf} from "./pixels.js";
 import {openViewer} from "./viewer.js";
 
 // Width and height from a PNG's IHDR, to size its picture before it has loaded.
@@ -42,19 +43,11 @@ export function clearGallery() {
 
 // An indexed image holds no transparency: the alpha image beside it gives each pixel's opacity.
 async function withAlpha(colour, alpha) {
-    const options = {colorSpaceConversion: "none", premultiplyAlpha: "none"};
-    const [picture, mask] = await Promise.all([colour, alpha].map((blob) => createImageBitmap(blob, options)));
+    const pixels = await rgbaOf(colour, alpha);
     const canvas = document.createElement("canvas");
-    canvas.width = picture.width;
-    canvas.height = picture.height;
-    const context = canvas.getContext("2d", {willReadFrequently: true});
-    context.drawImage(mask, 0, 0);
-    const opacity = context.getImageData(0, 0, canvas.width, canvas.height).data;
-    context.clearRect(0, 0, canvas.width, canvas.height);
-    context.drawImage(picture, 0, 0);
-    const pixels = context.getImageData(0, 0, canvas.width, canvas.height);
-    for (let i = 3; i < pixels.data.length; i += 4) pixels.data[i] = opacity[i - 1];
-    context.putImageData(pixels, 0, 0);
+    canvas.width = pixels.width;
+    canvas.height = pixels.height;
+    canvas.getContext("2d").putImageData(pixels, 0, 0);
     return canvas;
 }
 

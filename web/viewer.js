@@ -2,11 +2,11 @@
 // for art brought back, the texture as it was; tiled 3 × 3 on demand; the palette index and colour under the pointer.
 // Each canvas holds the texture's own pixels (nine copies when tiled) and is enlarged by CSS, so a zoom costs no
 // memory; image-rendering keeps every texel a square.
+import {$} from "./dom.js";
 import {entryText} from "./palette-entries.js";
 import {greyOf, rgbaOf} from "./pixels.js";
 import {pngSamples} from "./png-samples.js";
 
-const $ = (id) => document.getElementById(id);
 
 const state = {
     entries: [],      // what next and previous go through: {name, colour, alpha, info, indexed(), before}
