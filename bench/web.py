@@ -236,7 +236,7 @@ def set_run(args):
     for round_, (seen, (page, _)) in enumerate(zip(where, pairs)):
         marks = seen["marks"]
         read = (marks.get("set read", 0) - marks.get("set picked", 0)) / 1000
-        print(f"  round {round_ + 1}: folder handed over and read {marks.get('set picked', 0) / 1000 - 0:6.2f} s after load, "
+        print(f"  round {round_ + 1}: folder handed over and read {marks.get('set picked', 0) / 1000:6.2f} s after load, "
               f"read in {read:5.2f} s; {seen['calls']} mat2png calls on {seen['workers']} workers: "
               f"{seen['coreSeconds']:6.2f} s in the cores, {seen['callSeconds']:6.2f} s from posting to result")
 

@@ -47,7 +47,7 @@ void roundTrip(const std::uint8_t* data, std::size_t size) {
     if (size < 2) return;
     const unsigned channels[] = {1, 3, 4, 1}, chosen = channels[data[0] & 3], width = 1 + (data[0] >> 2);
     const bool mapped = (data[0] & 3) == 3;
-    const std::size_t rows = (size - 1) / (std::size_t{width} * channels[data[0] & 3]);
+    const std::size_t rows = (size - 1) / (std::size_t{width} * chosen);
     if (rows == 0) return;
     Bytes palette(768);
     for (std::size_t n = 0; n < palette.size(); ++n) palette[n] = static_cast<std::uint8_t>(n * 7 + data[0]);
@@ -59,9 +59,10 @@ void roundTrip(const std::uint8_t* data, std::size_t size) {
     image.format = mapped ? PNG_FORMAT_RGB : chosen == 1 ? PNG_FORMAT_GRAY : chosen == 3 ? PNG_FORMAT_RGB : PNG_FORMAT_RGBA;
     Bytes read(PNG_IMAGE_SIZE(image));
     if (!png_image_finish_read(&image, nullptr, read.data(), 0, nullptr)) std::abort();
+    const unsigned shown = mapped ? 3 : chosen;  // libpng gives a colour-mapped picture as RGB
     for (std::size_t p = 0; p < std::size_t{width} * rows; ++p)
-        for (unsigned c = 0; c < (mapped ? 3 : chosen); ++c)
-            if (read[p * (mapped ? 3 : chosen) + c] != (mapped ? palette[3 * samples[p] + c] : samples[p * chosen + c])) std::abort();
+        for (unsigned c = 0; c < shown; ++c)
+            if (read[p * shown + c] != (mapped ? palette[3 * samples[p] + c] : samples[p * chosen + c])) std::abort();
 }
 
 }  // namespace

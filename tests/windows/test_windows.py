@@ -85,11 +85,7 @@ PAGE_ONLY = ("test_a_second_run_gives_what_the_first_gave", "test_records_say_wh
 for _name in PAGE_ONLY:
     setattr(WindowsCoreTest, _name, None)
 
-class WindowsOnlyTest(test_core.CoreTest):
-    setUpClass = WindowsCoreTest.setUpClass
-    tearDownClass = WindowsCoreTest.tearDownClass
-    run_other = WindowsCoreTest.run_other
-    native_lines = WindowsCoreTest.native_lines
+class WindowsOnlyTest(WindowsCoreTest):
     test_mat2png_matches_native = test_png2mat_matches_native = test_matpal_matches_native = None
 
     def test_names_beyond_ascii_in_files_folders_and_arguments(self):
@@ -182,10 +178,6 @@ class WindowsOnlyTest(test_core.CoreTest):
             manual = next(n for n in archive.namelist() if n.endswith("mat2png.txt"))
             self.assertIn(b"mat2png", archive.read(manual))
             self.assertNotIn(b"\x08", archive.read(manual))
-
-
-for _name in PAGE_ONLY:
-    setattr(WindowsOnlyTest, _name, None)
 
 
 if __name__ == "__main__":
