@@ -123,10 +123,10 @@ export async function artIn(items) {
     const written = resultFiles(result);
     const records = new Map(result.items.map((record) => [record.name, record]));
     const changed = [];
-    // an operand with no record: the command line was refused (status 64), and its lines say why
-    const refused = lines(result.stderr).map((line) => line.replace(/^png2mat: /, "")).join("\n");
     for (const {operand, label} of operands) {
         const record = records.get(operand);
+        // no record: the command line was refused (status 64), and its lines say why
+        const refused = lines(result.stderr).map((line) => line.replace(/^png2mat: /, "")).join("\n");
         if (!record) state.artFailures.set(label, pageWords(refused));
         const made = record ? artOutcome(record, label, written)
             : showResult("art-results", "failure", label, pageWords(refused)) && null;
@@ -137,7 +137,6 @@ export async function artIn(items) {
     const generation = state.generation;
     if (changed.length === 0) return;
     const before = imagesNow(changed);
-    const textures = [...new Set(changed)];
-    await convertChunk(textures, () => generation === state.generation);
-    await markChanged(textures, before);
+    await convertChunk([...new Set(changed)], () => generation === state.generation);
+    await markChanged([...new Set(changed)], before);
 }
