@@ -1,6 +1,7 @@
 #include "image/Deflate.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <queue>
 
@@ -24,36 +25,68 @@ struct Token {
     std::uint16_t distance;
 };
 
-int lengthCode(int length) {
-    int code = 0;
-    while (code < 28 && lengthBase[code + 1] <= length) ++code;
-    return code;
-}
-
-int distanceCode(int distance) {
-    int code = 0;
-    while (code < 29 && distanceBase[code + 1] <= distance) ++code;
-    return code;
-}
-
-class BitWriter {
-public:
-    explicit BitWriter(std::vector<std::uint8_t>& out) : out(out) {}
-    void put(std::uint32_t value, int count) {
-        bits |= std::uint64_t{value} << used;
-        used += count;
-        while (used >= 8) {
-            out.push_back(static_cast<std::uint8_t>(bits));
-            bits >>= 8;
-            used -= 8;
+// The length code (0 to 28) of each match length, and the distance code of each distance, looked up: the
+// tokens of a picture are coded twice (counted, then written).
+struct CodeTables {
+    std::uint8_t length[maxMatch + 1] = {};
+    std::uint8_t distance[512] = {};  // distances up to 256 by distance - 1, longer ones by 256 + (distance - 1) / 128
+    constexpr CodeTables() {
+        for (int n = minMatch, code = 0; n <= maxMatch; ++n) {
+            while (code < 28 && lengthBase[code + 1] <= n) ++code;
+            length[n] = static_cast<std::uint8_t>(code);
+        }
+        for (int d = 1, code = 0; d <= window; ++d) {
+            while (code < 29 && distanceBase[code + 1] <= d) ++code;
+            distance[d <= 256 ? d - 1 : 256 + ((d - 1) >> 7)] = static_cast<std::uint8_t>(code);
         }
     }
-    void align() {
-        if (used) put(0, 8 - used);
+};
+constexpr CodeTables codeTables;
+
+int lengthCode(int length) { return codeTables.length[length]; }
+int distanceCode(int distance) { return codeTables.distance[distance <= 256 ? distance - 1 : 256 + ((distance - 1) >> 7)]; }
+
+// How many bytes from `a` and `b` on are the same, at most `limit`: eight at a time where the machine
+// stores words little end first, the first differing byte found from the lowest set bit of their difference.
+int commonLength(const std::uint8_t* a, const std::uint8_t* b, int limit) {
+    int n = 0;
+    if constexpr (std::endian::native == std::endian::little) {
+        for (; n + 8 <= limit; n += 8) {
+            std::uint64_t x, y;
+            std::memcpy(&x, a + n, 8);
+            std::memcpy(&y, b + n, 8);
+            if (const std::uint64_t differ = x ^ y) return n + std::countr_zero(differ) / 8;
+        }
+    }
+    while (n < limit && a[n] == b[n]) ++n;
+    return n;
+}
+
+// Bits packed as deflate packs them, lowest first, into `out`: room is made for a block before it is written
+// (reserve), so that putting bits allocates nothing and cannot throw.
+class BitWriter {
+public:
+    explicit BitWriter(std::vector<std::uint8_t>& out) : out(out), at(out.size()) {}
+    void reserve(std::size_t bytes) { out.resize(at + bytes + 8); }
+    void put(std::uint32_t value, int count) noexcept {
+        bits |= std::uint64_t{value} << used;
+        used += count;
+        if (used >= 32) {
+            for (int k = 0; k < 4; ++k) out[at++] = static_cast<std::uint8_t>(bits >> (8 * k));
+            bits >>= 32;
+            used -= 32;
+        }
+    }
+    // the last bits, and the stream ended at a whole byte
+    void finish() {
+        for (; used > 0; used -= 8, bits >>= 8) out[at++] = static_cast<std::uint8_t>(bits);
+        used = 0;
+        out.resize(at);
     }
 
 private:
     std::vector<std::uint8_t>& out;
+    std::size_t at;
     std::uint64_t bits = 0;
     int used = 0;
 };
@@ -155,6 +188,7 @@ void writeBlock(BitWriter& bits, const std::vector<Token>& tokens, bool last) {
     int order = 19;
     while (order > 4 && !runLengths[codeLengthOrder[order - 1]]) --order;
 
+    bits.reserve(tokens.size() * 6 + 1024);
     bits.put(last ? 1 : 0, 1);
     bits.put(2, 2);
     bits.put(static_cast<std::uint32_t>(literals - 257), 5);
@@ -222,8 +256,7 @@ std::vector<std::uint8_t> zlibCompress(const std::uint8_t* data, std::size_t siz
             const std::size_t from = static_cast<std::size_t>(candidate);
             if (from >= at || at - from > window - 262) break;
             if (data[from + best] != data[at + best] || data[from] != data[at]) continue;
-            int length = 0;
-            while (length < limit && data[from + length] == data[at + length]) ++length;
+            const int length = commonLength(data + from, data + at, limit);
             if (length > best) {
                 best = length;
                 distance = static_cast<int>(at - from);
@@ -266,7 +299,7 @@ std::vector<std::uint8_t> zlibCompress(const std::uint8_t* data, std::size_t siz
         }
     }
     writeBlock(bits, tokens, true);
-    bits.align();
+    bits.finish();
     const std::uint32_t check = adler32(data, size);
     out.insert(out.end(), {std::uint8_t(check >> 24), std::uint8_t(check >> 16), std::uint8_t(check >> 8), std::uint8_t(check)});
     return out;
