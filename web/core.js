@@ -14,6 +14,23 @@ export function workerCount(cores = navigator.hardwareConcurrency, memory = navi
     return memory ? Math.max(1, Math.min(byCores, Math.floor(memory / 2))) : byCores;
 }
 
+// A message as posted: its files copied, each copy's buffer moved to the worker instead of cloned (cloning a chunk's
+// megabytes took the page's thread longer than copying them); the caller's bytes stay as they were. A file whose
+// buffer is gone fails as cloning it would.
+function transferable(message) {
+    if (!message.files) return [message, []];
+    const files = {};
+    for (const [path, bytes] of Object.entries(message.files)) {
+        if (bytes.buffer.detached) throw new DOMException(`the bytes of ${path} are detached`, "DataCloneError");
+        files[path] = bytes.slice();
+    }
+    return [{...message, files}, Object.values(files).map((bytes) => bytes.buffer)];
+}
+
+// Calls handed to a worker at once: the next waits in the worker, so that it starts as the last ends instead of after
+// a round trip through the page's thread, which is busy showing what came back.
+const AHEAD = 2;
+
 class Pool {
     constructor(size) {
         this.queue = [];            // calls not yet handed to a worker: {message, resolve, reject, onLine}
@@ -27,7 +44,7 @@ class Pool {
 
     start() {
         const url = URL.createObjectURL(new Blob([MAT_TOOLS_WORKER_SOURCE], {type: "text/javascript"}));
-        const slot = {worker: new Worker(url), ready: false, call: null};
+        const slot = {worker: new Worker(url), ready: false, calls: []};  // calls: handed to it, in order
         URL.revokeObjectURL(url);
         slot.worker.onmessage = (event) => this.message(slot, event.data);
         slot.worker.onerror = (event) => {
@@ -43,11 +60,12 @@ class Pool {
             this.loaded();
             return this.dispatch();
         }
-        const call = slot.call;
+        // a worker runs its calls in the order they were handed to it: what it says is of the first
+        const call = slot.calls[0];
         if (data.fatal) {
             // the call that broke the core fails with its own reason, not the next one handed to the worker
             if (call && call.id === data.id) {
-                slot.call = null;
+                slot.calls.shift();
                 call.reject(new Error(data.error));
             }
             return this.lost(slot, data.fatal);
@@ -63,7 +81,7 @@ class Pool {
             }
             return;
         }
-        slot.call = null;
+        slot.calls.shift();
         if (data.error !== undefined) {
             call.reject(new Error(data.error));
             return this.dispatch();
@@ -77,13 +95,15 @@ class Pool {
         this.dispatch();
     }
 
-    // A worker whose core is gone: its call fails with the reason and a fresh worker takes its place; a core that
-    // never loaded says so once, and every call rejects with it.
+    // A worker whose core is gone: the call it was running fails with the reason, those waiting behind it go back to
+    // the front of the queue, and a fresh worker takes its place; a core that never loaded says so once, and every
+    // call rejects with it.
     lost(slot, reason) {
         slot.worker.terminate();
         if (this.failure || !this.slots.includes(slot)) return;  // told already
-        const call = slot.call;
-        slot.call = null;
+        const [call, ...waiting] = slot.calls;
+        slot.calls = [];
+        this.queue.unshift(...waiting);
         if (!slot.ready && !this.slots.some((other) => other.ready)) {
             this.failure = new Error(reason);
             this.unloadable(this.failure);
@@ -106,12 +126,13 @@ class Pool {
     // Hands queued calls to idle workers; a message that cannot be posted rejects its call.
     dispatch() {
         for (const slot of this.slots) {
-            while (slot.ready && !slot.call && this.queue.length) {
+            while (slot.ready && slot.calls.length < AHEAD && this.queue.length) {
                 const call = this.queue.shift();
                 try {
                     call.posted = performance.now();
-                    slot.worker.postMessage(call.message);
-                    slot.call = call;
+                    const [message, transfer] = transferable(call.message);
+                    slot.worker.postMessage(message, transfer);
+                    slot.calls.push(call);
                 } catch (error) {
                     call.reject(error);
                 }
@@ -128,21 +149,23 @@ class Pool {
         });
     }
 
-    // How many workers are loading their core, running a call, idle; how many calls wait.
+    // How many workers are loading their core, running a call, idle; how many calls wait (in the page, or in a worker
+    // behind the call it runs).
     counts() {
         const loading = this.slots.filter((slot) => !slot.ready).length;
-        const running = this.slots.filter((slot) => slot.call).length;
-        return {workers: this.slots.length, loading, running, idle: this.slots.length - loading - running, queued: this.queue.length};
+        const running = this.slots.filter((slot) => slot.calls.length).length;
+        const behind = this.slots.reduce((sum, slot) => sum + Math.max(0, slot.calls.length - 1), 0);
+        return {workers: this.slots.length, loading, running, idle: this.slots.length - loading - running,
+                queued: this.queue.length + behind};
     }
 
     // Every call under way or waiting rejects with an AbortError; the workers running one end and are replaced.
     cancel() {
         for (const waiting of this.queue.splice(0)) waiting.reject(cancelled());
         for (const slot of [...this.slots]) {
-            if (!slot.call) continue;
+            if (!slot.calls.length) continue;
             slot.worker.terminate();
-            slot.call.reject(cancelled());
-            slot.call = null;
+            for (const call of slot.calls.splice(0)) call.reject(cancelled());
             this.replace(slot);
         }
     }
