@@ -35,32 +35,53 @@ function makeParents(FS, root, path) {
 
 const byName = ([a], [b]) => (a < b ? -1 : a > b ? 1 : 0);
 
-// A fresh directory holding `files`, made the working directory.
+// A fresh directory holding `files`, made the working directory; gives each file's node as written.
 function enter(files) {
     const FS = core.FS;
     const root = "/run" + ++serial;
     FS.mkdir(root);
+    const written = new Map();
     // written in name order, which is the order a folder lists them in here: a browser has no other
     for (const [path, bytes] of Object.entries(files || {}).sort(byName)) {
         checkedPath(path);
         makeParents(FS, root, path);
-        FS.writeFile(root + "/" + path, bytes);
+        // the message's copy is this worker's own: the file keeps it instead of a second copy
+        FS.writeFile(root + "/" + path, bytes, {canOwn: true});
+        const node = FS.lookupPath(root + "/" + path).node;
+        written.set(path, {bytes, node, contents: node.contents, size: node.usedBytes, timestamp: node.timestamp});
     }
     FS.chdir(root);
-    return root;
+    return {root, written};
 }
 
-// Every regular file under `root` by its path relative to it.
-function listFiles(root) {
+// A file is as it was written while it is the same node holding the same bytes untouched: the programs write a new
+// file and rename it over the old one, and a write into a file changes its time.
+const untouched = (node, was) => was && node === was.node && node.contents === was.contents
+    && node.usedBytes === was.size && node.timestamp === was.timestamp;
+
+function sameBytes(a, b) {
+    if (!a || a.length !== b.length) return false;
+    for (let i = 0; i < a.length; ++i) if (a[i] !== b[i]) return false;
+    return true;
+}
+
+// Every regular file under `root` created or changed since `written` (enter's), by its path relative to it: a file
+// written again with the bytes it had is not changed.
+function changedFiles(root, written) {
     const FS = core.FS;
     const found = {};
     const walk = (dir, prefix) => {
         for (const name of FS.readdir(dir)) {
             if (name === "." || name === "..") continue;
             const full = dir + "/" + name;
-            const mode = FS.lstat(full).mode;
-            if (FS.isDir(mode)) walk(full, prefix + name + "/");
-            else if (FS.isFile(mode)) found[prefix + name] = FS.readFile(full);
+            const node = FS.lookupPath(full, {follow: false}).node;
+            if (FS.isDir(node.mode)) walk(full, prefix + name + "/");
+            if (!FS.isFile(node.mode)) continue;
+            const was = written.get(prefix + name);
+            if (untouched(node, was)) continue;
+            const bytes = FS.readFile(full);
+            // a file put in its place leaves the bytes written first as they were
+            if (!(was && node !== was.node && sameBytes(was.bytes, bytes))) found[prefix + name] = bytes;
         }
     };
     walk(root, "");
@@ -76,12 +97,6 @@ function removeTree(path) {
         else FS.unlink(full);
     }
     FS.rmdir(path);
-}
-
-function sameBytes(a, b) {
-    if (!a || a.length !== b.length) return false;
-    for (let i = 0; i < a.length; ++i) if (a[i] !== b[i]) return false;
-    return true;
 }
 
 // Words packed one after another, each ended by a NUL, as the core takes a list.
@@ -101,9 +116,9 @@ function allocate(bytes) {
 }
 
 function withDirectory(files, body) {
-    const root = enter(files);
+    const {root, written} = enter(files);
     try {
-        return body(root);
+        return body(root, written);
     } finally {
         core.FS.chdir("/");
         removeTree(root);
@@ -124,7 +139,7 @@ function run(id, program, args, files, described) {
     args = checkedArgs(args);
     call = {id, stdout: newStream(), stderr: newStream()};
     let milliseconds = 0;  // in the core, for the page's timings
-    const result = withDirectory(files, (root) => {
+    const result = withDirectory(files, (root, written) => {
         const programAt = allocate(encoder.encode(program));
         const argsAt = allocate(packed(args));
         let status;
@@ -136,8 +151,7 @@ function run(id, program, args, files, described) {
             core._free(programAt);
             core._free(argsAt);
         }
-        const changed = {};
-        for (const [path, bytes] of Object.entries(listFiles(root))) if (!sameBytes(files[path], bytes)) changed[path] = bytes;
+        const changed = changedFiles(root, written);
         const items = JSON.parse(core.UTF8ToString(core._web_records()));
         const outlines = {};
         for (const path of described || []) outlines[path] = outline(path);
