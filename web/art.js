@@ -97,20 +97,18 @@ export async function artIn(items) {
     for (const path of textures()) if (dirName(path) === out) files[path] = state.files.get(path);
     if (out === "mat" && !textures().length) files["mat/.keep"] = new Uint8Array();  // -o needs the folder
     const operands = [];
-    const converted = [];  // images of the set as converted, read before the run
     given.forEach(({name, bytes}, i) => {
         files[`${ART_DIR}/${name}`] = bytes;
         const {image, colour} = told[i];
         if (!image) return;  // an alpha image beside its colour image goes along with it
         const outputs = colour && state.outputs.get(normal(colour.mat));
         if (outputs && state.files.has(normal(colour.mat)) && !given.some((other) => other.name === colour.name)) {
-            converted.push([`${ART_DIR}/${colour.name}`, state.images.get(outputs[0])]);
+            files[`${ART_DIR}/${colour.name}`] = state.images.get(outputs[0]);  // the image as the page converted it
             operands.push({operand: `${ART_DIR}/${colour.name}`, label: name});
         } else {
             operands.push({operand: `${ART_DIR}/${name}`, label: name});
         }
     });
-    for (const [path, blob] of converted) files[path] = new Uint8Array(await blob.arrayBuffer());
     const args = ["--no-backup", ...newTextureOptions(), ...artOptions(), "-o", out, "--", ...operands.map(({operand}) => operand)];
     let result;
     try {

@@ -64,10 +64,9 @@ function showChunk(chunk, result) {
         if (record && record.outcome === "written") {
             // mat2png names its outputs in this order: the image, then the alpha image when the file has an alpha plane
             const [colourPath, alphaPath] = record.outputs.map(normal);
-            // the PNG bytes are kept once, as a Blob: the picture, its download and the zip read them there
-            const png = (bytes) => new Blob([bytes], {type: "image/png"});
-            const size = pngSize(written.get(colourPath));
-            const colour = png(written.get(colourPath)), alpha = alphaPath ? png(written.get(alphaPath)) : null;
+            // the PNG bytes are kept once, in the page: the picture, its download and the zip read them there
+            const colour = written.get(colourPath), alpha = alphaPath ? written.get(alphaPath) : null;
+            const size = pngSize(colour);
             for (const old of state.outputs.get(path) || []) state.images.delete(old);
             state.outputs.set(path, alphaPath ? [colourPath, alphaPath] : [colourPath]);
             state.images.set(colourPath, colour);

@@ -16,18 +16,50 @@ export function downloadLink(label, name, url) {
     return link;
 }
 
-const urls = new Map();  // element -> blob URLs it shows, released when it goes
+const urls = new Map();  // element -> how to revoke each blob URL it shows, called when it goes
+function own(owner, drop) {
+    if (!urls.has(owner)) urls.set(owner, []);
+    urls.get(owner).push(drop);
+}
+
 // A URL of DATA (a Blob, or bytes of TYPE) that lives as long as OWNER.
 export function blobUrl(owner, data, type) {
     const url = URL.createObjectURL(data instanceof Blob ? data : new Blob([data], {type}));
-    if (!urls.has(owner)) urls.set(owner, []);
-    urls.get(owner).push(url);
+    own(owner, () => URL.revokeObjectURL(url));
     return url;
+}
+
+// BYTES of TYPE as a blob URL made when first asked for (get) and revoked by drop, or when OWNER goes: a gallery of
+// thousands keeps its PNGs as bytes in the page and hands the browser Blobs only of those it shows or saves.
+export function lazyBlobUrl(owner, bytes, type) {
+    let url = null;
+    const drop = () => {
+        if (url) URL.revokeObjectURL(url);
+        url = null;
+    };
+    own(owner, drop);
+    return {get: () => (url ||= URL.createObjectURL(new Blob([bytes], {type}))), drop};
+}
+
+// A download link for a lazy blob URL (lazyBlobUrl): it points at the URL once shown (near) and makes it when
+// focused or clicked, before the browser follows it.
+export function lazyDownloadLink(label, name, lazy) {
+    const link = downloadLink(label, name, "#");
+    const ensure = () => {
+        if (!link.href.startsWith("blob:")) link.href = lazy.get();
+    };
+    link.addEventListener("focus", ensure);
+    link.addEventListener("click", ensure);
+    link.near = (near) => {
+        if (near) ensure();
+        else link.href = "#";
+    };
+    return link;
 }
 
 // The blob URLs NODE shows are revoked.
 export function revoke(node) {
-    for (const url of urls.get(node) || []) URL.revokeObjectURL(url);
+    for (const drop of urls.get(node) || []) drop();
     urls.delete(node);
 }
 

@@ -1,5 +1,5 @@
 // The gallery: a card per MAT file of the set (its picture, alpha plane and downloads), a failure or one passed over.
-import {$, blobUrl, downloadLink, element, release} from "./dom.js";
+import {$, element, lazyBlobUrl, lazyDownloadLink, release} from "./dom.js";
 import {refreshGallery, shownTextures} from "./gallery-view.js";
 import {baseName} from "./names.js";
 import {rgbaOf} from "./pixels.js";
@@ -64,7 +64,7 @@ export function describeCard(card, info, picked = (path) => path) {
 }
 
 // Pictures are decoded only near the viewport: a card's images get their source as it comes near, and lose it
-// (and their decoded pixels) when it is far away again. Their PNG bytes stay in one Blob each.
+// (and their decoded pixels, and the Blob behind it) when it is far away again. Their PNG bytes stay in the page.
 const NEAR = "1500px";
 let watcher = null;
 function watch(card, show) {
@@ -75,8 +75,8 @@ function watch(card, show) {
     watcher.observe(card);
 }
 
-// The card of the MAT file PATH: its image COLOUR (a Blob of SIZE) written as COLOUR_PATH, its alpha image ALPHA if
-// any.
+// The card of the MAT file PATH: its image COLOUR (PNG bytes of SIZE) written as COLOUR_PATH, its alpha image ALPHA
+// if any.
 // INDEXED_IMAGE gives the texture's image as mat2png writes it with its palette (the viewer's palette index).
 export function showTexture(path, {colourPath, colour, alphaPath, alpha, size, indexed, indexedImage}) {
     const card = element("figure", "texture");
@@ -94,17 +94,22 @@ export function showTexture(path, {colourPath, colour, alphaPath, alpha, size, i
     });
     const picture = element("img");
     picture.alt = path;
-    const colourUrl = blobUrl(card, colour);  // one blob URL serves the picture and its download
+    // one blob URL serves the picture and its download, made only while the card is near or when the link is used
+    const colourUrl = lazyBlobUrl(card, colour, "image/png");
     const plane = alpha ? element("img", "alpha-plane") : null;
-    const alphaUrl = alpha ? blobUrl(card, alpha) : null;
+    const alphaUrl = alpha ? lazyBlobUrl(card, alpha, "image/png") : null;
     if (plane) plane.alt = `${path} alpha`;
+    const links = [lazyDownloadLink("PNG", baseName(colourPath), colourUrl)];
+    if (alpha) links.push(lazyDownloadLink("alpha", baseName(alphaPath), alphaUrl));
     let composite = null;  // the indexed image with its alpha applied, made when first shown
     watch(card, (near) => {
         for (const [node, url] of [[picture, colourUrl], [plane, alphaUrl]]) {
             if (!node) continue;
-            if (near) node.src = url;
+            if (near) node.src = url.get();
             else node.removeAttribute("src");
         }
+        for (const link of links) link.near(near);
+        if (!near) for (const url of [colourUrl, alphaUrl]) if (url) url.drop();
         if (near && plane && indexed && !composite) {
             composite = withAlpha(colour, alpha).then((canvas) => {
                 canvas.style.width = `${size.width * scale}px`;
@@ -123,9 +128,9 @@ export function showTexture(path, {colourPath, colour, alphaPath, alpha, size, i
     const caption = element("figcaption");
     caption.append(element("span", "name", path), element("span", "info", `${size.width} × ${size.height}`));
     const actions = element("span", "actions");
-    actions.append(labelled(downloadLink("PNG", baseName(colourPath), colourUrl), `PNG: ${baseName(colourPath)}`));
+    actions.append(labelled(links[0], `PNG: ${baseName(colourPath)}`));
     if (alpha) {
-        actions.append(labelled(downloadLink("alpha", baseName(alphaPath), alphaUrl), `alpha: ${baseName(alphaPath)}`));
+        actions.append(labelled(links[1], `alpha: ${baseName(alphaPath)}`));
         const toggle = element("button", "toggle-alpha", "α");
         toggle.title = "show the alpha plane";
         toggle.setAttribute("aria-label", `Show the alpha plane of ${path}`);

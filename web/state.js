@@ -7,7 +7,7 @@ import {isMat, isPal} from "./names.js";
 export const state = {
     files: new Map(),     // the set: relative path -> bytes (MAT and palette files)
     setName: "textures",
-    images: new Map(),    // what mat2png wrote: path -> Blob
+    images: new Map(),    // what mat2png wrote: path -> PNG bytes
     outputs: new Map(),   // MAT path -> the paths mat2png wrote for it: its image, and its alpha image if any
     built: new Map(),     // MAT files png2mat wrote: path -> bytes
     failures: new Map(),  // MAT files the last conversion could not convert: path -> reason
