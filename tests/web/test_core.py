@@ -402,6 +402,45 @@ class CoreTest(unittest.TestCase):
         self.assertEqual(outcome[2], ["TypeError", "not a relative path: ../a.mat"])
         self.assertEqual(outcome[3], 2)  # and the next call runs: no mat/ to convert
 
+    def test_a_worker_lost_costs_only_its_call_and_those_behind_it_run_after(self):
+        # one worker, handed a call and the next behind it: the first kills it as running out of memory does (an
+        # uncaught error outside any call), the second goes to the worker put in its place, and so does a third
+        script = browser.prefix_workers(self.driver, """`addEventListener("message", (event) => {
+            if (event.data.files && "mat/boom.mat" in event.data.files) {
+                event.stopImmediatePropagation();
+                setTimeout(() => { throw new RangeError("Out of memory"); });
+            }
+        });\n`""")
+        files = texture_set()
+        encoded = {path: list(data) for path, data in files.items()}
+        try:
+            self.driver.get(browser.PAGE.as_uri() + "?workers=1")
+            outcome = self.driver.execute_async_script("""
+                const [encoded, done] = arguments;
+                const files = {};
+                for (const [path, bytes] of Object.entries(encoded)) files[path] = new Uint8Array(bytes);
+                const kept = Object.values(files).map((bytes) => Array.from(bytes));
+                const names = (r) => Object.keys(r.files).sort();
+                matTools.ready.then(() => Promise.all([
+                    matTools.run("mat2png", [], {...files, "mat/boom.mat": files["mat/alpha.mat"]}).then(names, (e) => e.message),
+                    matTools.run("mat2png", ["-i"], files).then(names, (e) => e.message),
+                    matTools.run("mat2png", [], files).then(names, (e) => e.message),
+                ])).then((results) => done([results, workersStarted, matTools.counts(),
+                    // the caller's bytes are its own still: what goes to a worker is a copy
+                    Object.values(files).every((bytes, i) => bytes.length === kept[i].length && bytes.every((b, k) => b === kept[i][k]))]));
+            """, encoded)
+        finally:
+            self.driver.execute_cdp_cmd("Page.removeScriptToEvaluateOnNewDocument", {"identifier": script})
+            self.driver.get(browser.PAGE.as_uri())
+            self.driver.execute_async_script("matTools.ready.then(() => arguments[0](true))")
+        (lost, behind, after), started, counts, intact = outcome
+        self.assertIn("Out of memory", lost)
+        self.assertEqual(behind, sorted(browser.run_native("mat2png", ["-i"], files)["files"]))
+        self.assertEqual(after, sorted(browser.run_native("mat2png", [], files)["files"]))
+        self.assertEqual(started, 2, "one worker took the lost one's place")
+        self.assertEqual((counts["workers"], counts["running"], counts["queued"]), (1, 0, 0))
+        self.assertTrue(intact)
+
     def test_a_core_that_cannot_load_says_so_once_and_stops(self):
         # every worker's core finds WebAssembly refusing it, as in a browser where it is turned off
         script = browser.prefix_workers(

@@ -188,6 +188,40 @@ class PeopleTest(PageCase):
                     "return [...document.querySelectorAll('#gallery > .texture')].map((c) => c.dataset.name)") == sorted(
                         names, key=lambda n: self.sort_key(key, info[n], n)))
 
+    def test_a_gallery_of_hundreds_hands_the_browser_only_the_pictures_near_the_view(self):
+        files = self.big_set()
+        self.driver.set_window_size(1280, 1000)
+        # blob URLs made and revoked while the set opens and converts
+        self.js("""window.liveUrls = new Set();
+            const [make, revoke] = [URL.createObjectURL, URL.revokeObjectURL];
+            URL.createObjectURL = (blob) => { const url = make(blob); liveUrls.add(url); return url; };
+            URL.revokeObjectURL = (url) => { liveUrls.delete(url); revoke(url); };""")
+        self.open_folder(self.write_set(files))
+        cards = self.shown("#gallery > .texture")
+        near = self.js("return document.querySelectorAll('#gallery img[src]').length")
+        self.assertLess(near, len(cards) // 2)
+        self.assertLessEqual(self.js("return liveUrls.size"), near)
+        # the last card is far below: its picture has no source and its links no Blob
+        last = cards[-1]
+        name = last.get_attribute("data-name")
+        self.assertEqual(name, "mat/rock.mat")
+        self.assertIsNone(last.find_element(By.CSS_SELECTOR, ".view img").get_attribute("src"))
+        link = last.find_element(By.CSS_SELECTOR, "a.download")
+        self.assertTrue(link.get_attribute("href").endswith("#"))
+        # reached by the keyboard, its link has its Blob before it is followed, and saves what mat2png writes
+        self.js("arguments[0].focus()", link)
+        self.assertTrue(link.get_attribute("href").startswith("blob:"))
+        saved, data = self.download(link)
+        expected = run_native("mat2png", ["mat/rock.mat"], SET)["files"]["mat/rock.mat.png"]
+        self.assertEqual((saved, png_content(data)), ("rock.mat.png", png_content(expected)))
+        # shown, its picture is decoded; far again, its Blobs go
+        self.until(lambda d: last.find_element(By.CSS_SELECTOR, ".view img").get_attribute("src"))
+        url = link.get_attribute("href")
+        self.js("window.scrollTo(0, 0)")
+        self.until(lambda d: link.get_attribute("href").endswith("#"))
+        self.assertNotIn(url, self.js("return [...liveUrls]"))
+        self.assertLessEqual(self.js("return liveUrls.size"), near)
+
     @staticmethod
     def sort_key(key, info, name):
         width, height = (int(n) for n in info.split(" · ")[0].split(" × "))
