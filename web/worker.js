@@ -1,5 +1,6 @@
 // The Web Worker that holds one instance of the programs' core (createCore, the module built from src/web) and runs
-// one call at a time over a fresh virtual working directory; the messages are protocol.js's.
+// its calls one at a time, in the order they come, each over a fresh virtual working directory; the messages are
+// protocol.js's.
 import {checkedArgs, checkedPath} from "./protocol.js";
 
 const decoder = new TextDecoder();
