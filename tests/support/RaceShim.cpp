@@ -31,11 +31,17 @@
 
 namespace {
 
+// The libc function NAME that this library stands in front of.
+template <class Function>
+Function real(const char* name) {
+    return reinterpret_cast<Function>(::dlsym(RTLD_NEXT, name));
+}
+
 using Open = int (*)(const char*, int, ...);
 
 Open realOpen() {
-    static const Open real = reinterpret_cast<Open>(::dlsym(RTLD_NEXT, "open"));
-    return real;
+    static const Open found = real<Open>("open");
+    return found;
 }
 
 volatile sig_atomic_t resumed = 0;
@@ -89,11 +95,6 @@ void logCall(const char* call, const char* first, const char* second = nullptr) 
     if (fd < 0) return;
     [[maybe_unused]] const ssize_t written = ::write(fd, line.data(), line.size());  // a line lost fails the test
     ::close(fd);
-}
-
-template <class Function>
-Function real(const char* name) {
-    return reinterpret_cast<Function>(::dlsym(RTLD_NEXT, name));
 }
 
 }  // namespace
