@@ -1,7 +1,6 @@
 #include "palette/PalettePng.h"
 
 #include <cstring>
-#include <memory>
 
 #include "fs/TerminalText.h"
 #include "iff/FormatError.h"
@@ -23,21 +22,20 @@ Imported pngPalette(const std::uint8_t* data, std::size_t size) {
         const std::string message = terminalText(error.what());
         return FormatError(message.rfind("cut short", 0) == 0 ? message : "a damaged PNG: " + message);
     };
-    std::unique_ptr<PngDecoder> png;
-    try {
-        png = std::make_unique<PngDecoder>(data, size, "cut short: the PNG ends early");
-    } catch (const FormatError& error) {
-        throw damaged(error);
-    }
-    if (png->colourType() != 3 || png->entryCount() < 1) throw FormatError("a PNG with no palette");
+    // what the decoder refuses is reported as a damaged PNG, but a file cut short
+    const auto checked = [&](auto step) {
+        try {
+            return step();
+        } catch (const FormatError& error) {
+            throw damaged(error);
+        }
+    };
+    PngDecoder png = checked([&] { return PngDecoder(data, size, "cut short: the PNG ends early"); });
+    if (png.colourType() != 3 || png.entryCount() < 1) throw FormatError("a PNG with no palette");
     // the pixels are decoded too, so that a damaged or cut file is refused
-    try {
-        png->decode();
-    } catch (const FormatError& error) {
-        throw damaged(error);
-    }
+    checked([&] { png.decode(); });
     Imported result{Format::png, {}};
-    for (int n = 0; n < png->entryCount(); ++n) result.colours.insert(result.colours.end(), png->entries() + 4 * n, png->entries() + 4 * n + 3);
+    for (int n = 0; n < png.entryCount(); ++n) result.colours.insert(result.colours.end(), png.entries() + 4 * n, png.entries() + 4 * n + 3);
     return result;
 }
 
