@@ -98,20 +98,33 @@ def _snapshot(root):
     return found
 
 
-def run_native(program, args, files):
-    """The native program of the same build in a temporary directory holding `files`:
-    {status, stdout, stderr, stdout_bytes, stderr_bytes, files (created or changed)}."""
-    with tempfile.TemporaryDirectory(prefix="mat2png-native-") as tmp:
+def write_files(root, files):
+    """`files` (relative path -> bytes) written under the folder ROOT."""
+    for path, data in files.items():
+        (root / path).parent.mkdir(parents=True, exist_ok=True)
+        (root / path).write_bytes(data)
+
+
+def run_in(command, files, env, prefix):
+    """COMMAND (a function of the folder, giving the command line) run in a temporary folder holding `files`:
+    {status, stdout, stderr, stdout_bytes, stderr_bytes, files (created or changed), root (the folder)}."""
+    with tempfile.TemporaryDirectory(prefix=prefix) as tmp:
         root = pathlib.Path(tmp)
-        for path, data in files.items():
-            (root / path).parent.mkdir(parents=True, exist_ok=True)
-            (root / path).write_bytes(data)
-        done = subprocess.run([str(NATIVE / program), *args], cwd=root, capture_output=True, timeout=600,
-                              env=dict(os.environ, LC_ALL="C"))
+        write_files(root, files)
+        done = subprocess.run(command(str(root)), cwd=root, capture_output=True, timeout=600, env=env)
         after = _snapshot(root)
         changed = {path: data for path, data in after.items() if files.get(path) != data}
         return {"status": done.returncode, "stdout": done.stdout.decode("utf-8", "replace"),
-                "stderr": done.stderr.decode("utf-8", "replace"), "stdout_bytes": done.stdout, "stderr_bytes": done.stderr, "files": changed}
+                "stderr": done.stderr.decode("utf-8", "replace"), "stdout_bytes": done.stdout, "stderr_bytes": done.stderr,
+                "files": changed, "root": str(root)}
+
+
+def run_native(program, args, files):
+    """The native program of the same build in a temporary directory holding `files`:
+    {status, stdout, stderr, stdout_bytes, stderr_bytes, files (created or changed)}."""
+    done = run_in(lambda root: [str(NATIVE / program), *args], files, dict(os.environ, LC_ALL="C"), "mat2png-native-")
+    del done["root"]
+    return done
 
 
 def png_content(data):

@@ -12,7 +12,7 @@ from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
 from selenium.webdriver.support.ui import Select
 
-from browser import NATIVE, SAMPLE_SET as SET, SAMPLES, PageCase, png_content, run_native
+from browser import NATIVE, SAMPLE_SET as SET, SAMPLES, PageCase, png_content, run_native, write_files
 
 
 class PeopleTest(PageCase):
@@ -26,9 +26,7 @@ class PeopleTest(PageCase):
 
     def write_set(self, files, name="castle"):
         root = self.work / name
-        for path, data in files.items():
-            (root / path).parent.mkdir(parents=True, exist_ok=True)
-            (root / path).write_bytes(data)
+        write_files(root, files)
         return root
 
     def shown(self, selector):

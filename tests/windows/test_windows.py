@@ -36,18 +36,8 @@ def wine_env():
 def run_windows(program, args, files):
     """The program's .exe under Wine in a temporary directory holding `files`, as browser.run_native gives it,
     and the directory as `root`; an argument may be a function of that directory."""
-    with tempfile.TemporaryDirectory(prefix="mat2png-windows-") as tmp:
-        root = pathlib.Path(tmp)
-        for path, data in files.items():
-            (root / path).parent.mkdir(parents=True, exist_ok=True)
-            (root / path).write_bytes(data)
-        done = subprocess.run(["wine", str(BUILD / (program + ".exe")), *[a(str(root)) if callable(a) else a for a in args]],
-                              cwd=root, capture_output=True, timeout=600, env=wine_env())
-        after = browser._snapshot(root)
-        changed = {path: data for path, data in after.items() if files.get(path) != data}
-        return {"status": done.returncode, "stdout": done.stdout.decode("utf-8", "replace"),
-                "stderr": done.stderr.decode("utf-8", "replace"), "stdout_bytes": done.stdout,
-                "stderr_bytes": done.stderr, "files": changed, "root": str(root)}
+    return browser.run_in(lambda root: ["wine", str(BUILD / (program + ".exe")), *[a(root) if callable(a) else a for a in args]],
+                          files, wine_env(), "mat2png-windows-")
 
 
 def as_windows(line):
@@ -81,7 +71,8 @@ PAGE_ONLY = ("test_a_second_run_gives_what_the_first_gave", "test_records_say_wh
              "test_describe_outlines_a_mat_file_as_a_run_finds_it",
              "test_cancel_rejects_the_pending_calls_and_a_fresh_core_runs_the_next", "test_cancel_stops_every_worker",
              "test_a_call_that_cannot_be_made_or_posted_rejects_alone", "test_a_core_that_cannot_load_says_so_once_and_stops",
-             "test_version_names_what_the_page_is_built_with", "test_a_picture_too_large_for_the_page_fails_alone")
+             "test_version_names_what_the_page_is_built_with", "test_a_picture_too_large_for_the_page_fails_alone",
+             "test_a_worker_lost_costs_only_its_call_and_those_behind_it_run_after")
 for _name in PAGE_ONLY:
     setattr(WindowsCoreTest, _name, None)
 
@@ -135,9 +126,7 @@ class WindowsOnlyTest(WindowsCoreTest):
     def test_a_file_open_elsewhere_fails_with_a_reason_and_the_batch_goes_on(self):
         with tempfile.TemporaryDirectory(prefix="mat2png-windows-") as tmp:
             root = pathlib.Path(tmp)
-            for path, data in texture_set().items():
-                (root / path).parent.mkdir(parents=True, exist_ok=True)
-                (root / path).write_bytes(data)
+            browser.write_files(root, texture_set())
             native = browser.run_native("mat2png", [], texture_set())
             # cmd holds the image open for appending, sharing no deletion, until a key comes
             holder = subprocess.Popen(["wine", "cmd", "/c", r"pause >> mat\smooth.mat.png"], cwd=root, env=wine_env(),
