@@ -52,6 +52,12 @@ function runChunk(chunk) {
     return {lines, result};
 }
 
+// PATH failed for REASON: kept for failed.txt, and shown.
+function failed(path, reason) {
+    state.failures.set(path, reason);
+    showFailure(path, reason);
+}
+
 // Shows what became of each file of CHUNK from RESULT's records; gives how many became textures, failed or were
 // passed over.
 function showChunk(chunk, result) {
@@ -78,9 +84,7 @@ function showChunk(chunk, result) {
             else say(`${path}: ${outline.error}`);
             tally.textures += 1;
         } else if (!record || record.outcome === "failed") {
-            const reason = record ? record.reason : `not converted (exit status ${result.status})`;
-            state.failures.set(path, reason);
-            showFailure(path, reason);
+            failed(path, record ? record.reason : `not converted (exit status ${result.status})`);
             tally.failures += 1;
         } else {
             // the core says why a file is passed over (an animation), unless notes printed for it say so
@@ -113,8 +117,7 @@ async function convertAlone(chunk, error, live, add) {
             add(await (chunk.length > 1 ? convertChunk([path], live) : Promise.reject(error)));
         } catch (alone) {
             if (isCancel(alone) || !live()) return;
-            state.failures.set(path, alone.message || String(alone));
-            showFailure(path, alone.message || String(alone));
+            failed(path, alone.message || String(alone));
             counts.failures += 1;
         }
     }

@@ -175,14 +175,16 @@ class Pool {
 let pool = null;
 const thePool = () => (pool ||= new Pool(matTools.workers));
 
-// A call whose message cannot be made (a bad argument) rejects instead of throwing.
-const attempt = (make) => {
+// A call of the message MAKE gives (protocol.js's, its id set when it is queued); one whose message cannot be made
+// (a bad argument) rejects instead of throwing.
+function call(make, onLine) {
     try {
-        return make();
+        const message = make();
+        return thePool().post((id) => ({...message, id}), onLine);
     } catch (error) {
         return Promise.reject(error);
     }
-};
+}
 
 export const matTools = {
     workers: workerCount(navigator.hardwareConcurrency, navigator.deviceMemory, new URLSearchParams(location.search).get("workers")),
@@ -194,26 +196,17 @@ export const matTools = {
     // With options.describe (MAT paths among the files), outlines holds each one's outline as describe gives it,
     // or {error}.
     run(program, args, files, onLine, options) {
-        return attempt(() => {
-            const message = runMessage(0, program, args, files, options);
-            return thePool().post((id) => ({...message, id}), onLine);
-        });
+        return call(() => runMessage(0, program, args, files, options), onLine);
     },
     // The outline of one MAT file among `files`: {width, height, type, palette}.
     describe(path, files) {
-        return attempt(() => {
-            const message = describeMessage(0, path, files);
-            return thePool().post((id) => ({...message, id}));
-        });
+        return call(() => describeMessage(0, path, files));
     },
     // What png2mat makes of image `names` (all in one folder) with its outputs in `output` ("mat/", "" for the top):
     // for each {name, image, mat, alpha, colour}: whether a folder of them takes it as an image, the MAT file it
     // rebuilds or creates, its alpha image, and for an alpha image's name its colour image {name, mat}, else null.
     images(names, output = "") {
-        return attempt(() => {
-            const message = imagesMessage(0, names, output);
-            return thePool().post((id) => ({...message, id}));
-        });
+        return call(() => imagesMessage(0, names, output));
     },
     // {workers, loading, running, idle, queued}: what the workers are doing.
     counts() {
