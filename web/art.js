@@ -1,6 +1,6 @@
 // Art back in: edited and new PNG images made into MAT files by png2mat, and shown as mat2png then shows them.
 import {convertChunk} from "./conversion.js";
-import {$, blobUrl, downloadLink, element, showResult} from "./dom.js";
+import {$, blobUrl, downloadLink, element, labelled, showResult} from "./dom.js";
 import {cardOf} from "./gallery.js";
 import {pngImages} from "./intake.js";
 import {baseName, dirName, lines, normal, paletteName, resultFiles} from "./names.js";
@@ -35,10 +35,9 @@ function artOutcome(record, label, written) {
         state.built.set(matPath, bytes);
         state.files.set(matPath, bytes);
         // a note such as "N pixels not in the palette, mapped to the nearest colour" comes with a written file
-        const link = downloadLink("MAT", baseName(matPath), blobUrl($("art-results"), bytes, "application/octet-stream"));
-        link.setAttribute("aria-label", `MAT: ${baseName(matPath)}`);
+        const link = labelled(downloadLink("MAT", baseName(matPath), blobUrl($("art-results"), bytes, "application/octet-stream")),
+            `MAT: ${baseName(matPath)}`);
         showResult("art-results", "built", matPath, `from ${label}${notes ? `: ${notes}` : ""}`, link);
-        notesOf.set(matPath, notes);
         return matPath;
     }
     if (record.outcome === "failed") {
@@ -52,11 +51,10 @@ function artOutcome(record, label, written) {
 // The images given, as png2mat takes them from one folder with the set's texture folder as its output: each image
 // rebuilds or creates the MAT file the core names, with the alpha image it names. An alpha image alone, of a
 // texture the page has converted, takes that texture's image along.
-const notesOf = new Map();  // a MAT file built -> what png2mat said of it
-
 // Each texture rebuilt or made marked on its card, with the pixels that changed from BEFORE (its images as they
-// were, for those the set had); the viewer shows the two side by side. The first is scrolled to.
-async function markChanged(changed, before) {
+// were, for those the set had) and what png2mat said of it (NOTES); the viewer shows the two side by side. The first
+// is scrolled to.
+async function markChanged(changed, before, notes) {
     let first = null;
     for (const path of changed) {
         const card = cardOf(path);
@@ -66,7 +64,7 @@ async function markChanged(changed, before) {
         const told = was ? `${count(pixels, "pixel")} changed` : "a new texture";
         card.classList.add("changed");
         card.querySelector("figcaption").prepend(element("span", "changes", told));
-        if (notesOf.get(path)) card.querySelector("figcaption").append(element("span", "note", notesOf.get(path)));
+        if (notes.get(path)) card.querySelector("figcaption").append(element("span", "note", notes.get(path)));
         if (was) card.viewerEntry.before = {...was, note: told};
         first ||= card;
     }
@@ -121,6 +119,7 @@ export async function artIn(items) {
     const written = resultFiles(result);
     const records = new Map(result.items.map((record) => [record.name, record]));
     const changed = [];
+    const notes = new Map();  // a MAT file built -> what png2mat said of it
     for (const {operand, label} of operands) {
         const record = records.get(operand);
         // no record: the command line was refused (status 64), and its lines say why
@@ -128,7 +127,10 @@ export async function artIn(items) {
         if (!record) state.artFailures.set(label, pageWords(refused));
         const made = record ? artOutcome(record, label, written)
             : showResult("art-results", "failure", label, pageWords(refused)) && null;
-        if (made) changed.push(made);
+        if (made) {
+            changed.push(made);
+            notes.set(made, record.notes.join(" "));
+        }
     }
     $("art-download").disabled = state.built.size === 0;
     // The rebuilt and new textures as mat2png now shows them, beside the run of the set (if one goes on).
@@ -136,5 +138,5 @@ export async function artIn(items) {
     if (changed.length === 0) return;
     const before = imagesNow(changed);
     await convertChunk([...new Set(changed)], () => generation === state.generation);
-    await markChanged([...new Set(changed)], before);
+    await markChanged([...new Set(changed)], before, notes);
 }

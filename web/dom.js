@@ -9,6 +9,12 @@ export function element(tag, className, text) {
     return node;
 }
 
+// NODE named LABEL for a screen reader, where its text alone would not say what it is for.
+export const labelled = (node, label) => {
+    node.setAttribute("aria-label", label);
+    return node;
+};
+
 export function downloadLink(label, name, url) {
     const link = element("a", "download", label);
     link.href = url;

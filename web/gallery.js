@@ -1,5 +1,5 @@
 // The gallery: a card per MAT file of the set (its picture, alpha plane and downloads), a failure or one passed over.
-import {$, element, lazyBlobUrl, lazyDownloadLink, release} from "./dom.js";
+import {$, element, labelled, lazyBlobUrl, lazyDownloadLink, release} from "./dom.js";
 import {refreshGallery, shownTextures} from "./gallery-view.js";
 import {baseName} from "./names.js";
 import {rgbaOf} from "./pixels.js";
@@ -148,11 +148,6 @@ export function showTexture(path, {colourPath, colour, alphaPath, alpha, size, i
     placeInGallery(path, card);
     return card;
 }
-
-const labelled = (node, label) => {
-    node.setAttribute("aria-label", label);
-    return node;
-};
 
 export function showFailure(path, reason) {
     const card = element("div", "failure");

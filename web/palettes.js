@@ -1,6 +1,6 @@
 // Palettes: each of the set's shown as a swatch and exported in other programs' formats; new ones made by matpal.
 import {convertAll} from "./conversion.js";
-import {$, blobUrl, downloadLink, element, release, save, showResult} from "./dom.js";
+import {$, blobUrl, downloadLink, element, labelled, release, save, showResult} from "./dom.js";
 import {pngImages} from "./intake.js";
 import {count, log} from "./log.js";
 import {baseName, isPal, lines, paletteName, reasonFor, resultFiles} from "./names.js";
@@ -83,11 +83,6 @@ export function showPalettes() {
         });
     }
 }
-
-const labelled = (node, label) => {
-    node.setAttribute("aria-label", label);
-    return node;
-};
 
 let makeImages = [];
 
