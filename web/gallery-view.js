@@ -2,6 +2,7 @@
 // failures, #sort orders by name, size, type or palette. Cards carry what they are sorted by as data attributes
 // (data-name, data-pixels, data-type, data-palette), set as the core tells them.
 import {$} from "./dom.js";
+import {byText} from "./names.js";
 
 const cards = () => [...$("gallery").children];
 
@@ -11,10 +12,7 @@ function visible(card, wanted, failedOnly) {
     return (!wanted || name.includes(wanted)) && (!failedOnly || card.classList.contains("failure"));
 }
 
-const byName = (a, b) => {
-    const [x, y] = [a.dataset.name || "", b.dataset.name || ""];
-    return x < y ? -1 : x > y ? 1 : 0;
-};
+const byName = (a, b) => byText(a.dataset.name || "", b.dataset.name || "");
 // A card without the key (a failure, or one the core has not described yet) goes after those with it.
 const number = (key) => (a, b) => (Number(a.dataset[key] ?? Infinity) - Number(b.dataset[key] ?? Infinity)) || byName(a, b);
 const text = (key) => (a, b) => {

@@ -9,7 +9,7 @@ import {cardOf} from "./gallery.js";
 import {startGalleryView} from "./gallery-view.js";
 import {droppedFiles, pickedFiles, readBytes, setLayout} from "./intake.js";
 import {count, say} from "./log.js";
-import {isMat, isPal, isPng} from "./names.js";
+import {byText, isMat, isPal, isPng} from "./names.js";
 import {placePalettes} from "./palette-places.js";
 import {makePalette, pickMakeImages, showPalettes} from "./palettes.js";
 import {busy, cancel, describe, palettes, state, task, textures} from "./state.js";
@@ -69,7 +69,7 @@ async function openSet(items) {
         batch.forEach(({path}, k) => files.set(path, read[k]));
     }
     await placePicked(files);
-    state.files = new Map([...files].sort(([a], [b]) => (a < b ? -1 : a > b ? 1 : 0)));
+    state.files = new Map([...files].sort(([a], [b]) => byText(a, b)));
     performance.mark("set read");
     state.setName = layout.name;
     forgetResults();

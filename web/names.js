@@ -5,6 +5,8 @@ export const isPal = (path) => /\.pal$/i.test(path);
 export const isPng = (path) => /\.png$/i.test(path);
 export const baseName = (path) => path.slice(path.lastIndexOf("/") + 1);
 export const dirName = (path) => (path.includes("/") ? path.slice(0, path.lastIndexOf("/")) : ".");
+// Names in the order of their UTF-16 code units, one order whatever the reader's language (as sort() gives it).
+export const byText = (a, b) => (a < b ? -1 : a > b ? 1 : 0);
 
 // The programs print names from files with every byte outside printable ASCII as \xNN.
 const encoder = new TextEncoder();

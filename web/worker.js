@@ -1,6 +1,7 @@
 // The Web Worker that holds one instance of the programs' core (createCore, the module built from src/web) and runs
 // its calls one at a time, in the order they come, each over a fresh virtual working directory; the messages are
 // protocol.js's.
+import {byText} from "./names.js";
 import {checkedArgs, checkedPath} from "./protocol.js";
 
 const decoder = new TextDecoder();
@@ -34,8 +35,6 @@ function makeParents(FS, root, path) {
     }
 }
 
-const byName = ([a], [b]) => (a < b ? -1 : a > b ? 1 : 0);
-
 // A fresh directory holding `files`, made the working directory; gives each file's node as written.
 function enter(files) {
     const FS = core.FS;
@@ -43,7 +42,7 @@ function enter(files) {
     FS.mkdir(root);
     const written = new Map();
     // written in name order, which is the order a folder lists them in here: a browser has no other
-    for (const [path, bytes] of Object.entries(files || {}).sort(byName)) {
+    for (const [path, bytes] of Object.entries(files || {}).sort(([a], [b]) => byText(a, b))) {
         checkedPath(path);
         makeParents(FS, root, path);
         // the message's copy is this worker's own: the file keeps it instead of a second copy
