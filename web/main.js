@@ -7,7 +7,7 @@ import {$, revoke, save} from "./dom.js";
 import {imagesZipName, matZipEntries, matZipName, withFailures} from "./downloads.js";
 import {cardOf} from "./gallery.js";
 import {startGalleryView} from "./gallery-view.js";
-import {droppedFiles, pickedFiles, readBytes, setLayout} from "./intake.js";
+import {droppedFiles, pickedFiles, readAll, setLayout} from "./intake.js";
 import {count, say} from "./log.js";
 import {byText, isMat, isPal, isPng} from "./names.js";
 import {placePalettes} from "./palette-places.js";
@@ -61,13 +61,8 @@ async function openSet(items) {
     const wanted = layout.items.filter(({path}) => isMat(path) || isPal(path));
     if (wanted.length === 0) return say(`No MAT or palette file among the ${count(items.length, "file")} given.`);
     state.generation += 1;
-    const files = new Map();
-    // read a batch at a time: one by one, each read waits for a turn of the event loop (15 s for 2,000 files)
-    for (let i = 0; i < wanted.length; i += 64) {
-        const batch = wanted.slice(i, i + 64);
-        const read = await Promise.all(batch.map(({file}) => readBytes(file)));
-        batch.forEach(({path}, k) => files.set(path, read[k]));
-    }
+    const read = await readAll(wanted);
+    const files = new Map(wanted.map(({path}, k) => [path, read[k]]));
     await placePicked(files);
     state.files = new Map([...files].sort(([a], [b]) => byText(a, b)));
     performance.mark("set read");

@@ -3,7 +3,7 @@ import assert from "node:assert/strict";
 import {test} from "node:test";
 
 import {chunks, CHUNK_BYTES, CHUNK_FILES} from "../../../web/conversion.js";
-import {setLayout} from "../../../web/intake.js";
+import {readAll, setLayout} from "../../../web/intake.js";
 
 test("one folder picked whole is the set, its name taken off unless it is mat/ or pal/", () => {
     const paths = (layout) => ({name: layout.name, paths: layout.items.map(({path}) => path)});
@@ -38,4 +38,26 @@ test("chunks grow from one file, doubling up to the most files, and stop at the 
     assert.deepEqual(sizes(chunks(names(12), () => half)), [1, 2, 2, 2, 2, 2, 1]);
     assert.deepEqual(sizes(chunks(names(3), () => CHUNK_BYTES * 4)), [1, 1, 1]);
     assert.equal(Math.max(...sizes(chunks(names(1000), () => 0))), CHUNK_FILES);
+});
+
+test("a folder's files are read in their order, so many at a time and never more", async () => {
+    for (const [count, inFlight] of [[0, 4], [1, 4], [10, 3], [10, 64]]) {
+        let reading = 0, most = 0;
+        // each file takes its own time, so that reads end out of order
+        const items = Array.from({length: count}, (_, n) => ({path: `mat/${n}.mat`, file: {arrayBuffer: async () => {
+            most = Math.max(most, ++reading);
+            await new Promise((done) => setTimeout(done, (n * 7) % 5));
+            reading -= 1;
+            return new Uint8Array([n]).buffer;
+        }}}));
+        const read = await readAll(items, inFlight);
+        assert.deepEqual(read.map((bytes) => bytes[0]), items.map((_, n) => n), `${count} files`);
+        assert.equal(most, Math.min(count, inFlight), `${count} files, ${inFlight} at once`);
+    }
+});
+
+test("a file that cannot be read fails the whole read", async () => {
+    const items = [{path: "a", file: {arrayBuffer: async () => new ArrayBuffer(1)}},
+        {path: "b", file: {arrayBuffer: async () => { throw new DOMException("gone", "NotReadableError"); }}}];
+    await assert.rejects(readAll(items, 2), {name: "NotReadableError"});
 });
