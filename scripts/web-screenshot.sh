@@ -11,16 +11,23 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/mat2png-screenshot.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 build/bench/make_textures "$work/art" >/dev/null
 set="$work/castle"
-mkdir -p "$set/mat" "$set/pal" "$set/in"
-# surfaces that tile, dithered as they tile, and props, each group in a palette matpal fits to its pictures
-for name in stone1 moss2 plaster1 marble1 rust1 water1 lava2 bark1 cloud1 sand1; do cp "$work/art/tiling/$name.png" "$set/in/"; done
-(cd "$set" && "$OLDPWD/build/matpal" make surfaces in/*.png >/dev/null)
-build/png2mat -C "$set" -q --palette=surfaces --dither -o mat -- in >/dev/null 2>&1
-rm "$set"/in/*.png
-for name in bricks wood sign foliage tiles icon; do cp "$work/art/set/$name.png" "$set/in/"; done
-(cd "$set" && "$OLDPWD/build/matpal" make props in/*.png --colours=192 >/dev/null)
-build/png2mat -C "$set" -q --palette=props --type=2 -o mat -- in >/dev/null 2>&1
-rm -r "$set/in"
+mkdir -p "$set/mat" "$set/pal"
+# group PALETTE FOLDER "MATPAL OPTIONS" "PNG2MAT OPTIONS" NAME...: the pictures NAME of art/FOLDER become MAT files in
+# a palette matpal fits to them
+group() {
+    local palette=$1 folder=$2 fit=$3 convert=$4
+    shift 4
+    mkdir -p "$set/in"
+    for name in "$@"; do cp "$work/art/$folder/$name.png" "$set/in/"; done
+    # shellcheck disable=SC2086 # the options are words
+    (cd "$set" && "$OLDPWD/build/matpal" make "$palette" in/*.png $fit >/dev/null)
+    # shellcheck disable=SC2086
+    build/png2mat -C "$set" -q --palette="$palette" $convert -o mat -- in >/dev/null 2>&1
+    rm -r "$set/in"
+}
+# surfaces that tile, dithered as they tile, and props
+group surfaces tiling "" --dither stone1 moss2 plaster1 marble1 rust1 water1 lava2 bark1 cloud1 sand1
+group props set --colours=192 --type=2 bricks wood sign foliage tiles icon
 cp samples/mat/hero.mat "$set/mat/"  # an alpha plane, with its palette inside
 SET="$set" /usr/bin/python3 - <<'PYTHON'
 import os
