@@ -25,11 +25,15 @@ struct Token {
     std::uint16_t distance;
 };
 
+// Where a distance's code is kept: distances up to 256 by distance - 1, longer ones (whose codes span 128 or more
+// distances each) by 256 + (distance - 1) / 128.
+constexpr int distanceSlot(int distance) { return distance <= 256 ? distance - 1 : 256 + ((distance - 1) >> 7); }
+
 // The length code (0 to 28) of each match length, and the distance code of each distance, looked up: the
 // tokens of a picture are coded twice (counted, then written).
 struct CodeTables {
     std::uint8_t length[maxMatch + 1] = {};
-    std::uint8_t distance[512] = {};  // distances up to 256 by distance - 1, longer ones by 256 + (distance - 1) / 128
+    std::uint8_t distance[512] = {};  // by distanceSlot
     constexpr CodeTables() {
         for (int n = minMatch, code = 0; n <= maxMatch; ++n) {
             while (code < 28 && lengthBase[code + 1] <= n) ++code;
@@ -37,14 +41,14 @@ struct CodeTables {
         }
         for (int d = 1, code = 0; d <= window; ++d) {
             while (code < 29 && distanceBase[code + 1] <= d) ++code;
-            distance[d <= 256 ? d - 1 : 256 + ((d - 1) >> 7)] = static_cast<std::uint8_t>(code);
+            distance[distanceSlot(d)] = static_cast<std::uint8_t>(code);
         }
     }
 };
 constexpr CodeTables codeTables;
 
 int lengthCode(int length) { return codeTables.length[length]; }
-int distanceCode(int distance) { return codeTables.distance[distance <= 256 ? distance - 1 : 256 + ((distance - 1) >> 7)]; }
+int distanceCode(int distance) { return codeTables.distance[distanceSlot(distance)]; }
 
 // How many bytes from `a` and `b` on are the same, at most `limit`: eight at a time where the machine
 // stores words little end first, the first differing byte found from the lowest set bit of their difference.
