@@ -48,7 +48,7 @@ function enter(files) {
         // the message's copy is this worker's own: the file keeps it instead of a second copy
         FS.writeFile(root + "/" + path, bytes, {canOwn: true});
         const node = FS.lookupPath(root + "/" + path).node;
-        written.set(path, {bytes, node, contents: node.contents, size: node.usedBytes, timestamp: node.timestamp});
+        written.set(path, {bytes, node, contents: node.contents, timestamp: node.timestamp});
     }
     FS.chdir(root);
     return {root, written};
@@ -57,7 +57,7 @@ function enter(files) {
 // A file is as it was written while it is the same node holding the same bytes untouched: the programs write a new
 // file and rename it over the old one, and a write into a file changes its time.
 const untouched = (node, was) => was && node === was.node && node.contents === was.contents
-    && node.usedBytes === was.size && node.timestamp === was.timestamp;
+    && node.usedBytes === was.bytes.length && node.timestamp === was.timestamp;
 
 function sameBytes(a, b) {
     if (!a || a.length !== b.length) return false;
