@@ -122,11 +122,14 @@ export async function artIn(items) {
     const notes = new Map();  // a MAT file built -> what png2mat said of it
     for (const {operand, label} of operands) {
         const record = records.get(operand);
-        // no record: the command line was refused (status 64), and its lines say why
-        const refused = lines(result.stderr).map((line) => line.replace(/^png2mat: /, "")).join("\n");
-        if (!record) state.artFailures.set(label, pageWords(refused));
-        const made = record ? artOutcome(record, label, written)
-            : showResult("art-results", "failure", label, pageWords(refused)) && null;
+        if (!record) {
+            // no record: the command line was refused (status 64), and its lines say why
+            const refused = pageWords(lines(result.stderr).map((line) => line.replace(/^png2mat: /, "")).join("\n"));
+            state.artFailures.set(label, refused);
+            showResult("art-results", "failure", label, refused);
+            continue;
+        }
+        const made = artOutcome(record, label, written);
         if (made) {
             changed.push(made);
             notes.set(made, record.notes.join(" "));
@@ -136,7 +139,8 @@ export async function artIn(items) {
     // The rebuilt and new textures as mat2png now shows them, beside the run of the set (if one goes on).
     const generation = state.generation;
     if (changed.length === 0) return;
-    const before = imagesNow(changed);
-    await convertChunk([...new Set(changed)], () => generation === state.generation);
-    await markChanged([...new Set(changed)], before, notes);
+    const rebuilt = [...new Set(changed)];  // two images may rebuild one texture
+    const before = imagesNow(rebuilt);
+    await convertChunk(rebuilt, () => generation === state.generation);
+    await markChanged(rebuilt, before, notes);
 }
