@@ -328,6 +328,10 @@ class CoreTest(unittest.TestCase):
         # a refused command line takes up no file
         self.assertEqual(browser.run_page(self.driver, "png2mat", ["--match=nearest"], art)["items"], [])
 
+    def test_matpal_makes_no_records(self):
+        page = browser.run_page(self.driver, "matpal", ["export", "warm", "-f", "gpl", "-o", "out.gpl"], texture_set())
+        self.assertEqual((page["status"], sorted(page["files"]), page["items"]), (0, ["out.gpl"], []))
+
     def test_describe_outlines_a_mat_file_as_a_run_finds_it(self):
         files = {**texture_set(), "loose/side.mat": mat(3, 2, range(6), name="side"), "loose/side.pal": warm()}
         cases = [

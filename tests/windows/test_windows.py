@@ -72,7 +72,8 @@ PAGE_ONLY = ("test_a_second_run_gives_what_the_first_gave", "test_records_say_wh
              "test_cancel_rejects_the_pending_calls_and_a_fresh_core_runs_the_next", "test_cancel_stops_every_worker",
              "test_a_call_that_cannot_be_made_or_posted_rejects_alone", "test_a_core_that_cannot_load_says_so_once_and_stops",
              "test_version_names_what_the_page_is_built_with", "test_a_picture_too_large_for_the_page_fails_alone",
-             "test_a_worker_lost_costs_only_its_call_and_those_behind_it_run_after")
+             "test_a_worker_lost_costs_only_its_call_and_those_behind_it_run_after",
+             "test_matpal_makes_no_records")
 for _name in PAGE_ONLY:
     setattr(WindowsCoreTest, _name, None)
 
